@@ -1,0 +1,72 @@
+#include "log/event_log.h"
+
+#include <cerrno>
+#include <cstdio>
+
+#include "platform/errors.h"
+#include "platform/files.h"
+#include "platform/platform.h"
+
+namespace annc {
+
+std::string LogFileName = "default.log";
+std::mutex LogLock;
+
+const char* const EnglishMonthAbbrevs[13] = {"",    "Jan", "Feb", "Mar", "Apr", "May", "Jun",
+                                             "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
+
+namespace {
+// The old DOS end-of-file mark, which some editors pad files with.
+constexpr unsigned char kEndOfFileMark = 26;
+}  // namespace
+
+std::string LogTimestamp() {
+  LocalTime t = Sys().Now();
+  const char* month = (t.month >= 1 && t.month <= 12) ? EnglishMonthAbbrevs[t.month] : "???";
+  std::string sep = LocaleTimeSeparator();
+  char buffer[96];
+  std::snprintf(buffer, sizeof buffer, "%02d-%s-%04d %02d%s%02d%s%02d", t.day, month, t.year, t.hour,
+                sep.c_str(), t.minute, sep.c_str(), t.second);
+  return buffer;
+}
+
+std::string LogOpenErrorText(int error) {
+  switch (error) {
+    case ENOENT:
+    case ENOTDIR:
+      return "Invalid filename";
+    case EACCES:
+    case EPERM:
+    case EISDIR:
+    case EROFS:
+      return "File access denied";
+    case EMFILE:
+    case ENFILE:
+      return "Too many open files";
+    default:
+      return IoErrorText(error);
+  }
+}
+
+void LogEvent(std::string_view prefix, std::string_view message) {
+  std::lock_guard<std::mutex> hold(LogLock);
+  if (LogFileName.empty()) return;
+  std::string line;
+  if (!message.empty()) {
+    line.append(prefix);
+    line += ' ';
+    line += LogTimestamp();
+    line += ' ';
+    line.append(message);
+  }
+  line += "\r\n";
+  LockedAppendFile file;
+  if (int error = file.Open(LogFileName); error != 0) {
+    ThrowIoError(LogOpenErrorText(error), ANNC_FAILING_SITE());
+  }
+  file.DropTrailing(kEndOfFileMark);
+  file.Append(line);
+  file.Close();
+}
+
+}  // namespace annc

@@ -1,0 +1,105 @@
+#include "modem/result_watcher.h"
+
+#include <cstring>
+
+#include "log/event_log.h"
+#include "log/text.h"
+#include "modem/serial_line.h"
+#include "platform/errors.h"
+#include "platform/platform.h"
+
+namespace annc {
+
+const char* const ModemResultCodes[7] = {"OK",          "NO CARRIER", "BUSY", "NO DIAL TONE",
+                                         "NO DIALTONE", "RINGING",    "RING"};
+ModemLine ModemLineBuffer;
+
+namespace {
+
+constexpr int kResultCodeExit = 99;
+constexpr int kPauseBeforeWaitMs = 100;
+
+std::size_t LongestResultCode() {
+  std::size_t longest = 0;
+  for (const char* code : ModemResultCodes) longest = std::max(longest, std::strlen(code));
+  return longest;
+}
+
+void Echo(unsigned char byte) {
+  char c = static_cast<char>(byte);
+  std::string_view raw(&c, 1);
+  if (Sys().StdoutIsTerminal()) {
+    // The modem passes on caller-ID text from the network: no escape
+    // sequence of it may reach the terminal.
+    Sys().WriteOut(CaretNotation(raw, "\r\n\t\b"));
+  } else {
+    Sys().WriteOut(raw);
+  }
+}
+
+// One read of one byte with the line's time-outs. A read that does not
+// complete at once is waited for after a pause; a failure while waiting is
+// logged and counts as nothing read.
+bool ReadModemByte(unsigned char* byte) {
+  ReadRequest->bytesRead = 0;
+  SerialByte got = Sys().SerialReadByte(SerialLine, 0);
+  if (got.status != SerialByte::kByte) {
+    ReadRequest->pending = true;
+    Sys().Sleep(kPauseBeforeWaitMs);
+    if (got.status == SerialByte::kNothing) {
+      // The read's own time-out started with it and has partly passed.
+      int left = ReadTimeoutMs() - kPauseBeforeWaitMs;
+      got = Sys().SerialReadByte(SerialLine, left > 0 ? left : 0);
+    }
+    ReadRequest->pending = false;
+    if (got.status == SerialByte::kError) {
+      LogEvent("?", " GetOverlappedResult " + ToOemText(SystemErrorText(got.error)));
+    } else if (got.status == SerialByte::kEndOfFile) {
+      LogEvent("?", " GetOverlappedResult " + ToOemText("End of file"));
+    }
+  }
+  if (got.status != SerialByte::kByte) return false;
+  ReadRequest->bytesRead = 1;
+  *byte = got.byte;
+  return true;
+}
+
+}  // namespace
+
+bool TakeModemByte(unsigned char byte) {
+  static const std::size_t longest = LongestResultCode();
+  if (byte != '\r' && byte != '\n') {
+    if (ModemLineBuffer.text.size() < longest) {
+      ModemLineBuffer.text += static_cast<char>(byte);
+    } else {
+      ModemLineBuffer.overlong = true;
+    }
+    return false;
+  }
+  bool match = false;
+  if (!ModemLineBuffer.overlong) {
+    for (const char* code : ModemResultCodes) {
+      if (ModemLineBuffer.text == code) match = true;
+    }
+  }
+  ModemLineBuffer.Clear();
+  return match;
+}
+
+bool DrainModem() {
+  if (SerialLine == -1) return false;
+  if (ReadRequest == nullptr) {
+    static ReadRequestState request;
+    ReadRequest = &request;
+  }
+  bool any = false;
+  unsigned char byte;
+  while (ReadModemByte(&byte)) {
+    any = true;
+    Echo(byte);
+    if (TakeModemByte(byte)) throw ExitRequest{kResultCodeExit};
+  }
+  return any;
+}
+
+}  // namespace annc

@@ -1,0 +1,38 @@
+// Watches what the modem says on the serial line and ends the program with
+// exit code 99 when it reports a result code.
+#ifndef ANNC_MODEM_RESULT_WATCHER_H_
+#define ANNC_MODEM_RESULT_WATCHER_H_
+
+#include <string>
+#include <string_view>
+
+namespace annc {
+
+// The lines that end the program, compared whole and case-sensitively.
+extern const char* const ModemResultCodes[7];
+
+// What has arrived since the last line end. A line longer than the longest
+// result code can never match, so only that much is kept, with a mark that
+// the line has already grown too long.
+struct ModemLine {
+  std::string text;
+  bool overlong = false;
+  void Clear() {
+    text.clear();
+    overlong = false;
+  }
+};
+extern ModemLine ModemLineBuffer;
+
+// Adds one received byte to ModemLineBuffer. Returns true when it ends a
+// line that is one of the result codes.
+bool TakeModemByte(unsigned char byte);
+
+// Reads, echoes and examines everything the modem has sent until the line is
+// quiet. Returns true when at least one byte was read. Throws ExitRequest 99
+// on a result code.
+bool DrainModem();
+
+}  // namespace annc
+
+#endif  // ANNC_MODEM_RESULT_WATCHER_H_

@@ -1,0 +1,34 @@
+#include "platform/errors.h"
+
+#include <cstdio>
+
+extern "C" char __executable_start;
+
+namespace annc {
+
+std::uintptr_t SiteOf(const void* returnAddress) {
+  return reinterpret_cast<std::uintptr_t>(returnAddress) -
+         reinterpret_cast<std::uintptr_t>(&__executable_start);
+}
+
+void ThrowIoError(const std::string& message, std::uintptr_t site) {
+  throw UnhandledError{"EInOutError", message, site};
+}
+
+void ThrowOpenError(const std::string& message, std::uintptr_t site) {
+  throw UnhandledError{"EFOpenError", message, site};
+}
+
+std::string IoErrorText(int code) { return "I/O error " + std::to_string(code); }
+
+std::string ErrorReport(const UnhandledError& error, const std::string& module) {
+  char site[32];
+  std::snprintf(site, sizeof site, "%08X", static_cast<unsigned>(error.site & 0xFFFFFFFFu));
+  std::string report = "Exception " + error.kind + " in module " + module + " at " + site + ".\n";
+  report += error.message;
+  if (report.empty() || report.back() != '.') report += '.';
+  report += "\r\n";
+  return report;
+}
+
+}  // namespace annc

@@ -1,0 +1,150 @@
+#include "platform/files.h"
+
+#include <clocale>
+#include <cerrno>
+#include <fcntl.h>
+#include <langinfo.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <climits>
+#include <vector>
+
+namespace annc {
+
+int ReadWholeFile(const std::string& path, std::string* contents) {
+  contents->clear();
+  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return errno;
+  struct stat st;
+  if (::fstat(fd, &st) != 0) {
+    int e = errno;
+    ::close(fd);
+    return e;
+  }
+  if (S_ISDIR(st.st_mode)) {
+    ::close(fd);
+    return EISDIR;
+  }
+  // One read of the whole size; a file that grows or is not a regular file
+  // (a pipe, /dev/stdin) is read on to its end.
+  std::size_t size = S_ISREG(st.st_mode) ? static_cast<std::size_t>(st.st_size) : 0;
+  contents->resize(size + 1);
+  std::size_t have = 0;
+  for (;;) {
+    if (have == contents->size()) contents->resize(contents->size() * 2 + 4096);
+    ssize_t n = ::read(fd, contents->data() + have, contents->size() - have);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      int e = errno;
+      ::close(fd);
+      contents->clear();
+      return e;
+    }
+    if (n == 0) break;
+    have += static_cast<std::size_t>(n);
+  }
+  ::close(fd);
+  contents->resize(have);
+  return 0;
+}
+
+LockedAppendFile::~LockedAppendFile() { Close(); }
+
+int LockedAppendFile::Open(const std::string& path) {
+  Close();
+  fd_ = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
+  readable_ = fd_ >= 0;
+  if (fd_ < 0) {
+    int createError = errno;
+    // A file that may be written but not read is still appended to, without
+    // looking at its end; it is never emptied.
+    fd_ = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC);
+    if (fd_ < 0) return createError;
+  }
+  while (::flock(fd_, LOCK_EX) != 0 && errno == EINTR) {
+  }
+  return 0;
+}
+
+void LockedAppendFile::DropTrailing(unsigned char mark) {
+  if (fd_ < 0 || !readable_) return;
+  struct stat st;
+  if (::fstat(fd_, &st) != 0 || !S_ISREG(st.st_mode)) return;
+  off_t end = st.st_size;
+  off_t keep = end;
+  char block[128];
+  while (keep > 0) {
+    off_t from = keep >= static_cast<off_t>(sizeof block) ? keep - static_cast<off_t>(sizeof block) : 0;
+    ssize_t n = ::pread(fd_, block, static_cast<std::size_t>(keep - from), from);
+    if (n != keep - from) return;  // cannot look: leave the file alone
+    ssize_t i = n;
+    while (i > 0 && static_cast<unsigned char>(block[i - 1]) == mark) --i;
+    keep = from + i;
+    if (i > 0) break;
+  }
+  if (keep != end) (void)::ftruncate(fd_, keep);
+}
+
+void LockedAppendFile::Append(std::string_view bytes) {
+  if (fd_ < 0) return;
+  if (readable_) {
+    if (::lseek(fd_, 0, SEEK_END) < 0) {
+      // Not seekable (a device such as /dev/full): plain write.
+    }
+  }
+  const char* p = bytes.data();
+  std::size_t left = bytes.size();
+  while (left > 0) {
+    ssize_t n = ::write(fd_, p, left);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return;  // the line is lost; the program goes on
+    }
+    p += n;
+    left -= static_cast<std::size_t>(n);
+  }
+}
+
+void LockedAppendFile::Close() {
+  if (fd_ >= 0) {
+    ::close(fd_);  // also releases the lock
+    fd_ = -1;
+  }
+}
+
+std::string ExecutablePath() {
+  std::vector<char> buffer(PATH_MAX + 1);
+  for (;;) {
+    ssize_t n = ::readlink("/proc/self/exe", buffer.data(), buffer.size());
+    if (n < 0) return std::string();
+    if (static_cast<std::size_t>(n) < buffer.size()) return std::string(buffer.data(), static_cast<std::size_t>(n));
+    buffer.resize(buffer.size() * 2);
+  }
+}
+
+void UseEnvironmentLocale() {
+  std::setlocale(LC_CTYPE, "");
+  std::setlocale(LC_TIME, "");
+  std::setlocale(LC_COLLATE, "");
+}
+
+std::string LocaleTimeSeparator() {
+  const char* format = ::nl_langinfo(T_FMT);
+  if (format == nullptr) return ":";
+  for (const char* p = format; *p != '\0'; ++p) {
+    if (*p == '%') {
+      ++p;
+      while (*p == '-' || *p == '_' || *p == '0' || *p == '^' || *p == '#' || *p == 'E' || *p == 'O') ++p;
+      if (*p == '\0') break;
+      // Composite conversions that stand for hours and minutes with colons.
+      if (*p == 'T' || *p == 'R' || *p == 'r' || *p == 'X') return ":";
+      continue;
+    }
+    if (*p != ' ') return std::string(1, *p);
+  }
+  return ":";
+}
+
+}  // namespace annc

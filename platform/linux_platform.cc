@@ -1,0 +1,300 @@
+// The real platform: ALSA and libsndfile for sound, termios and poll for the
+// console and the serial line, the local clock.
+#include <alsa/asoundlib.h>
+#include <fcntl.h>
+#include <poll.h>
+#include <sndfile.h>
+#include <sys/stat.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <csignal>
+#include <ctime>
+#include <vector>
+
+#include "platform/errors.h"
+#include "platform/platform.h"
+
+namespace annc {
+namespace {
+
+// Keeps alsa-lib from printing its own diagnostics on standard error, where
+// only the beeps belong.
+void SilentAlsaError(const char*, int, const char*, int, const char*, ...) {}
+
+// Console input state, process-wide so that the signal handlers reach it.
+termios savedInput;
+volatile sig_atomic_t inputChanged = 0;
+const int kRestoreSignals[] = {SIGINT, SIGTERM, SIGHUP};
+
+void RestoreInputAndDie(int signalNumber) {
+  if (inputChanged) ::tcsetattr(STDIN_FILENO, TCSANOW, &savedInput);
+  inputChanged = 0;
+  ::signal(signalNumber, SIG_DFL);
+  ::raise(signalNumber);
+}
+
+class LinuxPlatform : public Platform {
+ public:
+  LinuxPlatform() {
+    snd_lib_error_set_handler(SilentAlsaError);
+    // A reader that went away must show as a failed write, not kill us.
+    ::signal(SIGPIPE, SIG_IGN);
+    stdoutIsTerminal_ = ::isatty(STDOUT_FILENO) == 1;
+  }
+  ~LinuxPlatform() override { ClosePcm(); }
+
+  bool WaveDeviceAvailable() override {
+    if (pcm_ != nullptr) return true;
+    if (snd_pcm_open(&pcm_, "default", SND_PCM_STREAM_PLAYBACK, 0) < 0) {
+      pcm_ = nullptr;
+      return false;
+    }
+    rate_ = 0;
+    channels_ = 0;
+    return true;
+  }
+
+  bool PlaySoundFile(const std::string& path) override {
+    SF_INFO info{};
+    SNDFILE* file = sf_open(path.c_str(), SFM_READ, &info);
+    if (file == nullptr) return false;
+    bool played = PlayDecoded(file, info);
+    sf_close(file);
+    return played;
+  }
+
+  void Beep() override {
+    static const char kBell = '\a';
+    while (::write(STDERR_FILENO, &kBell, 1) < 0 && errno == EINTR) {
+    }
+  }
+
+  bool IsRegularFile(const std::string& path) override {
+    struct stat st;
+    return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+  }
+
+  LocalTime Now() override {
+    std::time_t now = std::time(nullptr);
+    std::tm local{};
+    ::localtime_r(&now, &local);
+    return LocalTime{local.tm_year + 1900, local.tm_mon + 1, local.tm_mday,
+                     local.tm_hour,        local.tm_min,     local.tm_sec};
+  }
+
+  void Sleep(int milliseconds) override {
+    if (milliseconds <= 0) return;
+    timespec left{milliseconds / 1000, static_cast<long>(milliseconds % 1000) * 1000000L};
+    while (::nanosleep(&left, &left) != 0 && errno == EINTR) {
+    }
+  }
+
+  void WriteOut(std::string_view bytes) override {
+    const char* p = bytes.data();
+    std::size_t left = bytes.size();
+    while (left > 0) {
+      ssize_t n = ::write(STDOUT_FILENO, p, left);
+      if (n < 0) {
+        if (errno == EINTR) continue;
+        ThrowIoError(IoErrorText(errno), ANNC_FAILING_SITE());
+      }
+      p += n;
+      left -= static_cast<std::size_t>(n);
+    }
+  }
+
+  bool StdoutIsTerminal() override { return stdoutIsTerminal_; }
+
+  int PollKey() override {
+    PrepareInput();
+    pollfd p{STDIN_FILENO, POLLIN, 0};
+    int ready;
+    while ((ready = ::poll(&p, 1, 0)) < 0 && errno == EINTR) {
+    }
+    if (ready <= 0 || (p.revents & (POLLIN | POLLHUP)) == 0) return 0;
+    unsigned char c = 0;
+    ssize_t n;
+    while ((n = ::read(STDIN_FILENO, &c, 1)) < 0 && errno == EINTR) {
+    }
+    if (n != 1) return 0;  // end of input or an error is no key
+    if (stdinIsTerminal_) return c;  // a NUL byte from a terminal is no key
+    return c != 0 ? c : 256;
+  }
+
+  int SerialGetTimeouts(int fd, CommTimeouts* timeouts) override {
+    termios tio;
+    if (::tcgetattr(fd, &tio) != 0) return errno;
+    // A terminal line's only read time-out is VTIME, in tenths of a second.
+    *timeouts = CommTimeouts{};
+    timeouts->ReadTotalTimeoutConstant = static_cast<unsigned>(tio.c_cc[VTIME]) * 100;
+    return 0;
+  }
+
+  int SerialSetTimeouts(int fd, const CommTimeouts& timeouts) override {
+    termios tio;
+    if (::tcgetattr(fd, &tio) != 0) return errno;
+    // Bytes as they come, unechoed and untranslated; speed, parity, flow
+    // control and modem lines stay as the launcher set them. Reads never
+    // block: the time-out is a poll around each read.
+    tio.c_lflag &= ~static_cast<tcflag_t>(ICANON | ECHO | ECHOE | ECHOK | ECHONL | ISIG | IEXTEN);
+    tio.c_iflag &= ~static_cast<tcflag_t>(INLCR | IGNCR | ICRNL);
+    tio.c_cc[VMIN] = 0;
+    tio.c_cc[VTIME] = 0;
+    if (::tcsetattr(fd, TCSANOW, &tio) != 0) return errno;
+    (void)timeouts;
+    return 0;
+  }
+
+  int SerialPurge(int fd) override {
+    if (::tcflush(fd, TCIOFLUSH) != 0) return errno;
+    return 0;
+  }
+
+  SerialByte SerialReadByte(int fd, int timeoutMs) override {
+    SerialByte result;
+    pollfd p{fd, POLLIN, 0};
+    int ready;
+    while ((ready = ::poll(&p, 1, timeoutMs < 0 ? 0 : timeoutMs)) < 0 && errno == EINTR) {
+    }
+    if (ready < 0) {
+      result.status = SerialByte::kError;
+      result.error = errno;
+      return result;
+    }
+    if (ready == 0) return result;  // nothing within the time-out
+    if (p.revents & POLLNVAL) {
+      result.status = SerialByte::kError;
+      result.error = EBADF;
+      return result;
+    }
+    ssize_t n;
+    while ((n = ::read(fd, &result.byte, 1)) < 0 && errno == EINTR) {
+    }
+    if (n == 1) {
+      result.status = SerialByte::kByte;
+    } else if (n == 0) {
+      result.status = SerialByte::kEndOfFile;
+    } else if (errno == EAGAIN || errno == EWOULDBLOCK) {
+      result.status = SerialByte::kNothing;
+    } else {
+      result.status = SerialByte::kError;
+      result.error = errno;
+    }
+    return result;
+  }
+
+ private:
+  // On the first poll, a terminal on standard input is switched to
+  // non-canonical mode without echo, so that one key is one byte at once.
+  void PrepareInput() {
+    if (inputPrepared_) return;
+    inputPrepared_ = true;
+    stdinIsTerminal_ = ::isatty(STDIN_FILENO) == 1;
+    if (!stdinIsTerminal_ || ::tcgetattr(STDIN_FILENO, &savedInput) != 0) return;
+    termios raw = savedInput;
+    raw.c_lflag &= ~static_cast<tcflag_t>(ICANON | ECHO);
+    raw.c_cc[VMIN] = 1;
+    raw.c_cc[VTIME] = 0;
+    struct sigaction action {};
+    action.sa_handler = RestoreInputAndDie;
+    sigemptyset(&action.sa_mask);
+    for (int s : kRestoreSignals) sigaddset(&action.sa_mask, s);
+    for (int s : kRestoreSignals) ::sigaction(s, &action, nullptr);
+    inputChanged = 1;
+    if (::tcsetattr(STDIN_FILENO, TCSANOW, &raw) != 0) inputChanged = 0;
+  }
+
+  bool Configure(unsigned rate, unsigned channels) {
+    if (rate == rate_ && channels == channels_) {
+      // Same format as the last word: the device is only prepared again.
+      snd_pcm_state_t state = snd_pcm_state(pcm_);
+      if (state == SND_PCM_STATE_PREPARED) return true;
+      if (snd_pcm_prepare(pcm_) == 0) return true;
+    }
+    rate_ = channels_ = 0;
+    snd_pcm_drop(pcm_);
+    if (snd_pcm_set_params(pcm_, SND_PCM_FORMAT_S16, SND_PCM_ACCESS_RW_INTERLEAVED, channels, rate,
+                           1 /* resample */, 100000 /* us */) < 0) {
+      return false;
+    }
+    rate_ = rate;
+    channels_ = channels;
+    return true;
+  }
+
+  bool PlayDecoded(SNDFILE* file, const SF_INFO& info) {
+    constexpr int kMaxChannels = 64;
+    if (info.channels < 1 || info.channels > kMaxChannels || info.samplerate < 1) return false;
+    if (!WaveDeviceAvailable()) return false;
+    if (!Configure(static_cast<unsigned>(info.samplerate), static_cast<unsigned>(info.channels))) {
+      return false;
+    }
+    sf_command(file, SFC_SET_SCALE_FLOAT_INT_READ, nullptr, SF_TRUE);
+    constexpr sf_count_t kChunkFrames = 2048;
+    samples_.resize(static_cast<std::size_t>(kChunkFrames) * static_cast<std::size_t>(info.channels));
+    bool failed = false;
+    for (;;) {
+      sf_count_t frames = sf_readf_short(file, samples_.data(), kChunkFrames);
+      if (frames <= 0) break;
+      const short* p = samples_.data();
+      while (frames > 0) {
+        snd_pcm_sframes_t written = snd_pcm_writei(pcm_, p, static_cast<snd_pcm_uframes_t>(frames));
+        if (written < 0) {
+          if (snd_pcm_recover(pcm_, static_cast<int>(written), 1) < 0) {
+            failed = true;
+            break;
+          }
+          continue;
+        }
+        p += written * info.channels;
+        frames -= written;
+      }
+      if (failed) break;
+    }
+    if (failed) {
+      // The device is gone or broken: open it afresh for the next word.
+      ClosePcm();
+      return false;
+    }
+    // Synchronous: return when the last sample has been played.
+    if (snd_pcm_drain(pcm_) < 0) {
+      ClosePcm();
+      return false;
+    }
+    return true;
+  }
+
+  void ClosePcm() {
+    if (pcm_ != nullptr) {
+      snd_pcm_close(pcm_);
+      pcm_ = nullptr;
+    }
+    rate_ = channels_ = 0;
+  }
+
+  snd_pcm_t* pcm_ = nullptr;
+  unsigned rate_ = 0;
+  unsigned channels_ = 0;
+  std::vector<short> samples_;
+  bool stdoutIsTerminal_ = false;
+  bool stdinIsTerminal_ = false;
+  bool inputPrepared_ = false;
+};
+
+}  // namespace
+
+Platform& RealPlatform() {
+  static LinuxPlatform platform;
+  return platform;
+}
+
+void RestoreConsoleInput() {
+  if (inputChanged) {
+    ::tcsetattr(STDIN_FILENO, TCSANOW, &savedInput);
+    inputChanged = 0;
+  }
+}
+
+}  // namespace annc

@@ -1,0 +1,53 @@
+#include "platform/platform.h"
+
+#include <cstring>
+
+namespace annc {
+
+Platform& RealPlatform();  // linux_platform.cc
+
+namespace {
+Platform* installed = nullptr;
+}  // namespace
+
+Platform& Sys() { return installed != nullptr ? *installed : RealPlatform(); }
+
+Platform* SetPlatform(Platform* platform) {
+  Platform* previous = installed;
+  installed = platform;
+  return previous;
+}
+
+void WriteLine(std::string_view text) {
+  std::string line;
+  line.reserve(text.size() + 2);
+  line.append(text);
+  line.append("\r\n");
+  Sys().WriteOut(line);
+}
+
+void SetConsoleTitle(std::string_view text) {
+  if (!Sys().StdoutIsTerminal()) return;
+  std::string sequence = "\x1b]0;";
+  for (char c : text) {
+    unsigned char u = static_cast<unsigned char>(c);
+    if (u < 32 || u == 127) continue;
+    sequence += c;
+  }
+  sequence += '\a';
+  Sys().WriteOut(sequence);
+}
+
+std::string SystemErrorText(int error) {
+  char buffer[256];
+  // The GNU strerror_r returns the text, which may not be in `buffer`.
+  const char* text = ::strerror_r(error, buffer, sizeof buffer);
+  std::string result = text != nullptr ? text : "";
+  while (!result.empty() &&
+         (static_cast<unsigned char>(result.back()) <= 32 || result.back() == '.')) {
+    result.pop_back();
+  }
+  return result;
+}
+
+}  // namespace annc

@@ -1,0 +1,95 @@
+// The one seam between the program and the operating system: sound, clock,
+// pauses, console and the serial line. The real implementation talks to ALSA,
+// libsndfile, termios and the clock; unit tests install a fake.
+#ifndef ANNC_PLATFORM_PLATFORM_H_
+#define ANNC_PLATFORM_PLATFORM_H_
+
+#include <string>
+#include <string_view>
+
+namespace annc {
+
+struct LocalTime {
+  int year = 0;
+  int month = 0;  // 1..12
+  int day = 0;
+  int hour = 0;
+  int minute = 0;
+  int second = 0;
+};
+
+// The five serial time-out values, in milliseconds.
+struct CommTimeouts {
+  unsigned ReadIntervalTimeout = 0;
+  unsigned ReadTotalTimeoutMultiplier = 0;
+  unsigned ReadTotalTimeoutConstant = 0;
+  unsigned WriteTotalTimeoutMultiplier = 0;
+  unsigned WriteTotalTimeoutConstant = 0;
+};
+
+// Outcome of one attempt to read one byte from the serial line.
+struct SerialByte {
+  enum Status { kByte, kNothing, kEndOfFile, kError };
+  Status status = kNothing;
+  unsigned char byte = 0;
+  int error = 0;  // errno for kError
+};
+
+class Platform {
+ public:
+  virtual ~Platform() = default;
+
+  // Sound. WaveDeviceAvailable() is asked before every word; PlaySoundFile()
+  // plays a file synchronously and returns false when it could not be
+  // decoded or played. Beep() is the audible fallback.
+  virtual bool WaveDeviceAvailable() = 0;
+  virtual bool PlaySoundFile(const std::string& path) = 0;
+  virtual void Beep() = 0;
+  // True only for an existing regular file.
+  virtual bool IsRegularFile(const std::string& path) = 0;
+
+  // Clock and pauses.
+  virtual LocalTime Now() = 0;
+  virtual void Sleep(int milliseconds) = 0;
+
+  // Console. WriteOut() writes bytes to standard output at once and throws
+  // IoError when the write fails.
+  virtual void WriteOut(std::string_view bytes) = 0;
+  virtual bool StdoutIsTerminal() = 0;
+  // Non-blocking poll of standard input; consumes at most one byte.
+  // Returns non-zero for a key press.
+  virtual int PollKey() = 0;
+
+  // Serial line on an inherited descriptor. Each returns 0 or an errno value.
+  virtual int SerialGetTimeouts(int fd, CommTimeouts* timeouts) = 0;
+  virtual int SerialSetTimeouts(int fd, const CommTimeouts& timeouts) = 0;
+  virtual int SerialPurge(int fd) = 0;
+  // Reads one byte, waiting at most timeoutMs milliseconds (0: only what is
+  // already there).
+  virtual SerialByte SerialReadByte(int fd, int timeoutMs) = 0;
+};
+
+// The platform in use: the real one unless a test installed another.
+Platform& Sys();
+// Installs `platform` (not owned) and returns the previous one; nullptr
+// restores the real platform.
+Platform* SetPlatform(Platform* platform);
+
+// Writes `text` and CR LF to standard output at once.
+void WriteLine(std::string_view text);
+
+// Shows `text` as the terminal window's title when standard output is a
+// terminal, with every control byte dropped; does nothing otherwise.
+void SetConsoleTitle(std::string_view text);
+
+// Puts the terminal on standard input back as it was before the first key
+// poll changed it. Safe to call more than once.
+void RestoreConsoleInput();
+
+// The system's text for an error number, with trailing blanks, control
+// characters and dots cut off.
+std::string SystemErrorText(int error);
+
+}  // namespace annc
+
+#endif  // ANNC_PLATFORM_PLATFORM_H_

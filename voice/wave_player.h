@@ -1,0 +1,21 @@
+// Plays one recorded word from the sound folder, synchronously.
+#ifndef ANNC_VOICE_WAVE_PLAYER_H_
+#define ANNC_VOICE_WAVE_PLAYER_H_
+
+#include <string>
+
+namespace annc {
+
+// The sound folder: every recording and the phone book are addressed as
+// SoundDir followed by the file name. It ends in a folder separator;
+// start-up puts the executable's folder in front of it.
+extern std::string SoundDir;
+
+// Plays the file and returns true when it played; beeps instead and returns
+// false when there is no sound device, no regular file at the path, or the
+// file cannot be decoded or played.
+bool PlayWave(const std::string& path);
+
+}  // namespace annc
+
+#endif  // ANNC_VOICE_WAVE_PLAYER_H_
