@@ -1,0 +1,131 @@
+#include "app/phone_book.h"
+
+#include <gtest/gtest.h>
+
+#include <clocale>
+#include <cstdio>
+#include <fstream>
+
+#include "platform/errors.h"
+
+namespace annc {
+namespace {
+
+std::vector<std::string> Lines(std::string_view text) {
+  std::vector<std::string_view> views;
+  SplitLines(text, &views);
+  return std::vector<std::string>(views.begin(), views.end());
+}
+
+using V = std::vector<std::string>;
+
+TEST(SplitLinesTest, LineEnds) {
+  EXPECT_EQ(Lines("a\r\nb\r\n"), (V{"a", "b"}));
+  EXPECT_EQ(Lines("a\nb\n"), (V{"a", "b"}));
+  EXPECT_EQ(Lines("a\rb\r"), (V{"a", "b"}));
+  EXPECT_EQ(Lines("a\n\rb"), (V{"a", "", "b"}));  // LF CR: a line end, then an empty line
+  EXPECT_EQ(Lines("a\r\r\nb"), (V{"a", "", "b"}));
+  EXPECT_EQ(Lines("a\n\nb"), (V{"a", "", "b"}));
+  EXPECT_EQ(Lines("last"), (V{"last"}));
+  EXPECT_EQ(Lines(""), (V{}));
+  EXPECT_EQ(Lines("\r\n"), (V{""}));
+  EXPECT_EQ(Lines("\n\n"), (V{"", ""}));
+}
+
+TEST(SplitLinesTest, NulEndsTheText) {
+  EXPECT_EQ(Lines(std::string_view("a=1\nb=2\0c=3\n", 13)), (V{"a=1", "b=2"}));
+  EXPECT_EQ(Lines(std::string_view("\0a=1", 4)), (V{}));
+}
+
+void Book(std::string_view text) { SplitLines(text, &PhoneBook); }
+
+std::string Name(std::string_view number) {
+  auto name = LookUpName(number);
+  return name ? "[" + std::string(*name) + "]" : "none";
+}
+
+TEST(LookUpNameTest, Matching) {
+  Book("5551234=Ann Lee\r\n5551234=Bob\r\n5559876 =Cy\r\nno equals sign\r\n\r\nABC=letters\r\n"
+       "777=Ann=Lee\r\n888=\r\n =blank\r\n");
+  EXPECT_EQ(Name("5551234"), "[Ann Lee]");  // first match wins
+  EXPECT_EQ(Name("5559876"), "none");       // the blank before "=" belongs to the name part
+  EXPECT_EQ(Name("5559876 "), "[Cy]");
+  EXPECT_EQ(Name("abc"), "[letters]");      // letter case does not matter
+  EXPECT_EQ(Name("777"), "[Ann=Lee]");
+  EXPECT_EQ(Name("888"), "[]");
+  EXPECT_EQ(Name(" "), "[blank]");
+  EXPECT_EQ(Name("no equals sign"), "none");
+  EXPECT_EQ(Name("555123"), "none");         // whole lengths compared
+  EXPECT_EQ(Name("55512345"), "none");
+}
+
+TEST(LookUpNameTest, EmptyNumberMatchesTheFirstLineStartingWithEquals) {
+  Book("1=a\n=first\n=second\n");
+  EXPECT_EQ(Name(""), "[first]");
+  Book("1=a\n");
+  EXPECT_EQ(Name(""), "none");
+}
+
+// Switches LC_CTYPE for one test and back.
+class LocaleScope {
+ public:
+  explicit LocaleScope(const char* name) {
+    old_ = std::setlocale(LC_CTYPE, nullptr);
+    ok_ = std::setlocale(LC_CTYPE, name) != nullptr;
+  }
+  ~LocaleScope() { std::setlocale(LC_CTYPE, old_.c_str()); }
+  bool ok() const { return ok_; }
+
+ private:
+  std::string old_;
+  bool ok_;
+};
+
+TEST(LookUpNameTest, CaseOfLettersInOtherScriptsUnderUtf8) {
+  LocaleScope scope("C.UTF-8");
+  ASSERT_TRUE(scope.ok());
+  Book("\xd0\x90\xd0\x91\xd0\x92=Cyrillic\nSTRA\xc3\x9f" "E=German\n");
+  EXPECT_EQ(Name("\xd0\xb0\xd0\xb1\xd0\xb2"), "[Cyrillic]");  // абв finds АБВ
+  EXPECT_EQ(Name("stra\xc3\x9f" "e"), "[German]");
+  EXPECT_EQ(Name("\xd0\xb0\xd0\xb1"), "none");
+  // Bytes that are not UTF-8 compare as themselves.
+  Book("\xff\xfe=raw\n");
+  EXPECT_EQ(Name("\xff\xfe"), "[raw]");
+  EXPECT_EQ(Name("\xff\xff"), "none");
+}
+
+TEST(LookUpNameTest, AsciiCaseInTheCLocale) {
+  LocaleScope scope("C");
+  ASSERT_TRUE(scope.ok());
+  Book("AbC=x\n");
+  EXPECT_EQ(Name("aBc"), "[x]");
+  EXPECT_EQ(Name("aBd"), "none");
+}
+
+TEST(LoadPhoneBookTest, ReadsTheFileAndReportsAMissingOne) {
+  std::string dir = ::testing::TempDir();
+  std::string path = dir + "/annc_book_test.db";
+  {
+    std::ofstream f(path, std::ios::binary);
+    f << "1=one\r\n2=two";
+  }
+  LoadPhoneBook(path);
+  EXPECT_EQ(Name("2"), "[two]");
+  std::remove(path.c_str());
+  try {
+    LoadPhoneBook(path);
+    FAIL() << "a missing phone book must throw";
+  } catch (const UnhandledError& e) {
+    EXPECT_EQ(e.kind, "EFOpenError");
+    EXPECT_EQ(e.message, "Cannot open file " + path);
+  }
+  try {
+    LoadPhoneBook(dir);  // a folder cannot be read as a phone book
+    FAIL() << "a folder must throw";
+  } catch (const UnhandledError& e) {
+    EXPECT_EQ(e.message, "Cannot open file " + dir);
+  }
+}
+
+}  // namespace
+}  // namespace annc
