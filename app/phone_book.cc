@@ -12,45 +12,56 @@
 
 namespace annc {
 
-std::vector<std::string_view> PhoneBook;
+PhoneBookText PhoneBook;
 
 namespace {
-// The file's text; PhoneBook points into it until the process ends.
-std::string PhoneBookText;
+const char* FindByte(const char* from, const char* end, char c) {
+  const void* hit = std::memchr(from, c, static_cast<std::size_t>(end - from));
+  return hit != nullptr ? static_cast<const char*>(hit) : end;
+}
 }  // namespace
 
-void SplitLines(std::string_view text, std::vector<std::string_view>* lines) {
-  lines->clear();
-  if (const void* nul = std::memchr(text.data(), '\0', text.size())) {
-    text = text.substr(0, static_cast<std::size_t>(static_cast<const char*>(nul) - text.data()));
-  }
-  const char* const begin = text.data();
-  const char* const end = begin + text.size();
-  // The next CR and the next LF are each found with memchr and looked for
-  // again only once passed.
-  auto find = [end](const char* from, char c) {
-    const void* hit = std::memchr(from, c, static_cast<std::size_t>(end - from));
-    return hit != nullptr ? static_cast<const char*>(hit) : end;
-  };
-  const char* start = begin;
-  const char* cr = find(start, '\r');
-  const char* lf = find(start, '\n');
-  while (start < end) {
-    const char* stop = cr < lf ? cr : lf;
-    lines->emplace_back(start, static_cast<std::size_t>(stop - start));
-    if (stop == end) break;
-    start = stop + 1;
-    if (*stop == '\r' && start < end && *start == '\n') ++start;  // CR LF is one line end
-    if (cr < start) cr = find(start, '\r');
-    if (lf < start) lf = find(start, '\n');
+Lines::Lines(std::string_view text) : text_(text) {
+  if (const void* nul = std::memchr(text_.data(), '\0', text_.size())) {
+    text_ = text_.substr(0, static_cast<std::size_t>(static_cast<const char*>(nul) - text_.data()));
   }
 }
 
+Lines::iterator::iterator(const char* start, const char* end, bool atEnd)
+    : start_(atEnd ? end : start), end_(end), cr_(end), lf_(end) {
+  if (atEnd) return;
+  // The next CR and the next LF are each found with memchr, and looked for
+  // again only once passed.
+  cr_ = FindByte(start_, end_, '\r');
+  lf_ = FindByte(start_, end_, '\n');
+  line_ = std::string_view(start_, static_cast<std::size_t>((cr_ < lf_ ? cr_ : lf_) - start_));
+}
+
+Lines::iterator& Lines::iterator::operator++() {
+  const char* stop = start_ + line_.size();
+  if (stop == end_) {  // that was the last line
+    start_ = end_;
+    line_ = std::string_view();
+    return *this;
+  }
+  start_ = stop + 1;
+  if (*stop == '\r' && start_ < end_ && *start_ == '\n') ++start_;  // CR LF is one line end
+  if (start_ == end_) {  // a final line end adds no empty line
+    line_ = std::string_view();
+    return *this;
+  }
+  if (cr_ < start_) cr_ = FindByte(start_, end_, '\r');
+  if (lf_ < start_) lf_ = FindByte(start_, end_, '\n');
+  line_ = std::string_view(start_, static_cast<std::size_t>((cr_ < lf_ ? cr_ : lf_) - start_));
+  return *this;
+}
+
 void LoadPhoneBook(const std::string& path) {
-  if (ReadWholeFile(path, &PhoneBookText) != 0) {
+  std::string text;
+  if (ReadWholeFile(path, &text) != 0) {
     ThrowOpenError("Cannot open file " + path, ANNC_FAILING_SITE());
   }
-  SplitLines(PhoneBookText, &PhoneBook);
+  PhoneBook.text = std::move(text);
 }
 
 namespace {
@@ -120,7 +131,7 @@ bool SameIgnoringCase(std::string_view a, std::string_view b) {
 
 std::optional<std::string_view> LookUpName(std::string_view number) {
   const Encoding encoding;
-  for (std::string_view line : PhoneBook) {
+  for (std::string_view line : PhoneBook.lines()) {
     std::size_t eq = line.find('=');
     if (eq == std::string_view::npos) continue;
     if (SameIgnoringCase(line.substr(0, eq), number, encoding)) return line.substr(eq + 1);

@@ -9,12 +9,43 @@
 
 namespace annc {
 
-// The file's lines in file order, pointing into the text read.
-extern std::vector<std::string_view> PhoneBook;
+// The lines of a text, in order: lines end in CR, LF or CR LF; a NUL ends
+// the text; a last line without an end counts, a final line end adds no
+// empty line. The lines are found as they are walked, so holding a big file
+// costs nothing beyond its text.
+class Lines {
+ public:
+  class iterator {
+   public:
+    std::string_view operator*() const { return line_; }
+    iterator& operator++();
+    bool operator==(const iterator& other) const { return start_ == other.start_; }
 
-// Splits text into lines ending in CR, LF or CR LF; a NUL ends the text; a
-// last line without an end counts, a final line end adds no empty line.
-void SplitLines(std::string_view text, std::vector<std::string_view>* lines);
+   private:
+    friend class Lines;
+    iterator(const char* start, const char* end, bool atEnd);
+    const char* start_;  // start of the current line; end_ when past the last
+    const char* end_;
+    const char* cr_;  // the next CR and LF at or after start_
+    const char* lf_;
+    std::string_view line_;
+  };
+
+  explicit Lines(std::string_view text);
+  iterator begin() const { return iterator(text_.data(), End(), text_.empty()); }
+  iterator end() const { return iterator(End(), End(), true); }
+
+ private:
+  const char* End() const { return text_.data() + text_.size(); }
+  std::string_view text_;  // up to the first NUL
+};
+
+// The phone book: the file's text, walked as its lines in file order.
+struct PhoneBookText {
+  std::string text;
+  Lines lines() const { return Lines(text); }
+};
+extern PhoneBookText PhoneBook;
 
 // Reads the whole file in one piece. A file that cannot be opened or read
 // throws EFOpenError "Cannot open file <path>".
