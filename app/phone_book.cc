@@ -21,11 +21,15 @@ const char* FindByte(const char* from, const char* end, char c) {
 }
 }  // namespace
 
-Lines::Lines(std::string_view text) : text_(text) {
-  if (const void* nul = std::memchr(text_.data(), '\0', text_.size())) {
-    text_ = text_.substr(0, static_cast<std::size_t>(static_cast<const char*>(nul) - text_.data()));
-  }
+namespace {
+// A NUL byte ends the text.
+std::string_view BeforeNul(std::string_view text) {
+  const void* nul = std::memchr(text.data(), '\0', text.size());
+  return nul == nullptr ? text : text.substr(0, static_cast<std::size_t>(static_cast<const char*>(nul) - text.data()));
 }
+}  // namespace
+
+Lines::Lines(std::string_view text) : text_(BeforeNul(text)) {}
 
 Lines::iterator::iterator(const char* start, const char* end, bool atEnd)
     : start_(atEnd ? end : start), end_(end), cr_(end), lf_(end) {
@@ -57,11 +61,9 @@ Lines::iterator& Lines::iterator::operator++() {
 }
 
 void LoadPhoneBook(const std::string& path) {
-  std::string text;
-  if (ReadWholeFile(path, &text) != 0) {
+  if (PhoneBook.file.Read(path) != 0) {
     ThrowOpenError("Cannot open file " + path, ANNC_FAILING_SITE());
   }
-  PhoneBook.text = std::move(text);
 }
 
 namespace {
@@ -129,7 +131,46 @@ bool SameIgnoringCase(std::string_view a, std::string_view b) {
   return SameIgnoringCase(a, b, Encoding{});
 }
 
+namespace {
+
+// Whether the number is made only of ASCII characters without letter case
+// (digits, "+", "#", blanks...), and holds no "=" or line end. Such a number
+// equals a name part only byte for byte.
+bool HasNoLetterCase(std::string_view number) {
+  if (number.empty()) return false;
+  for (char c : number) {
+    unsigned char u = static_cast<unsigned char>(c);
+    if (u >= 0x80 || (u >= 'A' && u <= 'Z') || (u >= 'a' && u <= 'z') || c == '=' || c == '\r' ||
+        c == '\n') {
+      return false;
+    }
+  }
+  return true;
+}
+
+// Finds the first line that starts with "number=": one search through the
+// whole text instead of a comparison per line.
+std::optional<std::string_view> FindLineStartingWith(std::string_view text, std::string_view number) {
+  std::string needle(number);
+  needle += '=';
+  std::size_t from = 0;
+  while (from < text.size()) {
+    const void* hit = ::memmem(text.data() + from, text.size() - from, needle.data(), needle.size());
+    if (hit == nullptr) break;
+    std::size_t pos = static_cast<std::size_t>(static_cast<const char*>(hit) - text.data());
+    if (pos == 0 || text[pos - 1] == '\r' || text[pos - 1] == '\n') {
+      std::string_view name = text.substr(pos + needle.size());
+      return name.substr(0, name.find_first_of("\r\n"));
+    }
+    from = pos + 1;
+  }
+  return std::nullopt;
+}
+
+}  // namespace
+
 std::optional<std::string_view> LookUpName(std::string_view number) {
+  if (HasNoLetterCase(number)) return FindLineStartingWith(BeforeNul(PhoneBook.file.view()), number);
   const Encoding encoding;
   for (std::string_view line : PhoneBook.lines()) {
     std::size_t eq = line.find('=');

@@ -7,6 +7,8 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/files.h"
+
 namespace annc {
 
 // The lines of a text, in order: lines end in CR, LF or CR LF; a NUL ends
@@ -42,8 +44,8 @@ class Lines {
 
 // The phone book: the file's text, walked as its lines in file order.
 struct PhoneBookText {
-  std::string text;
-  Lines lines() const { return Lines(text); }
+  FileText file;
+  Lines lines() const { return Lines(file.view()); }
 };
 extern PhoneBookText PhoneBook;
 

@@ -37,7 +37,7 @@ TEST(LinesTest, NulEndsTheText) {
   EXPECT_EQ(LinesOf(std::string_view("\0a=1", 4)), (V{}));
 }
 
-void Book(std::string_view text) { PhoneBook.text = std::string(text); }
+void Book(std::string_view text) { PhoneBook.file.Assign(text); }
 
 std::string Name(std::string_view number) {
   auto name = LookUpName(number);
@@ -57,6 +57,22 @@ TEST(LookUpNameTest, Matching) {
   EXPECT_EQ(Name("no equals sign"), "none");
   EXPECT_EQ(Name("555123"), "none");         // whole lengths compared
   EXPECT_EQ(Name("55512345"), "none");
+}
+
+TEST(LookUpNameTest, OnlyWholeNamePartsAtTheStartOfALineMatch) {
+  // A number without letters is searched for in one pass: the hit must
+  // still be a whole name part of a line of its own.
+  Book("x555=mid\n1555=longer\n555 =blank\r555=after CR\r\n555=second");
+  EXPECT_EQ(Name("555"), "[after CR]");
+  Book("555=first\n555=second");
+  EXPECT_EQ(Name("555"), "[first]");
+  Book("a=555=b\n\n\r+49 30=Berlin\rnext");
+  EXPECT_EQ(Name("+49 30"), "[Berlin]");
+  EXPECT_EQ(Name("555"), "none");
+  Book(std::string_view("1=a\0\n2=b", 9));
+  EXPECT_EQ(Name("2"), "none");  // after the NUL nothing is read
+  Book("12=\n");
+  EXPECT_EQ(Name("12"), "[]");
 }
 
 TEST(LookUpNameTest, EmptyNumberMatchesTheFirstLineStartingWithEquals) {

@@ -5,49 +5,80 @@
 #include <fcntl.h>
 #include <langinfo.h>
 #include <sys/file.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <climits>
+#include <cstring>
 #include <vector>
 
 namespace annc {
 
-int ReadWholeFile(const std::string& path, std::string* contents) {
-  contents->clear();
+FileText::~FileText() { Free(); }
+
+void FileText::Free() {
+  if (data_ != nullptr) ::munmap(data_, capacity_);
+  data_ = nullptr;
+  size_ = capacity_ = 0;
+}
+
+bool FileText::Reserve(std::size_t capacity) {
+  constexpr std::size_t kHugePage = 2u << 20;
+  capacity = (capacity + 4095) & ~static_cast<std::size_t>(4095);
+  if (capacity <= capacity_) return true;
+  void* memory = data_ == nullptr
+                     ? ::mmap(nullptr, capacity, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0)
+                     : ::mremap(data_, capacity_, capacity, MREMAP_MAYMOVE);
+  if (memory == MAP_FAILED) return false;
+  data_ = static_cast<char*>(memory);
+  capacity_ = capacity;
+  if (capacity_ >= kHugePage) ::madvise(data_, capacity_, MADV_HUGEPAGE);
+  return true;
+}
+
+void FileText::Assign(std::string_view text) {
+  Free();
+  if (!text.empty() && Reserve(text.size())) {
+    std::memcpy(data_, text.data(), text.size());
+    size_ = text.size();
+  }
+}
+
+int FileText::Read(const std::string& path) {
+  Free();
   int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) return errno;
   struct stat st;
+  int error = 0;
   if (::fstat(fd, &st) != 0) {
-    int e = errno;
-    ::close(fd);
-    return e;
-  }
-  if (S_ISDIR(st.st_mode)) {
-    ::close(fd);
-    return EISDIR;
-  }
-  // One read of the whole size; a file that grows or is not a regular file
-  // (a pipe, /dev/stdin) is read on to its end.
-  std::size_t size = S_ISREG(st.st_mode) ? static_cast<std::size_t>(st.st_size) : 0;
-  contents->resize(size + 1);
-  std::size_t have = 0;
-  for (;;) {
-    if (have == contents->size()) contents->resize(contents->size() * 2 + 4096);
-    ssize_t n = ::read(fd, contents->data() + have, contents->size() - have);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      int e = errno;
-      ::close(fd);
-      contents->clear();
-      return e;
+    error = errno;
+  } else if (S_ISDIR(st.st_mode)) {
+    error = EISDIR;
+  } else {
+    // One read of the whole size; a file that grows meanwhile, or one whose
+    // size is not known (a pipe), is read on to its end.
+    std::size_t expected = S_ISREG(st.st_mode) ? static_cast<std::size_t>(st.st_size) : 0;
+    if (!Reserve(expected + 1)) error = ENOMEM;
+    while (error == 0) {
+      if (size_ == capacity_ && !Reserve(capacity_ * 2)) {
+        error = ENOMEM;
+        break;
+      }
+      ssize_t n = ::read(fd, data_ + size_, capacity_ - size_);
+      if (n < 0) {
+        if (errno == EINTR) continue;
+        error = errno;
+      } else if (n == 0) {
+        break;
+      } else {
+        size_ += static_cast<std::size_t>(n);
+      }
     }
-    if (n == 0) break;
-    have += static_cast<std::size_t>(n);
   }
   ::close(fd);
-  contents->resize(have);
-  return 0;
+  if (error != 0) Free();
+  return error;
 }
 
 LockedAppendFile::~LockedAppendFile() { Close(); }

@@ -9,9 +9,30 @@
 
 namespace annc {
 
-// Reads the whole file into `contents` in one piece. Returns 0 or an errno
-// value (EISDIR for a folder).
-int ReadWholeFile(const std::string& path, std::string* contents);
+// A file's bytes, read whole in one piece into memory of their own. A big
+// file goes into huge pages where the system offers them, so that reading a
+// large phone book costs little more than copying it.
+class FileText {
+ public:
+  FileText() = default;
+  ~FileText();
+  FileText(const FileText&) = delete;
+  FileText& operator=(const FileText&) = delete;
+
+  // Returns 0 or an errno value (EISDIR for a folder); on failure the text
+  // is empty.
+  int Read(const std::string& path);
+  // Holds a copy of `text` instead.
+  void Assign(std::string_view text);
+  std::string_view view() const { return std::string_view(data_, size_); }
+
+ private:
+  bool Reserve(std::size_t capacity);
+  void Free();
+  char* data_ = nullptr;
+  std::size_t size_ = 0;
+  std::size_t capacity_ = 0;
+};
 
 // A file opened for appending, created when missing, and held under an
 // exclusive advisory lock until closed, so that writers in several processes
