@@ -7,7 +7,9 @@ extern "C" char __executable_start;
 namespace annc {
 
 std::uintptr_t SiteOf(const void* returnAddress) {
-  return reinterpret_cast<std::uintptr_t>(returnAddress) -
+  // One byte back from the return address lies inside the call instruction,
+  // which addr2line attributes to the calling line.
+  return reinterpret_cast<std::uintptr_t>(returnAddress) - 1 -
          reinterpret_cast<std::uintptr_t>(&__executable_start);
 }
 

@@ -20,8 +20,9 @@ struct UnhandledError {
   std::uintptr_t site;  // code address of the failing site, load-relative
 };
 
-// The code address of the caller's caller, relative to where the executable
-// was loaded, so the same failure gives the same value on every run.
+// The code address of the call that failed, relative to where the executable
+// was loaded, so the same failure gives the same value on every run and
+// `addr2line -e annc 0x<value>` names the line.
 std::uintptr_t SiteOf(const void* returnAddress);
 
 #define ANNC_FAILING_SITE() ::annc::SiteOf(__builtin_return_address(0))
