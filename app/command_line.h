@@ -17,8 +17,9 @@ void SetArguments(int argc, char** argv);
 // The number of arguments after argument 0.
 int ArgumentCount();
 
-// The index (1 or more) of the first argument that starts with a switch
-// character and then `switchText`, or 0 when none does.
+// The index (1 or more) of the first argument that starts with one of
+// `switchChars` (any character when it is empty) and then `switchText`, or 0
+// when none does.
 int FindSwitch(std::string_view switchText, std::string_view switchChars, bool ignoreCase);
 
 // The value of a two-letter switch: the argument from its 4th character on.

@@ -24,6 +24,7 @@ const char* FindByte(const char* from, const char* end, char c) {
 namespace {
 // A NUL byte ends the text.
 std::string_view BeforeNul(std::string_view text) {
+  if (text.empty()) return text;  // may have no storage at all
   const void* nul = std::memchr(text.data(), '\0', text.size());
   return nul == nullptr ? text : text.substr(0, static_cast<std::size_t>(static_cast<const char*>(nul) - text.data()));
 }

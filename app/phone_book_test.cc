@@ -80,6 +80,10 @@ TEST(LookUpNameTest, EmptyNumberMatchesTheFirstLineStartingWithEquals) {
   EXPECT_EQ(Name(""), "[first]");
   Book("1=a\n");
   EXPECT_EQ(Name(""), "none");
+  Book("");  // an empty phone book
+  EXPECT_EQ(Name(""), "none");
+  EXPECT_EQ(Name("5"), "none");
+  EXPECT_EQ(Name("a"), "none");
 }
 
 // Switches LC_CTYPE for one test and back.
