@@ -120,22 +120,24 @@ void LockedAppendFile::DropTrailing(unsigned char mark) {
 
 void LockedAppendFile::Append(std::string_view bytes) {
   if (fd_ < 0) return;
-  if (readable_) {
-    if (::lseek(fd_, 0, SEEK_END) < 0) {
-      // Not seekable (a device such as /dev/full): plain write.
-    }
-  }
+  // A device such as /dev/full cannot seek: the write goes where it goes.
+  if (readable_) (void)::lseek(fd_, 0, SEEK_END);
+  (void)WriteAll(fd_, bytes);  // a failed write loses the line; the program goes on
+}
+
+int WriteAll(int fd, std::string_view bytes) {
   const char* p = bytes.data();
   std::size_t left = bytes.size();
   while (left > 0) {
-    ssize_t n = ::write(fd_, p, left);
+    ssize_t n = ::write(fd, p, left);
     if (n < 0) {
       if (errno == EINTR) continue;
-      return;  // the line is lost; the program goes on
+      return errno;
     }
-    p += n;
+    p += static_cast<std::size_t>(n);
     left -= static_cast<std::size_t>(n);
   }
+  return 0;
 }
 
 void LockedAppendFile::Close() {

@@ -57,6 +57,10 @@ class LockedAppendFile {
   bool readable_ = false;
 };
 
+// Writes all of `bytes`, going on after partial writes and interruptions.
+// Returns 0 or the errno value of the failed write.
+int WriteAll(int fd, std::string_view bytes);
+
 // The full path of the running executable.
 std::string ExecutablePath();
 

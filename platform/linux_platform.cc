@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "platform/errors.h"
+#include "platform/files.h"
 #include "platform/platform.h"
 
 namespace annc {
@@ -65,11 +66,7 @@ class LinuxPlatform : public Platform {
     return played;
   }
 
-  void Beep() override {
-    static const char kBell = '\a';
-    while (::write(STDERR_FILENO, &kBell, 1) < 0 && errno == EINTR) {
-    }
-  }
+  void Beep() override { (void)WriteAll(STDERR_FILENO, "\a"); }
 
   bool IsRegularFile(const std::string& path) override {
     struct stat st;
@@ -92,16 +89,8 @@ class LinuxPlatform : public Platform {
   }
 
   void WriteOut(std::string_view bytes) override {
-    const char* p = bytes.data();
-    std::size_t left = bytes.size();
-    while (left > 0) {
-      ssize_t n = ::write(STDOUT_FILENO, p, left);
-      if (n < 0) {
-        if (errno == EINTR) continue;
-        ThrowIoError(IoErrorText(errno), ANNC_FAILING_SITE());
-      }
-      p += n;
-      left -= static_cast<std::size_t>(n);
+    if (int error = WriteAll(STDOUT_FILENO, bytes); error != 0) {
+      ThrowIoError(IoErrorText(error), ANNC_FAILING_SITE());
     }
   }
 
