@@ -1,6 +1,7 @@
 #include "app/phone_book.h"
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <clocale>
 #include <cstdio>
@@ -124,7 +125,7 @@ TEST(LookUpNameTest, AsciiCaseInTheCLocale) {
 
 TEST(LoadPhoneBookTest, ReadsTheFileAndReportsAMissingOne) {
   std::string dir = ::testing::TempDir();
-  std::string path = dir + "/annc_book_test.db";
+  std::string path = dir + "/annc_book_test." + std::to_string(::getpid()) + ".db";
   {
     std::ofstream f(path, std::ios::binary);
     f << "1=one\r\n2=two";

@@ -1,6 +1,7 @@
 #include "log/event_log.h"
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <clocale>
@@ -16,7 +17,7 @@ namespace {
 class EventLogTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    path = ::testing::TempDir() + "/annc_event_log_test.log";
+    path = ::testing::TempDir() + "/annc_event_log_test." + std::to_string(::getpid()) + ".log";
     std::remove(path.c_str());
     LogFileName = path;
   }

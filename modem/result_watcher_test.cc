@@ -1,6 +1,7 @@
 #include "modem/result_watcher.h"
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <fstream>
@@ -20,7 +21,7 @@ class WatcherTest : public ::testing::Test {
     ModemLineBuffer.Clear();
     SerialLine = 4;
     LineTimeouts = CommTimeouts{1, 10, 50, 10, 50};
-    logPath = ::testing::TempDir() + "/annc_watcher_test.log";
+    logPath = ::testing::TempDir() + "/annc_watcher_test." + std::to_string(::getpid()) + ".log";
     std::remove(logPath.c_str());
     LogFileName = logPath;
   }
