@@ -224,20 +224,6 @@ def decode_samples(raw, expected_samples):
     return words
 
 
-def split_cycles(words):
-    """Cuts a word list into cycles: each cycle ends with its second
-    separator.  Returns (cycles, rest), rest being an unfinished cycle."""
-    cycles, current, seps = [], [], 0
-    for w in words:
-        current.append(w)
-        if w == SEPARATOR:
-            seps += 1
-            if seps == 2:
-                cycles.append(current)
-                current, seps = [], 0
-    return cycles, current
-
-
 # ---------------------------------------------------------------------------
 # The words a cycle must play, computed from the rules (not from annc)
 
@@ -416,22 +402,6 @@ def log_time_in_window(parsed_time, t_start, t_end, offset_minutes=0):
 
 # ---------------------------------------------------------------------------
 # Terminal text
-
-
-def caret_notation(text):
-    """The bytes a terminal shows for text: control bytes other than TAB
-    as ^X (DEL as ^?)."""
-    out = bytearray()
-    for c in to_bytes(text):
-        if c == 9:
-            out.append(c)
-        elif c < 32:
-            out += b"^" + bytes([c + 64])
-        elif c == 127:
-            out += b"^?"
-        else:
-            out.append(c)
-    return bytes(out)
 
 
 def title_sequence(text):
@@ -867,10 +837,6 @@ class Launch:
                     seps += 1
             return False
         self.wait_until(started, timeout, "start of cycle %d" % n)
-
-    def wait_beeps(self, count, timeout=15.0):
-        self.wait_until(lambda: self.stderr_bytes().count(BEL) >= count,
-                        timeout, "%d beeps" % count)
 
     def cpu_ticks(self):
         """User plus system CPU time of annc so far, in clock ticks."""
