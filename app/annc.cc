@@ -3,12 +3,13 @@
 #include "app/command_line.h"
 #include "app/phone_book.h"
 #include "log/event_log.h"
-#include "log/text.h"
 #include "modem/result_watcher.h"
 #include "modem/serial_line.h"
 #include "platform/errors.h"
-#include "platform/files.h"
+#include "platform/locale.h"
 #include "platform/platform.h"
+#include "text/paths.h"
+#include "text/terminal_text.h"
 #include "voice/announcement.h"
 #include "voice/wave_player.h"
 
@@ -20,9 +21,13 @@ std::string CallerName;
 namespace {
 
 constexpr std::string_view kSwitchChars = "-/";
+constexpr const char* kDefaultLogFileName = "default.log";
+
+// Non-zero when a key was pressed; consumes at most one pending key.
+int KeyPressed() { return Sys().PollKey(); }
 
 void WriteCallerLine() {
-  std::string line = CallerNumber + " - " + CallerName;
+  std::string line = CallerLabel(EmptyName::kKeepSeparator);
   // The number comes from the phone network and the name from a file: on a
   // terminal their control bytes are shown, not obeyed.
   if (Sys().StdoutIsTerminal()) line = CaretNotation(line, "\t");
@@ -30,21 +35,21 @@ void WriteCallerLine() {
 }
 
 void Run() {
-  ModemLineBuffer.Clear();
-  SerialLine = -1;
+  ResetCallState();
   if (ArgumentCount() > 0) {
     LogFileName = ChangeExtension(Arguments[0], "log");
     if (int i = FindSwitch("L:", kSwitchChars, true)) LogFileName = SwitchValue(i);
     if (int i = FindSwitch("H:", kSwitchChars, true)) OpenSerialLine(SwitchValue(i));
 
-    SoundDir = FolderOf(Arguments[0]) + SoundDir;
+    SoundDir = FolderOf(Arguments[0]) + kSoundFolderName;
     LoadPhoneBook(SoundDir + "aon.db");
 
     CallerNumber = Arguments[1].substr(0, Arguments[1].find(':'));
     if (auto name = LookUpName(CallerNumber)) CallerName.assign(*name);
 
-    SetConsoleTitle(CallerNumber + " - " + CallerName);
-    LogEvent(" ", CallerName.empty() ? CallerNumber : CallerNumber + " - " + CallerName);
+    // The title drops control bytes itself.
+    SetConsoleTitle(CallerLabel(EmptyName::kKeepSeparator));
+    LogEvent(" ", CallerLabel(EmptyName::kNumberAlone));
 
     WriteLine("Press ANY KEY to exit.");
     WriteLine("====================");
@@ -55,17 +60,24 @@ void Run() {
       AnnounceCall(CallerNumber);
     }
   }
-  if (SerialLine != -1) DrainModem();
-}
-
-std::string ModuleName() {
-  const std::string& self = Arguments.empty() ? std::string() : Arguments[0];
-  return self.substr(self.rfind('/') + 1);
+  DrainModem();
 }
 
 }  // namespace
 
-int KeyPressed() { return Sys().PollKey(); }
+void ResetCallState() {
+  CallerNumber.clear();
+  CallerName.clear();
+  SoundDir = kSoundFolderName;
+  SerialLine = -1;
+  ModemLineBuffer.Clear();
+  LogFileName = kDefaultLogFileName;
+}
+
+std::string CallerLabel(EmptyName emptyName) {
+  if (CallerName.empty() && emptyName == EmptyName::kNumberAlone) return CallerNumber;
+  return CallerNumber + " - " + CallerName;
+}
 
 int RunAnnc(int argc, char** argv) {
   UseEnvironmentLocale();
@@ -76,7 +88,7 @@ int RunAnnc(int argc, char** argv) {
     return request.code;
   } catch (const UnhandledError& error) {
     try {
-      Sys().WriteOut(ErrorReport(error, ModuleName()));
+      Sys().WriteOut(ErrorReport(error, BaseName(Arguments.empty() ? std::string() : Arguments[0])));
     } catch (const UnhandledError&) {
       // Standard output itself is broken: the exit code is all that is left.
     }

@@ -11,8 +11,15 @@ namespace annc {
 extern std::string CallerNumber;
 extern std::string CallerName;
 
-// Non-zero when a key was pressed; consumes at most one pending key.
-int KeyPressed();
+// Puts every piece of a call's process-wide state back as it is when the
+// process starts.
+void ResetCallState();
+
+// "number - name", the way the caller is shown and logged. The title and the
+// console line keep the separator when there is no name; the log line then
+// holds the number alone.
+enum class EmptyName { kKeepSeparator, kNumberAlone };
+std::string CallerLabel(EmptyName emptyName);
 
 // Runs the program and returns its exit code. Errors that nothing handles
 // are reported here on standard output.

@@ -1,6 +1,7 @@
 #include "app/command_line.h"
 
-#include "platform/files.h"
+#include "platform/platform.h"
+#include "text/caseless.h"
 
 namespace annc {
 
@@ -8,7 +9,7 @@ std::vector<std::string> Arguments;
 
 void SetArguments(int argc, char** argv) {
   Arguments.clear();
-  std::string self = ExecutablePath();
+  std::string self = Sys().ExecutablePath();
   if (self.empty() && argc > 0 && argv[0] != nullptr) self = argv[0];
   Arguments.push_back(self);
   for (int i = 1; i < argc; ++i) {
@@ -17,10 +18,6 @@ void SetArguments(int argc, char** argv) {
 }
 
 int ArgumentCount() { return Arguments.empty() ? 0 : static_cast<int>(Arguments.size()) - 1; }
-
-namespace {
-char AsciiLower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
-}  // namespace
 
 int FindSwitch(std::string_view switchText, std::string_view switchChars, bool ignoreCase) {
   for (int i = 1; i <= ArgumentCount(); ++i) {
@@ -41,11 +38,6 @@ int FindSwitch(std::string_view switchText, std::string_view switchChars, bool i
 std::string SwitchValue(int index) {
   const std::string& a = Arguments[static_cast<std::size_t>(index)];
   return a.size() > 3 ? a.substr(3) : std::string();
-}
-
-std::string FolderOf(std::string_view path) {
-  std::size_t slash = path.rfind('/');
-  return slash == std::string_view::npos ? std::string() : std::string(path.substr(0, slash + 1));
 }
 
 }  // namespace annc

@@ -25,9 +25,6 @@ int FindSwitch(std::string_view switchText, std::string_view switchChars, bool i
 // The value of a two-letter switch: the argument from its 4th character on.
 std::string SwitchValue(int index);
 
-// The folder part of a path, up to and including its last separator.
-std::string FolderOf(std::string_view path);
-
 }  // namespace annc
 
 #endif  // ANNC_APP_COMMAND_LINE_H_

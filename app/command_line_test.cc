@@ -65,11 +65,5 @@ TEST(CommandLineTest, EmptyArgumentsAreLeftOut) {
   EXPECT_EQ(Arguments[0].front(), '/');  // the executable's full path
 }
 
-TEST(CommandLineTest, FolderOf) {
-  EXPECT_EQ(FolderOf("/opt/annc/annc"), "/opt/annc/");
-  EXPECT_EQ(FolderOf("/annc"), "/");
-  EXPECT_EQ(FolderOf("c:annc"), "");
-}
-
 }  // namespace
 }  // namespace annc

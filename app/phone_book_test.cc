@@ -8,35 +8,10 @@
 #include <fstream>
 
 #include "platform/errors.h"
+#include "platform/test_support.h"
 
 namespace annc {
 namespace {
-
-std::vector<std::string> LinesOf(std::string_view text) {
-  std::vector<std::string> lines;
-  for (std::string_view line : Lines(text)) lines.emplace_back(line);
-  return lines;
-}
-
-using V = std::vector<std::string>;
-
-TEST(LinesTest, LineEnds) {
-  EXPECT_EQ(LinesOf("a\r\nb\r\n"), (V{"a", "b"}));
-  EXPECT_EQ(LinesOf("a\nb\n"), (V{"a", "b"}));
-  EXPECT_EQ(LinesOf("a\rb\r"), (V{"a", "b"}));
-  EXPECT_EQ(LinesOf("a\n\rb"), (V{"a", "", "b"}));  // LF CR: a line end, then an empty line
-  EXPECT_EQ(LinesOf("a\r\r\nb"), (V{"a", "", "b"}));
-  EXPECT_EQ(LinesOf("a\n\nb"), (V{"a", "", "b"}));
-  EXPECT_EQ(LinesOf("last"), (V{"last"}));
-  EXPECT_EQ(LinesOf(""), (V{}));
-  EXPECT_EQ(LinesOf("\r\n"), (V{""}));
-  EXPECT_EQ(LinesOf("\n\n"), (V{"", ""}));
-}
-
-TEST(LinesTest, NulEndsTheText) {
-  EXPECT_EQ(LinesOf(std::string_view("a=1\nb=2\0c=3\n", 13)), (V{"a=1", "b=2"}));
-  EXPECT_EQ(LinesOf(std::string_view("\0a=1", 4)), (V{}));
-}
 
 void Book(std::string_view text) { PhoneBook.file.Assign(text); }
 
@@ -124,21 +99,18 @@ TEST(LookUpNameTest, AsciiCaseInTheCLocale) {
 }
 
 TEST(LoadPhoneBookTest, ReadsTheFileAndReportsAMissingOne) {
-  std::string dir = ::testing::TempDir();
-  std::string path = dir + "/annc_book_test." + std::to_string(::getpid()) + ".db";
-  {
-    std::ofstream f(path, std::ios::binary);
-    f << "1=one\r\n2=two";
-  }
+  std::string dir = testing::ScopedTempPath::TempFolder();
+  testing::ScopedTempPath path("book_test.db");
+  testing::WriteWholeFile(path, "1=one\r\n2=two");
   LoadPhoneBook(path);
   EXPECT_EQ(Name("2"), "[two]");
-  std::remove(path.c_str());
+  std::remove(path.str().c_str());
   try {
     LoadPhoneBook(path);
     FAIL() << "a missing phone book must throw";
   } catch (const UnhandledError& e) {
     EXPECT_EQ(e.kind, "EFOpenError");
-    EXPECT_EQ(e.message, "Cannot open file " + path);
+    EXPECT_EQ(e.message, "Cannot open file " + path.str());
   }
   try {
     LoadPhoneBook(dir);  // a folder cannot be read as a phone book

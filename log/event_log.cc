@@ -2,20 +2,25 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <mutex>
 
 #include "platform/errors.h"
 #include "platform/files.h"
+#include "platform/locale.h"
 #include "platform/platform.h"
 
 namespace annc {
 
 std::string LogFileName = "default.log";
-std::mutex LogLock;
 
 const char* const EnglishMonthAbbrevs[13] = {"",    "Jan", "Feb", "Mar", "Apr", "May", "Jun",
                                              "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
 
 namespace {
+// Makes each LogEvent whole against other threads of this process; an
+// advisory file lock does the same against other processes.
+std::mutex LogLock;
+
 // The old DOS end-of-file mark, which some editors pad files with.
 constexpr unsigned char kEndOfFileMark = 26;
 }  // namespace

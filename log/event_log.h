@@ -3,7 +3,6 @@
 #ifndef ANNC_LOG_EVENT_LOG_H_
 #define ANNC_LOG_EVENT_LOG_H_
 
-#include <mutex>
 #include <string>
 #include <string_view>
 
@@ -11,10 +10,6 @@ namespace annc {
 
 // The log file; empty means nothing is logged.
 extern std::string LogFileName;
-// Makes each LogEvent whole against other threads of this process; an
-// advisory file lock does the same against other processes.
-extern std::mutex LogLock;
-
 extern const char* const EnglishMonthAbbrevs[13];  // [1] is "Jan"
 
 // Appends "prefix timestamp message" and CR LF, or a bare CR LF for an empty

@@ -1,39 +1,24 @@
 #include "log/event_log.h"
 
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <cerrno>
 #include <clocale>
-#include <fstream>
-#include <sstream>
 
 #include "platform/errors.h"
 #include "platform/fake_platform.h"
+#include "platform/test_support.h"
 
 namespace annc {
 namespace {
 
 class EventLogTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    path = ::testing::TempDir() + "/annc_event_log_test." + std::to_string(::getpid()) + ".log";
-    std::remove(path.c_str());
-    LogFileName = path;
-  }
-  void TearDown() override { std::remove(path.c_str()); }
-  std::string Read() {
-    std::ifstream f(path, std::ios::binary);
-    std::stringstream s;
-    s << f.rdbuf();
-    return s.str();
-  }
-  void Write(const std::string& bytes) {
-    std::ofstream f(path, std::ios::binary);
-    f << bytes;
-  }
+  void SetUp() override { LogFileName = path; }
+  std::string Read() { return testing::ReadWholeFile(path); }
+  void Write(const std::string& bytes) { testing::WriteWholeFile(path, bytes); }
   FakePlatform fake;
-  std::string path;
+  testing::ScopedTempPath path{"event_log_test.log"};
 };
 
 TEST_F(EventLogTest, TimestampHasLeadingZerosAndAnEnglishMonth) {
@@ -123,14 +108,6 @@ TEST(LogOpenErrorTextTest, Mapping) {
   EXPECT_EQ(LogOpenErrorText(ENFILE), "Too many open files");
   EXPECT_EQ(LogOpenErrorText(ENOSPC), "I/O error 28");
   EXPECT_EQ(LogOpenErrorText(ELOOP), "I/O error 40");
-}
-
-TEST(ErrorReportTest, TwoLines) {
-  EXPECT_EQ(ErrorReport(UnhandledError{"EFOpenError", "Cannot open file /a/Numvoice/aon.db", 0x1a2b},
-                        "annc"),
-            "Exception EFOpenError in module annc at 00001A2B.\nCannot open file /a/Numvoice/aon.db.\r\n");
-  EXPECT_EQ(ErrorReport(UnhandledError{"EInOutError", "ends.", 0xFFFFFFFF}, "x"),
-            "Exception EInOutError in module x at FFFFFFFF.\nends.\r\n");
 }
 
 }  // namespace

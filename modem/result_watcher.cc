@@ -3,18 +3,20 @@
 #include <cstring>
 
 #include "log/event_log.h"
-#include "log/text.h"
+#include "text/terminal_text.h"
 #include "modem/serial_line.h"
 #include "platform/errors.h"
 #include "platform/platform.h"
 
 namespace annc {
 
-const char* const ModemResultCodes[7] = {"OK",          "NO CARRIER", "BUSY", "NO DIAL TONE",
-                                         "NO DIALTONE", "RINGING",    "RING"};
 ModemLine ModemLineBuffer;
 
 namespace {
+
+// The lines that end the program, compared whole and case-sensitively.
+const char* const ModemResultCodes[7] = {"OK",          "NO CARRIER", "BUSY", "NO DIAL TONE",
+                                         "NO DIALTONE", "RINGING",    "RING"};
 
 constexpr int kResultCodeExit = 99;
 constexpr int kPauseBeforeWaitMs = 100;
@@ -37,29 +39,25 @@ void Echo(unsigned char byte) {
   }
 }
 
-// One read of one byte with the line's time-outs. A read that does not
-// complete at once is waited for after a pause; a failure while waiting is
-// logged and counts as nothing read.
+// One read of one byte. A byte that is not there at once is waited for
+// after a pause; the read's own time-out started with it and is shorter
+// than the pause, so the second look takes only what has arrived by then.
+// A failure while waiting is logged and counts as nothing read.
 bool ReadModemByte(unsigned char* byte) {
-  ReadRequest->bytesRead = 0;
   SerialByte got = Sys().SerialReadByte(SerialLine, 0);
   if (got.status != SerialByte::kByte) {
-    ReadRequest->pending = true;
     Sys().Sleep(kPauseBeforeWaitMs);
     if (got.status == SerialByte::kNothing) {
-      // The read's own time-out started with it and has partly passed.
-      int left = ReadTimeoutMs() - kPauseBeforeWaitMs;
+      int left = kLineReadTimeoutMs - kPauseBeforeWaitMs;
       got = Sys().SerialReadByte(SerialLine, left > 0 ? left : 0);
     }
-    ReadRequest->pending = false;
     if (got.status == SerialByte::kError) {
-      LogEvent("?", " GetOverlappedResult " + ToOemText(SystemErrorText(got.error)));
+      LogEvent("?", FailureText("GetOverlappedResult", got.error));
     } else if (got.status == SerialByte::kEndOfFile) {
-      LogEvent("?", " GetOverlappedResult " + ToOemText("End of file"));
+      LogEvent("?", FailureText("GetOverlappedResult", "End of file"));
     }
   }
   if (got.status != SerialByte::kByte) return false;
-  ReadRequest->bytesRead = 1;
   *byte = got.byte;
   return true;
 }
@@ -88,10 +86,6 @@ bool TakeModemByte(unsigned char byte) {
 
 bool DrainModem() {
   if (SerialLine == -1) return false;
-  if (ReadRequest == nullptr) {
-    static ReadRequestState request;
-    ReadRequest = &request;
-  }
   bool any = false;
   unsigned char byte;
   while (ReadModemByte(&byte)) {

@@ -8,9 +8,6 @@
 
 namespace annc {
 
-// The lines that end the program, compared whole and case-sensitively.
-extern const char* const ModemResultCodes[7];
-
 // What has arrived since the last line end. A line longer than the longest
 // result code can never match, so only that much is kept, with a mark that
 // the line has already grown too long.

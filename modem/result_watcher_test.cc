@@ -1,16 +1,13 @@
 #include "modem/result_watcher.h"
 
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <cerrno>
-#include <fstream>
-#include <sstream>
 
 #include "log/event_log.h"
 #include "modem/serial_line.h"
-#include "platform/errors.h"
 #include "platform/fake_platform.h"
+#include "platform/test_support.h"
 
 namespace annc {
 namespace {
@@ -20,32 +17,14 @@ class WatcherTest : public ::testing::Test {
   void SetUp() override {
     ModemLineBuffer.Clear();
     SerialLine = 4;
-    LineTimeouts = CommTimeouts{1, 10, 50, 10, 50};
-    logPath = ::testing::TempDir() + "/annc_watcher_test." + std::to_string(::getpid()) + ".log";
-    std::remove(logPath.c_str());
     LogFileName = logPath;
   }
-  void TearDown() override {
-    SerialLine = -1;
-    std::remove(logPath.c_str());
-  }
+  void TearDown() override { SerialLine = -1; }
   // Runs one drain; returns the exit code it asked for, or -1.
-  int Drain() {
-    try {
-      DrainModem();
-    } catch (const ExitRequest& e) {
-      return e.code;
-    }
-    return -1;
-  }
-  std::string Log() {
-    std::ifstream f(logPath, std::ios::binary);
-    std::stringstream s;
-    s << f.rdbuf();
-    return s.str();
-  }
+  int Drain() { return testing::ExitCodeOf(DrainModem); }
+  std::string Log() { return testing::ReadWholeFile(logPath); }
   FakePlatform fake;
-  std::string logPath;
+  testing::ScopedTempPath logPath{"watcher_test.log"};
 };
 
 TEST_F(WatcherTest, ResultCodesEndTheProgramWith99) {
@@ -102,7 +81,7 @@ TEST_F(WatcherTest, AQuietLineCostsOnePauseAndTwoReads) {
   EXPECT_EQ(Drain(), -1);
   // The byte at once, then a read that does not complete at once: the pause,
   // then the wait for the rest of its 60 ms (already over).
-  EXPECT_EQ(fake.events, (std::vector<std::string>{"read 0", "read 0", "sleep 100", "read 0"}));
+  EXPECT_EQ(fake.events, (FakeEvents{FakeEvent::Read(0), FakeEvent::Read(0), FakeEvent::Sleep(100), FakeEvent::Read(0)}));
   EXPECT_EQ(Log(), "");
 }
 
@@ -116,7 +95,7 @@ TEST_F(WatcherTest, ReadFailuresAreLoggedAndEndTheDrain) {
   fake.serial.push_back(SerialByte{SerialByte::kError, 0, EIO});
   fake.ModemSends("OK\r");  // after the failure: read by the next drain
   EXPECT_EQ(Drain(), -1);
-  EXPECT_EQ(fake.events, (std::vector<std::string>{"read 0", "sleep 100"}));
+  EXPECT_EQ(fake.events, (FakeEvents{FakeEvent::Read(0), FakeEvent::Sleep(100)}));
   std::string log = Log();
   EXPECT_EQ(log.substr(0, 2), "? ");
   EXPECT_NE(log.find("  GetOverlappedResult Input/output error\r\n"), std::string::npos) << log;
@@ -139,47 +118,6 @@ TEST_F(WatcherTest, NoSerialLineNoRead) {
   fake.ModemSends("RING\r");
   EXPECT_EQ(Drain(), -1);
   EXPECT_TRUE(fake.events.empty());
-}
-
-class OpenSerialLineTest : public WatcherTest {
- protected:
-  int Open(const char* value) {
-    try {
-      OpenSerialLine(value);
-    } catch (const ExitRequest& e) {
-      return e.code;
-    }
-    return 0;
-  }
-};
-
-TEST_F(OpenSerialLineTest, ConfirmsEachStepAndSetsTheTimeouts) {
-  EXPECT_EQ(Open("$B4"), 0);
-  EXPECT_EQ(SerialLine, 180);
-  EXPECT_EQ(fake.out, " GetCommTimeouts \r\n SetCommTimeouts \r\n PurgeComm \r\n");
-  EXPECT_EQ(fake.events, (std::vector<std::string>{"sleep 250"}));
-  EXPECT_EQ(fake.appliedTimeouts.ReadIntervalTimeout, 1u);
-  EXPECT_EQ(fake.appliedTimeouts.ReadTotalTimeoutMultiplier, 10u);
-  EXPECT_EQ(fake.appliedTimeouts.ReadTotalTimeoutConstant, 50u);
-  EXPECT_EQ(ReadTimeoutMs(), 60);
-  EXPECT_EQ(Log(), "");
-}
-
-TEST_F(OpenSerialLineTest, FailuresAreLoggedAndEndWith254) {
-  fake.getTimeoutsError = EBADF;
-  EXPECT_EQ(Open("abc"), 254);
-  EXPECT_EQ(SerialLine, -1);
-  EXPECT_EQ(fake.out, "");
-  EXPECT_NE(Log().find("  GetCommTimeouts Bad file descriptor\r\n"), std::string::npos);
-
-  std::remove(logPath.c_str());
-  fake.getTimeoutsError = 0;
-  fake.purgeError = ENOTTY;
-  EXPECT_EQ(Open("7"), 254);
-  EXPECT_EQ(fake.out, " GetCommTimeouts \r\n SetCommTimeouts \r\n");
-  std::string log = Log();
-  EXPECT_NE(log.find("  PurgeComm Inappropriate ioctl for device\r\n"), std::string::npos) << log;
-  EXPECT_TRUE(fake.events.empty());  // no settling pause after a failure
 }
 
 }  // namespace

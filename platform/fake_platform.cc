@@ -1,10 +1,24 @@
 #include "platform/fake_platform.h"
 
 #include "platform/errors.h"
+#include "platform/files.h"
+#include "text/paths.h"
 
 namespace annc {
 
-std::string BaseName(const std::string& path) { return path.substr(path.rfind('/') + 1); }
+std::ostream& operator<<(std::ostream& out, const FakeEvent& event) {
+  switch (event.kind) {
+    case FakeEvent::kPlay:
+      return out << "play " << event.file;
+    case FakeEvent::kBeep:
+      return out << "beep";
+    case FakeEvent::kSleep:
+      return out << "sleep " << event.ms;
+    case FakeEvent::kRead:
+      return out << "read " << event.ms;
+  }
+  return out;
+}
 
 FakePlatform::FakePlatform() : previous_(SetPlatform(this)) {}
 FakePlatform::~FakePlatform() { SetPlatform(previous_); }
@@ -13,19 +27,23 @@ bool FakePlatform::WaveDeviceAvailable() { return deviceAvailable; }
 
 bool FakePlatform::PlaySoundFile(const std::string& path) {
   if (unplayableFiles.count(BaseName(path)) != 0) return false;
-  events.push_back("play " + BaseName(path));
+  events.push_back(FakeEvent::Play(BaseName(path)));
   return true;
 }
 
-void FakePlatform::Beep() { events.push_back("beep"); }
+void FakePlatform::Beep() { events.push_back(FakeEvent::Beep()); }
 
 bool FakePlatform::IsRegularFile(const std::string& path) {
   return missingFiles.count(BaseName(path)) == 0;
 }
 
+std::string FakePlatform::ExecutablePath() {
+  return executablePath.empty() ? annc::ExecutablePath() : executablePath;
+}
+
 LocalTime FakePlatform::Now() { return time; }
 
-void FakePlatform::Sleep(int milliseconds) { events.push_back("sleep " + std::to_string(milliseconds)); }
+void FakePlatform::Sleep(int milliseconds) { events.push_back(FakeEvent::Sleep(milliseconds)); }
 
 void FakePlatform::WriteOut(std::string_view bytes) {
   if (writeError != 0) ThrowIoError(IoErrorText(writeError), 0);
@@ -41,20 +59,17 @@ int FakePlatform::PollKey() {
   return key;
 }
 
-int FakePlatform::SerialGetTimeouts(int, CommTimeouts* timeouts) {
-  *timeouts = CommTimeouts{};
-  return getTimeoutsError;
+int FakePlatform::SerialCheckTerminal(int) { return checkTerminalError; }
+
+int FakePlatform::SerialMakeRaw(int) {
+  if (makeRawError == 0) lineRaw = true;
+  return makeRawError;
 }
 
-int FakePlatform::SerialSetTimeouts(int, const CommTimeouts& timeouts) {
-  appliedTimeouts = timeouts;
-  return setTimeoutsError;
-}
-
-int FakePlatform::SerialPurge(int) { return purgeError; }
+int FakePlatform::SerialFlush(int) { return flushError; }
 
 SerialByte FakePlatform::SerialReadByte(int, int timeoutMs) {
-  events.push_back("read " + std::to_string(timeoutMs));
+  events.push_back(FakeEvent::Read(timeoutMs));
   if (serial.empty()) return SerialByte{};
   SerialByte next = serial.front();
   serial.pop_front();

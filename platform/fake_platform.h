@@ -4,6 +4,7 @@
 #define ANNC_PLATFORM_FAKE_PLATFORM_H_
 
 #include <deque>
+#include <ostream>
 #include <set>
 #include <string>
 #include <vector>
@@ -12,43 +13,59 @@
 
 namespace annc {
 
+// One thing the program did through the platform, in order.
+struct FakeEvent {
+  enum Kind { kPlay, kBeep, kSleep, kRead };
+  Kind kind;
+  std::string file;  // kPlay: the file name without its folder
+  int ms = 0;        // kSleep: the pause; kRead: the read's time-out
+
+  static FakeEvent Play(std::string file) { return {kPlay, std::move(file), 0}; }
+  static FakeEvent Beep() { return {kBeep, {}, 0}; }
+  static FakeEvent Sleep(int ms) { return {kSleep, {}, ms}; }
+  static FakeEvent Read(int timeoutMs) { return {kRead, {}, timeoutMs}; }
+  bool operator==(const FakeEvent&) const = default;
+};
+using FakeEvents = std::vector<FakeEvent>;
+std::ostream& operator<<(std::ostream& out, const FakeEvent& event);
+
 class FakePlatform : public Platform {
  public:
   // Installs itself for the lifetime of the object.
   FakePlatform();
   ~FakePlatform() override;
 
-  // Everything that happened, in order: "play <file>", "beep",
-  // "sleep <ms>", "read <timeout>".
-  std::vector<std::string> events;
+  FakeEvents events;
   std::string out;  // bytes written to standard output
 
   bool deviceAvailable = true;
   std::set<std::string> missingFiles;     // file names (without folder) that do not exist
   std::set<std::string> unplayableFiles;  // exist but cannot be decoded
+  std::string executablePath;  // empty: the real one
   LocalTime time{2026, 12, 8, 9, 5, 7};
   bool stdoutTerminal = false;
   int writeError = 0;  // when set, WriteOut throws this errno
   std::deque<int> keys;
 
-  int getTimeoutsError = 0;
-  int setTimeoutsError = 0;
-  int purgeError = 0;
+  int checkTerminalError = 0;
+  int makeRawError = 0;
+  int flushError = 0;
+  bool lineRaw = false;
   std::deque<SerialByte> serial;  // what successive reads return; empty: nothing
-  CommTimeouts appliedTimeouts;
 
   bool WaveDeviceAvailable() override;
   bool PlaySoundFile(const std::string& path) override;
   void Beep() override;
   bool IsRegularFile(const std::string& path) override;
+  std::string ExecutablePath() override;
   LocalTime Now() override;
   void Sleep(int milliseconds) override;
   void WriteOut(std::string_view bytes) override;
   bool StdoutIsTerminal() override;
   int PollKey() override;
-  int SerialGetTimeouts(int fd, CommTimeouts* timeouts) override;
-  int SerialSetTimeouts(int fd, const CommTimeouts& timeouts) override;
-  int SerialPurge(int fd) override;
+  int SerialCheckTerminal(int fd) override;
+  int SerialMakeRaw(int fd) override;
+  int SerialFlush(int fd) override;
   SerialByte SerialReadByte(int fd, int timeoutMs) override;
 
   // Queues bytes the modem sends, each available at once.
@@ -57,9 +74,6 @@ class FakePlatform : public Platform {
  private:
   Platform* previous_;
 };
-
-// The file name after the last '/'.
-std::string BaseName(const std::string& path);
 
 }  // namespace annc
 

@@ -1,5 +1,5 @@
-// Files, the executable's own path and the process's locale: real services
-// only (tests use real files).
+// Files and the executable's own path: real services only (tests use real
+// files).
 #ifndef ANNC_PLATFORM_FILES_H_
 #define ANNC_PLATFORM_FILES_H_
 
@@ -63,13 +63,6 @@ int WriteAll(int fd, std::string_view bytes);
 
 // The full path of the running executable.
 std::string ExecutablePath();
-
-// Takes the locale from the environment for character classes and time.
-void UseEnvironmentLocale();
-
-// The separator the locale's time format puts between hours and minutes,
-// ":" when it gives none.
-std::string LocaleTimeSeparator();
 
 }  // namespace annc
 

@@ -73,6 +73,8 @@ class LinuxPlatform : public Platform {
     return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
   }
 
+  std::string ExecutablePath() override { return annc::ExecutablePath(); }
+
   LocalTime Now() override {
     std::time_t now = std::time(nullptr);
     std::tm local{};
@@ -112,31 +114,25 @@ class LinuxPlatform : public Platform {
     return c != 0 ? c : 256;
   }
 
-  int SerialGetTimeouts(int fd, CommTimeouts* timeouts) override {
+  int SerialCheckTerminal(int fd) override {
     termios tio;
     if (::tcgetattr(fd, &tio) != 0) return errno;
-    // A terminal line's only read time-out is VTIME, in tenths of a second.
-    *timeouts = CommTimeouts{};
-    timeouts->ReadTotalTimeoutConstant = static_cast<unsigned>(tio.c_cc[VTIME]) * 100;
     return 0;
   }
 
-  int SerialSetTimeouts(int fd, const CommTimeouts& timeouts) override {
+  int SerialMakeRaw(int fd) override {
     termios tio;
     if (::tcgetattr(fd, &tio) != 0) return errno;
-    // Bytes as they come, unechoed and untranslated; speed, parity, flow
-    // control and modem lines stay as the launcher set them. Reads never
-    // block: the time-out is a poll around each read.
+    // Reads never block: the time-out is a poll around each read.
     tio.c_lflag &= ~static_cast<tcflag_t>(ICANON | ECHO | ECHOE | ECHOK | ECHONL | ISIG | IEXTEN);
     tio.c_iflag &= ~static_cast<tcflag_t>(INLCR | IGNCR | ICRNL);
     tio.c_cc[VMIN] = 0;
     tio.c_cc[VTIME] = 0;
     if (::tcsetattr(fd, TCSANOW, &tio) != 0) return errno;
-    (void)timeouts;
     return 0;
   }
 
-  int SerialPurge(int fd) override {
+  int SerialFlush(int fd) override {
     if (::tcflush(fd, TCIOFLUSH) != 0) return errno;
     return 0;
   }

@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include "text/terminal_text.h"
+
 namespace annc {
 
 Platform& RealPlatform();  // linux_platform.cc
@@ -28,14 +30,19 @@ void WriteLine(std::string_view text) {
 
 void SetConsoleTitle(std::string_view text) {
   if (!Sys().StdoutIsTerminal()) return;
-  std::string sequence = "\x1b]0;";
-  for (char c : text) {
-    unsigned char u = static_cast<unsigned char>(c);
-    if (u < 32 || u == 127) continue;
-    sequence += c;
-  }
-  sequence += '\a';
-  Sys().WriteOut(sequence);
+  Sys().WriteOut("\x1b]0;" + WithoutControlBytes(text) + "\a");
+}
+
+std::string FailureText(std::string_view operation, int error) {
+  return FailureText(operation, SystemErrorText(error));
+}
+
+std::string FailureText(std::string_view operation, std::string_view text) {
+  std::string message = " ";
+  message.append(operation);
+  message += ' ';
+  message += ToOemText(text);
+  return message;
 }
 
 std::string SystemErrorText(int error) {

@@ -18,15 +18,6 @@ struct LocalTime {
   int second = 0;
 };
 
-// The five serial time-out values, in milliseconds.
-struct CommTimeouts {
-  unsigned ReadIntervalTimeout = 0;
-  unsigned ReadTotalTimeoutMultiplier = 0;
-  unsigned ReadTotalTimeoutConstant = 0;
-  unsigned WriteTotalTimeoutMultiplier = 0;
-  unsigned WriteTotalTimeoutConstant = 0;
-};
-
 // Outcome of one attempt to read one byte from the serial line.
 struct SerialByte {
   enum Status { kByte, kNothing, kEndOfFile, kError };
@@ -48,6 +39,9 @@ class Platform {
   // True only for an existing regular file.
   virtual bool IsRegularFile(const std::string& path) = 0;
 
+  // The full path of the running executable.
+  virtual std::string ExecutablePath() = 0;
+
   // Clock and pauses.
   virtual LocalTime Now() = 0;
   virtual void Sleep(int milliseconds) = 0;
@@ -60,10 +54,16 @@ class Platform {
   // Returns non-zero for a key press.
   virtual int PollKey() = 0;
 
-  // Serial line on an inherited descriptor. Each returns 0 or an errno value.
-  virtual int SerialGetTimeouts(int fd, CommTimeouts* timeouts) = 0;
-  virtual int SerialSetTimeouts(int fd, const CommTimeouts& timeouts) = 0;
-  virtual int SerialPurge(int fd) = 0;
+  // The serial line on an inherited descriptor. Each step returns 0 or an
+  // errno value.
+  // Whether the descriptor is a terminal line at all.
+  virtual int SerialCheckTerminal(int fd) = 0;
+  // Bytes as they come: unechoed, untranslated, reads that never block.
+  // Speed, parity, flow control and the modem lines stay as they were set.
+  virtual int SerialMakeRaw(int fd) = 0;
+  // Throws away what was received and not yet read, and what was written
+  // and not yet sent.
+  virtual int SerialFlush(int fd) = 0;
   // Reads one byte, waiting at most timeoutMs milliseconds (0: only what is
   // already there).
   virtual SerialByte SerialReadByte(int fd, int timeoutMs) = 0;
@@ -89,6 +89,12 @@ void RestoreConsoleInput();
 // The system's text for an error number, with trailing blanks, control
 // characters and dots cut off.
 std::string SystemErrorText(int error);
+
+// How a failed system operation is reported: " Operation " and the system's
+// text for the error number, fit for the console.
+std::string FailureText(std::string_view operation, int error);
+// The same with a text of the program's own where no error number applies.
+std::string FailureText(std::string_view operation, std::string_view text);
 
 }  // namespace annc
 

@@ -3,7 +3,8 @@
 #include <cstdio>
 #include <string>
 
-#include "log/parse_integer.h"
+#include "text/parse_integer.h"
+#include "text/terminal_text.h"
 #include "platform/platform.h"
 #include "voice/number_speaker.h"
 #include "voice/wave_player.h"
@@ -16,12 +17,6 @@ constexpr int kAfterOpeningChimeMs = 250;
 constexpr int kAfterGroupMs = 250;
 constexpr int kAfterClosingChimeMs = 450;
 
-std::string_view Trim(std::string_view text) {
-  while (!text.empty() && static_cast<unsigned char>(text.front()) <= 32) text.remove_prefix(1);
-  while (!text.empty() && static_cast<unsigned char>(text.back()) <= 32) text.remove_suffix(1);
-  return text;
-}
-
 // The clock reading is spoken as its two-digit text reads.
 void SayClockField(int value) {
   char text[16];
@@ -29,15 +24,17 @@ void SayClockField(int value) {
   SayNumber(ParseInteger(text).value_or(0));
 }
 
-}  // namespace
-
+// Whether the number marks a withheld or unknown caller: exactly "Unknown",
+// or holding a capital X or a question mark.
 bool IsUnknownNumber(std::string_view trimmed) {
   return trimmed == "Unknown" || trimmed.find('X') != std::string_view::npos ||
          trimmed.find('?') != std::string_view::npos;
 }
 
+}  // namespace
+
 void AnnounceCall(std::string_view number) {
-  std::string_view rest = Trim(number);
+  std::string_view rest = TrimBlanks(number);
   Platform& sys = Sys();
 
   SayClockField(sys.Now().hour);

@@ -7,10 +7,6 @@
 
 namespace annc {
 
-// Whether the number marks a withheld or unknown caller: exactly "Unknown",
-// or holding a capital X or a question mark.
-bool IsUnknownNumber(std::string_view trimmed);
-
 void AnnounceCall(std::string_view number);
 
 }  // namespace annc

@@ -4,6 +4,7 @@
 
 #include "modem/serial_line.h"
 #include "platform/fake_platform.h"
+#include "platform/test_support.h"
 #include "voice/wave_player.h"
 
 namespace annc {
@@ -20,23 +21,7 @@ class AnnounceCallTest : public ::testing::Test {
   std::string Cycle(std::string_view number) {
     fake.events.clear();
     AnnounceCall(number);
-    std::string words;
-    for (const std::string& e : fake.events) {
-      std::string w;
-      if (e == "play InterDigit.Wav") {
-        w = "|";
-      } else if (e == "play nophone.wav") {
-        w = "?";
-      } else if (e.rfind("play ", 0) == 0) {
-        w = e.substr(5, e.size() - 9);
-      } else if (e.rfind("sleep ", 0) == 0) {
-        w = "(" + e.substr(6) + ")";
-      } else {
-        w = e;
-      }
-      words += (words.empty() ? "" : " ") + w;
-    }
-    return words;
+    return testing::SpokenWords(fake.events);
   }
   // The number part: what stands between the chime's pause and the closing chime.
   std::string Groups(std::string_view number) {
@@ -113,7 +98,7 @@ TEST_F(AnnounceCallTest, DrainsAfterNumbersButNotAfterChimesOrTheUnknownRecordin
   fake.time = LocalTime{2026, 1, 1, 9, 5, 0};
   std::string all = Cycle("1200");
   // After every number, the group 00 included: a read at once, the pause, and the wait for the read.
-  std::string drain = "read 0 (100) read 0";
+  std::string drain = "r (100) r";
   EXPECT_EQ(all, "0 9 " + drain + " 0 5 " + drain + " | (250) 12 " + drain + " (250) 0 0 " + drain +
                      " (250) | (450)");
   EXPECT_EQ(Cycle("X"), "0 9 " + drain + " 0 5 " + drain + " | (250) ? | (450)");

@@ -1,14 +1,14 @@
 #include "voice/number_speaker.h"
 
 #include "modem/result_watcher.h"
-#include "modem/serial_line.h"
 #include "voice/wave_player.h"
 
 namespace annc {
 
+namespace {
+// The recording of the value k: SoundDir, its decimal text, ".wav".
 std::string NumberFile(std::int32_t k) { return SoundDir + std::to_string(k) + ".wav"; }
 
-namespace {
 void Play(std::int32_t k) { PlayWave(NumberFile(k)); }
 }  // namespace
 
@@ -32,7 +32,7 @@ void SayNumber(std::int32_t n) {
     if (r == 0) Play(0);
     if (r % 10 != 0) Play(r % 10);
   }
-  if (SerialLine != -1) DrainModem();
+  DrainModem();
 }
 
 }  // namespace annc

@@ -7,9 +7,6 @@
 
 namespace annc {
 
-// The recording of the value k: SoundDir, its decimal text, ".wav".
-std::string NumberFile(std::int32_t k);
-
 // Speaks n (hundreds, tens, units; below ten with a leading zero, as a clock
 // is read), then drains the modem when a serial line is open, except after
 // an exact hundred.

@@ -2,8 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "modem/serial_line.h"
 #include "platform/fake_platform.h"
+#include "platform/test_support.h"
 #include "voice/wave_player.h"
 
 namespace annc {
@@ -19,17 +22,8 @@ class SayNumberTest : public ::testing::Test {
   std::string Words(std::int32_t n) {
     fake.events.clear();
     SayNumber(n);
-    std::string words;
-    for (const std::string& e : fake.events) {
-      if (!words.empty()) words += ",";
-      if (e.rfind("play ", 0) == 0) {
-        std::string file = e.substr(5);
-        EXPECT_EQ(file.substr(file.size() - 4), ".wav");
-        words += file.substr(0, file.size() - 4);
-      } else {
-        words += e;
-      }
-    }
+    std::string words = testing::SpokenWords(fake.events);
+    std::replace(words.begin(), words.end(), ' ', ',');
     return words;
   }
   FakePlatform fake;
@@ -84,7 +78,7 @@ TEST_F(SayNumberTest, DrainsTheModemExceptAfterAnExactHundred) {
   auto reads = [&](std::int32_t n) {
     Words(n);
     int count = 0;
-    for (auto& e : fake.events) count += e.rfind("read ", 0) == 0;
+    for (auto& e : fake.events) count += e.kind == FakeEvent::kRead;
     return count;
   };
   EXPECT_GT(reads(5), 0);

@@ -4,7 +4,7 @@
 
 namespace annc {
 
-std::string SoundDir = "Numvoice/";
+std::string SoundDir = kSoundFolderName;
 
 bool PlayWave(const std::string& path) {
   Platform& sys = Sys();

@@ -6,9 +6,11 @@
 
 namespace annc {
 
-// The sound folder: every recording and the phone book are addressed as
-// SoundDir followed by the file name. It ends in a folder separator;
-// start-up puts the executable's folder in front of it.
+// The sound folder's name, and the sound folder itself: every recording and
+// the phone book are addressed as SoundDir followed by the file name. It
+// ends in a folder separator; start-up sets it to the folder of that name
+// beside the executable.
+constexpr const char* kSoundFolderName = "Numvoice/";
 extern std::string SoundDir;
 
 // Plays the file and returns true when it played; beeps instead and returns

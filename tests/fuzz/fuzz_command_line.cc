@@ -18,6 +18,7 @@
 
 #include "app/annc.h"
 #include "app/command_line.h"
+#include "text/paths.h"
 #include "log/event_log.h"
 #include "modem/result_watcher.h"
 #include "modem/serial_line.h"

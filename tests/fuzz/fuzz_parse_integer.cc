@@ -8,7 +8,7 @@
 #include <string>
 #include <string_view>
 
-#include "log/parse_integer.h"
+#include "text/parse_integer.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "log/parse_integer.h"
+#include "text/parse_integer.h"
 
 namespace annc {
 namespace {

@@ -1,6 +1,16 @@
-#include "log/text.h"
+#include "text/paths.h"
 
 namespace annc {
+
+std::string BaseName(std::string_view path) {
+  std::size_t slash = path.rfind('/');
+  return std::string(slash == std::string_view::npos ? path : path.substr(slash + 1));
+}
+
+std::string FolderOf(std::string_view path) {
+  std::size_t slash = path.rfind('/');
+  return slash == std::string_view::npos ? std::string() : std::string(path.substr(0, slash + 1));
+}
 
 ExtensionInfo HasExtension(std::string_view path) {
   std::size_t dot = path.rfind('.');
@@ -19,23 +29,6 @@ std::string ChangeExtension(std::string_view path, std::string_view extension) {
     result += '.';
   }
   result.append(extension);
-  return result;
-}
-
-std::string ToOemText(std::string_view text) { return std::string(text); }
-
-std::string CaretNotation(std::string_view text, std::string_view keep) {
-  std::string result;
-  result.reserve(text.size());
-  for (char c : text) {
-    unsigned char u = static_cast<unsigned char>(c);
-    if ((u < 32 || u == 127) && keep.find(c) == std::string_view::npos) {
-      result += '^';
-      result += static_cast<char>(u ^ 0x40);
-    } else {
-      result += c;
-    }
-  }
   return result;
 }
 

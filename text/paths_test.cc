@@ -1,4 +1,4 @@
-#include "log/text.h"
+#include "text/paths.h"
 
 #include <gtest/gtest.h>
 
@@ -27,17 +27,13 @@ TEST(ChangeExtensionTest, OnlyTheNext64CharactersDecide) {
   EXPECT_EQ(HasExtension("abc").dotPos, 0u);
 }
 
-TEST(TextTest, OemTextKeepsEveryByte) {
-  std::string text(5000, 'x');
-  text[10] = '\xe9';
-  EXPECT_EQ(ToOemText(text), text);
-}
-
-TEST(TextTest, CaretNotationNeutralisesControlBytes) {
-  EXPECT_EQ(CaretNotation("a\x1b]0;evil\x07z", ""), "a^[]0;evil^Gz");
-  EXPECT_EQ(CaretNotation(std::string("\0\x7f\t", 3), "\t"), "^@^?\t");
-  EXPECT_EQ(CaretNotation("R\rI\n\b", "\r\n\b"), "R\rI\n\b");
-  EXPECT_EQ(CaretNotation("\xd0\x90\xc3\xa9", ""), "\xd0\x90\xc3\xa9");  // UTF-8 passes
+TEST(PathsTest, FolderAndBaseName) {
+  EXPECT_EQ(FolderOf("/opt/annc/annc"), "/opt/annc/");
+  EXPECT_EQ(FolderOf("/annc"), "/");
+  EXPECT_EQ(FolderOf("c:annc"), "");
+  EXPECT_EQ(BaseName("/opt/annc/annc"), "annc");
+  EXPECT_EQ(BaseName("annc"), "annc");
+  EXPECT_EQ(BaseName("/opt/annc/"), "");
 }
 
 }  // namespace

@@ -1,7 +1,7 @@
 // The one integer conversion for the serial handle, the clock readings and
 // the digit groups of a number.
-#ifndef ANNC_LOG_PARSE_INTEGER_H_
-#define ANNC_LOG_PARSE_INTEGER_H_
+#ifndef ANNC_TEXT_PARSE_INTEGER_H_
+#define ANNC_TEXT_PARSE_INTEGER_H_
 
 #include <cstdint>
 #include <optional>
@@ -18,4 +18,4 @@ std::optional<std::int32_t> ParseInteger(std::string_view text);
 
 }  // namespace annc
 
-#endif  // ANNC_LOG_PARSE_INTEGER_H_
+#endif  // ANNC_TEXT_PARSE_INTEGER_H_

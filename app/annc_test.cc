@@ -1,0 +1,108 @@
+#include "app/annc.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <vector>
+
+#include "log/event_log.h"
+#include "modem/serial_line.h"
+#include "platform/fake_platform.h"
+#include "platform/test_support.h"
+
+namespace annc {
+namespace {
+
+// The whole program on the fake platform, with a real phone book and log
+// in a folder of its own.
+class AnncTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ::mkdir(folder.str().c_str(), 0755);
+    ::mkdir((folder.str() + "/Numvoice").c_str(), 0755);
+    fake.executablePath = folder.str() + "/annc";
+    fake.time = LocalTime{2026, 12, 8, 21, 14, 5};
+    testing::WriteWholeFile(Book(), "5551234=Ann Lee\r\n");
+  }
+  void TearDown() override {
+    std::remove(Book().c_str());
+    std::remove(Log().c_str());
+    ::rmdir((folder.str() + "/Numvoice").c_str());
+    ResetCallState();
+  }
+  std::string Book() const { return folder.str() + "/Numvoice/aon.db"; }
+  std::string Log() const { return folder.str() + "/annc.log"; }
+
+  int Run(std::vector<std::string> args) {
+    args.insert(args.begin(), "annc");
+    std::vector<char*> argv;
+    for (std::string& a : args) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    return RunAnnc(static_cast<int>(args.size()), argv.data());
+  }
+
+  testing::ScopedTempPath folder{"annc_test"};
+  FakePlatform fake;
+};
+
+TEST_F(AnncTest, AKeyEndsTheCallAfterOneCycle) {
+  fake.stdoutTerminal = true;
+  fake.keys = {0, 'x'};
+  EXPECT_EQ(Run({"5551234:2"}), 0);
+  EXPECT_EQ(fake.out,
+            "\x1b]0;5551234 - Ann Lee\a"
+            "Press ANY KEY to exit.\r\n====================\r\n"
+            "5551234 - Ann Lee\r\n");
+  EXPECT_EQ(testing::ReadWholeFile(Log()), "  08-Dec-2026 21:14:05 5551234 - Ann Lee\r\n");
+  EXPECT_EQ(testing::SpokenWords(fake.events),
+            "20 1 14 | (250) 500 50 5 (250) 12 (250) 30 4 (250) | (450)");
+}
+
+TEST_F(AnncTest, WithoutANameTheLogHoldsTheNumberAlone) {
+  fake.keys = {'x'};  // a key already there: nothing is spoken
+  EXPECT_EQ(Run({"777", "/L:" + folder.str() + "/other.log"}), 0);
+  EXPECT_EQ(fake.out, "Press ANY KEY to exit.\r\n====================\r\n");
+  std::string other = folder.str() + "/other.log";
+  EXPECT_EQ(testing::ReadWholeFile(other), "  08-Dec-2026 21:14:05 777\r\n");
+  std::remove(other.c_str());
+  EXPECT_TRUE(fake.events.empty());
+}
+
+TEST_F(AnncTest, AResultCodeOnTheLineEnds99) {
+  fake.ModemSends("RING\r");
+  EXPECT_EQ(Run({"5551234", "/H:7"}), 99);
+  EXPECT_EQ(fake.out,
+            " GetCommTimeouts \r\n SetCommTimeouts \r\n PurgeComm \r\n"
+            "Press ANY KEY to exit.\r\n====================\r\n5551234 - Ann Lee\r\nRING\r");
+  // The hour is spoken, then the line is read a byte at a time up to the
+  // end of the result code, and the call is over.
+  EXPECT_EQ(testing::SpokenWords(fake.events), "(250) 20 1 r r r r r");
+}
+
+TEST_F(AnncTest, SerialSetUpFailureEnds254BeforeAnythingElse) {
+  fake.checkTerminalError = EBADF;
+  EXPECT_EQ(Run({"5551234", "/H:abc"}), 254);
+  EXPECT_EQ(fake.out, "");
+  std::string log = testing::ReadWholeFile(Log());
+  EXPECT_NE(log.find("  GetCommTimeouts Bad file descriptor\r\n"), std::string::npos) << log;
+  EXPECT_EQ(log.find("5551234"), std::string::npos);
+}
+
+TEST_F(AnncTest, AMissingPhoneBookIsReportedWith1) {
+  std::remove(Book().c_str());
+  EXPECT_EQ(Run({"5551234"}), 1);
+  EXPECT_EQ(fake.out.rfind("Exception EFOpenError in module annc at ", 0), 0u) << fake.out;
+  EXPECT_NE(fake.out.find("\nCannot open file " + Book() + ".\r\n"), std::string::npos) << fake.out;
+  EXPECT_EQ(testing::ReadWholeFile(Log()), "");  // nothing logged
+}
+
+TEST_F(AnncTest, NoArgumentsDoNothing) {
+  EXPECT_EQ(Run({}), 0);
+  EXPECT_EQ(fake.out, "");
+  EXPECT_TRUE(fake.events.empty());
+}
+
+}  // namespace
+}  // namespace annc
