@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "app/phone_book.h"
+#include "text/caseless.h"
 
 namespace {
 
