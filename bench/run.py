@@ -27,15 +27,20 @@ import random
 import shutil
 import signal
 import statistics
-import struct
 import subprocess
 import sys
 import tempfile
-import threading
 import time
-import wave
 
 REPO = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+sys.path.insert(0, os.path.join(REPO, "tests"))
+
+# The speaking rules, the WAV writer and the output reader of the
+# end-to-end harness.
+from harness import (  # noqa: E402
+    NOPHONE, NUMBER_WORDS, SEPARATOR, FdReader, cycle_pause_ms,
+    expected_cycle, file_name, write_wav)
+
 BUILD_DIR = os.path.join(REPO, "build-bench")
 
 RUNS = int(os.environ.get("BENCH_RUNS", "21"))
@@ -53,12 +58,6 @@ SMALL_BOOK = 100
 
 WORD_SECONDS = 0.3
 WORD_RATE = 22050
-
-# Pauses of one cycle: after the opening chime, after each digit group,
-# after the closing chime (milliseconds).
-OPENING_PAUSE_MS = 250
-GROUP_PAUSE_MS = 250
-CLOSING_PAUSE_MS = 450
 
 RING_BOUND_MS = 200.0
 
@@ -126,26 +125,16 @@ def write_word(path, index):
     """A 0.3 s, 22050 Hz mono 16-bit tone, its pitch set by the word."""
     frames = int(WORD_SECONDS * WORD_RATE)
     freq = 200.0 + 20.0 * index
-    data = struct.pack("<%dh" % frames, *(
-        int(8000 * math.sin(2 * math.pi * freq * i / WORD_RATE)) for i in range(frames)))
-    with wave.open(path, "wb") as w:
-        w.setnchannels(1)
-        w.setsampwidth(2)
-        w.setframerate(WORD_RATE)
-        w.writeframes(data)
-
-
-def word_names():
-    return ([str(n) for n in range(0, 20)] + [str(n) for n in range(20, 100, 10)]
-            + [str(n) for n in range(100, 1000, 100)])
+    write_wav(path, [int(8000 * math.sin(2 * math.pi * freq * i / WORD_RATE))
+                     for i in range(frames)], rate=WORD_RATE)
 
 
 def make_voice(folder):
     os.makedirs(folder)
-    for i, name in enumerate(word_names()):
-        write_word(os.path.join(folder, name + ".wav"), i)
-    write_word(os.path.join(folder, "InterDigit.Wav"), 40)
-    write_word(os.path.join(folder, "nophone.wav"), 41)
+    for i, name in enumerate(NUMBER_WORDS):
+        write_word(os.path.join(folder, file_name(name)), i)
+    write_word(os.path.join(folder, file_name(SEPARATOR)), 40)
+    write_word(os.path.join(folder, file_name(NOPHONE)), 41)
 
 
 FIRST = ["Ann", "Boris", "Clara", "Dmitri", "Elena", "Frank", "Galina", "Hugo", "Irina",
@@ -249,51 +238,6 @@ def peak_rss_kb(argv, env, out_path, key=False):
         return int(f.read().split()[-1])
 
 
-class LineReader(threading.Thread):
-    """Reads a process's standard output; timestamps each line."""
-
-    def __init__(self, fd):
-        super().__init__(daemon=True)
-        self.fd = fd
-        self.lines = []            # (monotonic, wall clock, bytes)
-        self.cond = threading.Condition()
-        self.closed = False
-
-    def run(self):
-        buf = b""
-        while True:
-            try:
-                data = os.read(self.fd, 65536)
-            except OSError:
-                data = b""
-            now = time.perf_counter()
-            wall = time.time()
-            if not data:
-                break
-            buf += data
-            with self.cond:
-                while b"\n" in buf:
-                    line, buf = buf.split(b"\n", 1)
-                    self.lines.append((now, wall, line.rstrip(b"\r")))
-                self.cond.notify_all()
-        with self.cond:
-            self.closed = True
-            self.cond.notify_all()
-
-    def wait_for(self, pred, count, timeout):
-        """Waits for `count` lines matching pred; returns them."""
-        end = time.monotonic() + timeout
-        with self.cond:
-            while True:
-                hits = [l for l in self.lines if pred(l[2])]
-                if len(hits) >= count or self.closed:
-                    return hits
-                left = end - time.monotonic()
-                if left <= 0:
-                    return hits
-                self.cond.wait(left)
-
-
 def is_caller_line(line):
     return line.startswith(CALLER.encode() + b" - ")
 
@@ -307,49 +251,16 @@ def stop(pid):
 
 
 # ---------------------------------------------------------------------------
-# Words of one cycle
-
-
-def number_words(n):
-    """Recordings played for a number 0..999 read from the left."""
-    words = 0
-    if n > 99:
-        words += 1
-        r = n - (n // 100) * 100
-        if r == 0:
-            return words
-        if r > 9 and r // 10 != 1:
-            words += 1
-    else:
-        r = n
-        if n // 10 != 1:
-            words += 1              # tens, or the leading zero below ten
-    if r // 10 == 1:
-        words += 1
-    else:
-        if r == 0:
-            words += 1
-        if r % 10 != 0:
-            words += 1
-    return words
-
-
-def groups(number):
-    out, rest = [], number
-    while rest:
-        k = 3 if len(rest) % 2 == 1 else 2
-        out.append(rest[:k])
-        rest = rest[k:]
-    return out
+# One cycle
 
 
 def cycle_words(number, hour, minute):
-    return (number_words(hour) + number_words(minute) + 2
-            + sum(number_words(int(g)) for g in groups(number)))
+    """How many recordings one cycle plays."""
+    return len(expected_cycle(number, hour, minute))
 
 
 def cycle_pauses_s(number):
-    return (OPENING_PAUSE_MS + GROUP_PAUSE_MS * len(groups(number)) + CLOSING_PAUSE_MS) / 1000.0
+    return cycle_pause_ms(number) / 1000.0
 
 
 # ---------------------------------------------------------------------------
@@ -406,12 +317,11 @@ def measure_gap(exe, env, tmp):
     pid = spawn([exe, CALLER, "/L:"], env, stdin=r_fd, stdout=o_w)
     os.close(r_fd)
     os.close(o_w)
-    reader = LineReader(o_r)
-    reader.start()
-    hits = reader.wait_for(is_caller_line, CYCLES + 1, timeout=CYCLES * 10 + 30)
+    reader = FdReader(o_r)
+    hits = reader.wait_lines(is_caller_line, CYCLES + 1, timeout=CYCLES * 10 + 30)
     stop(pid)
     os.close(w_fd)
-    reader.join()
+    reader.wait_eof(10.0)
     os.close(o_r)
     if len(hits) < CYCLES + 1:
         raise SystemExit("annc printed %d caller lines, %d wanted" % (len(hits), CYCLES + 1))
@@ -463,17 +373,16 @@ def measure_idle(exe, env):
     pid = spawn([exe, CALLER, "/L:"], env, stdin=r_fd, stdout=o_w)
     os.close(r_fd)
     os.close(o_w)
-    reader = LineReader(o_r)
-    reader.start()
+    reader = FdReader(o_r)
     time.sleep(IDLE_S)
     _, _, ru = stop(pid)
     t1 = time.perf_counter()
     os.close(w_fd)
-    reader.join()
+    reader.wait_eof(10.0)
     os.close(o_r)
     cpu = ru.ru_utime + ru.ru_stime
     res = {"cpu": cpu, "wall": t1 - t0,
-           "cycles": sum(1 for l in reader.lines if is_caller_line(l[2]))}
+           "cycles": sum(1 for l in reader.lines() if is_caller_line(l[2]))}
     log("  CPU %.1f ms over %.2f s, %d cycles begun" % (cpu * 1e3, res["wall"], res["cycles"]))
     return res
 
@@ -491,22 +400,20 @@ def measure_ring(exe, env, rng):
         os.close(slave)
         os.close(r_fd)
         os.close(o_w)
-        reader = LineReader(o_r)
-        reader.start()
+        reader = FdReader(o_r)
         # The line is taken over (and flushed) before the first caller line.
-        first = reader.wait_for(is_caller_line, 1, timeout=30)
+        first = reader.wait_lines(is_caller_line, 1, timeout=30)
         if not first:
             stop(pid)
             raise SystemExit("annc printed no caller line with /H:")
         time.sleep(rng.uniform(0.0, 2 * cycle_s))
         t0 = time.perf_counter()
         os.write(master, b"RING\r")
-        with reader.cond:
-            last = [l[0] for l in reader.lines if is_caller_line(l[2])][-1]
+        last = [l[0] for l in reader.lines() if is_caller_line(l[2])][-1]
         _, status, _ = os.wait4(pid, 0)
         t1 = time.perf_counter()
         code = os.waitstatus_to_exitcode(status)
-        reader.join()
+        reader.wait_eof(10.0)
         for fd in (o_r, w_fd, master):
             os.close(fd)
         delays.append(t1 - t0)

@@ -13,8 +13,8 @@ import time
 import unittest
 
 from annc_harness import (
-    BANNER, SEPARATOR, SERIAL_CONFIRMATIONS, AnncTestCase, SerialLine,
-    caller_line, candidate_cycles, parse_log_line, run_parallel)
+    BANNER, SEPARATOR, SERIAL_CONFIRMATIONS, AnncTestCase, caller_line,
+    candidate_cycles, log_lines, run_parallel)
 
 KEY = b"k"
 MODEM_EXIT = 99
@@ -23,15 +23,8 @@ SETUP_FAILED = 254
 
 class ModemTestCase(AnncTestCase):
 
-    def serial(self):
-        line = SerialLine()
-        self.addCleanup(line.close)
-        return line
-
     def log_lines(self, sb, path=None):
-        log = sb.log_bytes(path) or b""
-        self.assertTrue(log == b"" or log.endswith(b"\r\n"), log)
-        return [parse_log_line(line) for line in log.split(b"\r\n")[:-1]]
+        return log_lines(sb.log_bytes(path))
 
     def assertErrorLogged(self, sb, operation, error_text, path=None):
         """Exactly one line in the log: the "?" line of the operation."""

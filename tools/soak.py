@@ -26,7 +26,7 @@ import time
 REPO_ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 sys.path.insert(0, os.path.join(REPO_ROOT, "tests"))
 
-import annc_harness as harness  # noqa: E402
+import harness  # noqa: E402
 
 NUMBER = "5551234"
 SAMPLE_EVERY_S = 10.0
@@ -38,14 +38,6 @@ LIMIT_KIB = 1024
 HARMLESS_LINES = [b"CONNECT", b"CONNECT 9600", b"NMBR = 5551234",
                   b"DATE = 1208", b"TIME = 1823", b"+FCERROR", b"RING 2",
                   b"CARRIER 2400"]
-
-
-def rss_kib(pid):
-    with open("/proc/%d/status" % pid) as f:
-        for line in f:
-            if line.startswith("VmRSS:"):
-                return int(line.split()[1])
-    raise RuntimeError("no VmRSS for process %d" % pid)
 
 
 def modem_chatter(rng):
@@ -96,7 +88,7 @@ def main():
                                 % (now - start, launch.proc.returncode))
                 break
             if now >= next_sample:
-                kib = rss_kib(launch.pid)
+                kib = harness.rss_kib(launch.pid)
                 samples.append((now - start, kib))
                 cycles = launch.stdout_bytes().count(
                     harness.caller_line(NUMBER, "Ann Lee"))
@@ -115,7 +107,7 @@ def main():
 
         end_kib = None
         if launch.running():
-            end_kib = rss_kib(launch.pid)
+            end_kib = harness.rss_kib(launch.pid)
             samples.append((time.monotonic() - start, end_kib))
             launch.press_key()
         result = launch.wait(60)

@@ -1,0 +1,51 @@
+"""Runs the real annc binary end to end and observes everything it does.
+
+Each run gets a folder of its own (sandbox): a copy of the binary, a sound
+folder of synthetic recordings (audio), a phone book, and an ALSA set-up
+that captures every sample played into a file.  Observations: exit code,
+the bytes of standard output and standard error (a BEL byte on standard
+error is annc's beep; console), the captured samples decoded back into the
+list of words played (audio), and the log files (logs).
+
+Independently of annc the package also computes which words a cycle must
+play for a number at a given time (rules), so that tests compare against
+rules and not against recorded output.
+
+Modules: rules, audio, console, logs, ptys, launch, sandbox, case.
+"""
+
+from .audio import (CODE_WORD, MARKER, SAMPLE_RATE, WORD_CODE, WORD_FRAMES,
+                    CapturedWord, decode_samples, read_capture_files,
+                    write_wav, write_word_wav)
+from .case import AnncTestCase
+from .console import (BANNER, BEL, SERIAL_CONFIRMATIONS, caller_line,
+                      title_sequence)
+from .launch import (DEFAULT_TIMEOUT, Launch, Result, rss_kib, run_cycles,
+                     run_parallel)
+from .logs import (LOG_LINE, MONTHS, log_lines, log_time_in_window,
+                   parse_log_line)
+from .ptys import FdReader, SerialLine, open_pty
+from .rules import (CLOSING_PAUSE_MS, EXTRA_WORDS, GROUP_PAUSE_MS, NOPHONE,
+                    NUMBER_WORDS, OPENING_PAUSE_MS, SEPARATOR, STANDARD_WORDS,
+                    candidate_cycles, clock_readings, cycle_pause_ms,
+                    expected_cycle, file_name, is_unknown_number,
+                    local_time, number_groups, number_words, parse_integer,
+                    say_number, to_bytes, trim_number, tz_setting)
+from .sandbox import (DEFAULT_PHONE_BOOK, REPO_ROOT, Sandbox, annc_binary,
+                      capture_asoundrc)
+
+__all__ = [
+    "AnncTestCase", "BANNER", "BEL", "CLOSING_PAUSE_MS", "CODE_WORD",
+    "CapturedWord", "DEFAULT_PHONE_BOOK", "DEFAULT_TIMEOUT", "EXTRA_WORDS",
+    "FdReader", "GROUP_PAUSE_MS", "LOG_LINE", "Launch", "MARKER", "MONTHS",
+    "NOPHONE", "NUMBER_WORDS", "OPENING_PAUSE_MS", "REPO_ROOT", "Result",
+    "SAMPLE_RATE", "SEPARATOR", "SERIAL_CONFIRMATIONS", "STANDARD_WORDS",
+    "Sandbox", "SerialLine", "WORD_CODE", "WORD_FRAMES", "annc_binary",
+    "caller_line", "candidate_cycles", "capture_asoundrc", "clock_readings",
+    "cycle_pause_ms", "decode_samples", "expected_cycle", "file_name",
+    "is_unknown_number", "local_time", "log_lines", "log_time_in_window",
+    "number_groups", "number_words", "open_pty", "parse_integer",
+    "parse_log_line", "read_capture_files", "rss_kib", "run_cycles",
+    "run_parallel", "say_number", "title_sequence", "to_bytes",
+    "trim_number", "tz_setting", "write_wav", "write_word_wav",
+]

@@ -1,0 +1,152 @@
+"""Synthetic recordings, and the captured sound decoded back into words.
+
+Each recording starts with one marker sample (-32768) followed by a body
+of a constant value that belongs to that word alone.  The value survives
+every plain PCM encoding (it is a multiple of 256), so a word can also be
+written as 8-bit, 32-bit or stereo PCM and still be recognised.  Two equal
+words in a row stay two words, since each starts with its own marker.
+"""
+
+import os
+import struct
+import wave
+
+from .rules import EXTRA_WORDS, STANDARD_WORDS
+
+MARKER = -32768
+SAMPLE_RATE = 8000
+WORD_FRAMES = 64          # frames per synthetic recording (8 ms at 8 kHz)
+
+_ALL_WORDS = STANDARD_WORDS + EXTRA_WORDS
+assert len(_ALL_WORDS) <= 127, "word codes must stay below 32768"
+WORD_CODE = {name: 256 * (i + 1) for i, name in enumerate(_ALL_WORDS)}
+CODE_WORD = {code: name for name, code in WORD_CODE.items()}
+
+
+# ---------------------------------------------------------------------------
+# Writing
+
+
+def write_wav(path, samples, rate=SAMPLE_RATE, channels=1, width=2):
+    """Writes 16-bit sample values (interleaved when channels > 1) as a
+    PCM WAV file whose samples are width bytes wide (1, 2 or 4)."""
+    if width == 2:
+        data = struct.pack("<%dh" % len(samples), *samples)
+    elif width == 1:
+        data = bytes((v >> 8) + 128 for v in samples)
+    elif width == 4:
+        data = struct.pack("<%di" % len(samples), *[v << 16 for v in samples])
+    else:
+        raise ValueError("unsupported sample width %r" % width)
+    with wave.open(path, "wb") as w:
+        w.setnchannels(channels)
+        w.setsampwidth(width)
+        w.setframerate(rate)
+        w.writeframes(data)
+
+
+def write_word_wav(path, word, fmt="pcm16", frames=WORD_FRAMES):
+    """Writes the recording of a word; returns the number of 16-bit samples
+    it becomes once decoded (frames times channels).
+
+    fmt: "pcm16" (8 kHz mono), "pcm8" (unsigned 8-bit), "pcm32",
+    "stereo" (16-bit, both channels equal), "rate16k" (16-bit at 16 kHz).
+    """
+    values = [MARKER] + [WORD_CODE[word]] * (frames - 1)
+    channels, width, rate = 1, 2, SAMPLE_RATE
+    if fmt == "rate16k":
+        rate = 16000
+    elif fmt == "stereo":
+        channels = 2
+        values = [v for v in values for _ in range(2)]
+    elif fmt == "pcm8":
+        width = 1
+    elif fmt == "pcm32":
+        width = 4
+    elif fmt != "pcm16":
+        raise ValueError("unknown recording format %r" % fmt)
+    write_wav(path, values, rate, channels, width)
+    return len(values)
+
+
+# ---------------------------------------------------------------------------
+# Decoding what was played
+
+
+class CapturedWord:
+    """One word found in the captured stream."""
+
+    def __init__(self, name, samples, expected):
+        self.name = name            # word name, or "?<value>" when unknown
+        self.samples = samples      # samples found, marker included
+        self.expected = expected    # samples its recording holds, or None
+
+    @property
+    def whole(self):
+        return self.expected is not None and self.samples == self.expected
+
+    def label(self):
+        """The name, marked when the word was not played whole."""
+        if self.whole:
+            return self.name
+        return "%s[%d/%s samples]" % (self.name, self.samples, self.expected)
+
+    def __repr__(self):
+        return self.label()
+
+
+def read_capture_files(capture_path):
+    """Raw bytes of CAPTURE, CAPTURE.0001, ... in the order written."""
+    folder = os.path.dirname(capture_path)
+    base = os.path.basename(capture_path)
+    found = []
+    try:
+        names = os.listdir(folder)
+    except FileNotFoundError:
+        return b""
+    for name in names:
+        if name == base:
+            found.append((0, name))
+        elif name.startswith(base + ".") and name[len(base) + 1:].isdigit():
+            found.append((int(name[len(base) + 1:]), name))
+    data = []
+    for _, name in sorted(found):
+        with open(os.path.join(folder, name), "rb") as f:
+            chunk = f.read()
+        data.append(chunk[:len(chunk) & ~1])   # a sample may be half written
+    return b"".join(data)
+
+
+def decode_samples(raw, expected_samples):
+    """Turns captured 16-bit little-endian samples into CapturedWords.
+
+    Zero samples (silence, padding) are skipped.  A word is a run of marker
+    samples followed by a run of one word's value.  Samples of a value that
+    has no marker before it are reported as a word named "?<value>".
+    """
+    samples = struct.unpack("<%dh" % (len(raw) // 2), raw)
+    words = []
+    i, n = 0, len(samples)
+    while i < n:
+        v = samples[i]
+        if v == 0:
+            i += 1
+            continue
+        start = i
+        if v == MARKER:
+            while i < n and samples[i] == MARKER:
+                i += 1
+            code = samples[i] if i < n else None
+            if code in CODE_WORD:
+                while i < n and samples[i] == code:
+                    i += 1
+                name = CODE_WORD[code]
+            else:
+                name = "?marker"
+        else:
+            while i < n and samples[i] == v:
+                i += 1
+            name = "?%d" % v
+        words.append(CapturedWord(name, i - start,
+                                  expected_samples.get(name)))
+    return words

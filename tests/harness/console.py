@@ -1,0 +1,20 @@
+"""The text annc writes to its console: banner, serial confirmations,
+terminal title, caller lines, and the BEL byte that is its beep."""
+
+from .rules import to_bytes
+
+BANNER = b"Press ANY KEY to exit.\r\n" + b"=" * 20 + b"\r\n"
+SERIAL_CONFIRMATIONS = (b" GetCommTimeouts \r\n"
+                        b" SetCommTimeouts \r\n"
+                        b" PurgeComm \r\n")
+BEL = b"\x07"
+
+
+def title_sequence(text):
+    """The terminal title sequence for text, control bytes dropped."""
+    clean = bytes(c for c in to_bytes(text) if c >= 32 and c != 127)
+    return b"\x1b]0;" + clean + b"\x07"
+
+
+def caller_line(number, name=b""):
+    return to_bytes(number) + b" - " + to_bytes(name) + b"\r\n"
