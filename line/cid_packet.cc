@@ -64,6 +64,7 @@ void DecodeSingleMessage(std::string_view payload, CallerIdPacket& packet) {
 // are skipped; a parameter that runs past the end is left out.
 void DecodeMultipleMessage(std::string_view payload, CallerIdPacket& packet) {
   std::optional<std::string_view> number, dialable, numberAbsent, name, nameAbsent, dateTime;
+  bool dateWarned = false;  // one warning is enough for the status line
   std::size_t pos = 0;
   while (pos < payload.size()) {
     if (payload.size() - pos < 2) {
@@ -86,8 +87,9 @@ void DecodeMultipleMessage(std::string_view payload, CallerIdPacket& packet) {
       case kDateTime:
         if (data.size() == kDateTimeBytes) {
           keepFirst(dateTime);
-        } else {
+        } else if (!dateWarned) {
           packet.warnings.push_back("date and time has " + std::to_string(data.size()) + " bytes");
+          dateWarned = true;
         }
         break;
       case kNumber: keepFirst(number); break;
