@@ -25,7 +25,6 @@ if ! [[ "$duration" =~ ^[0-9]+$ ]] || [ "$duration" -lt 1 ]; then
   exit 2
 fi
 
-targets=(fuzz_parse_integer fuzz_phone_book fuzz_command_line fuzz_modem_watcher fuzz_wave_player)
 build=build-fuzz
 run="$build/fuzz-run"
 
@@ -53,6 +52,13 @@ if ! pkg-config --exists alsa sndfile 2>/dev/null; then bash tools/setup.sh; fi
 cmake -S . -B "$build" -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DANNC_FUZZ=ON -DANNC_SANITIZE=ON -DANNC_TESTS=OFF >/dev/null
 cmake --build "$build" -j2 --target annc_fuzzers
+
+# The targets are those tests/fuzz/CMakeLists.txt lists.
+mapfile -t targets <"$build/tests/fuzz/targets.txt"
+if [ "${#targets[@]}" -eq 0 ]; then
+  echo "no fuzz targets listed in $build/tests/fuzz/targets.txt" >&2
+  exit 1
+fi
 
 # Every report ends the run with a failure; leaks count.
 export ASAN_OPTIONS="halt_on_error=1:abort_on_error=1:detect_leaks=1:detect_stack_use_after_return=1:strict_string_checks=1:check_initialization_order=1"
