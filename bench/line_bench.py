@@ -1,0 +1,241 @@
+#!/usr/bin/env python3
+"""annc-line benchmark: reaction to a call, idle cost, memory over many calls.
+
+    python3 bench/line_bench.py
+
+Runs build/annc-line (or $ANNC_LINE_BINARY) on an emulated caller-ID modem
+(tests/modem_emulator.py) and prints one markdown table:
+
+  (a) from the end of the caller-ID block to annc's first sound, against
+      the 0.5 s completion window plus annc's own start-up (annc started
+      directly on a pseudo-terminal, as annc-line starts it), over
+      BENCH_CALLS calls (default 10); the real annc with synthetic
+      recordings, its sound captured through ALSA's file plugin;
+  (b) annc-line's CPU time while it waits for calls, over BENCH_IDLE_S
+      seconds (default 60);
+  (c) annc-line's resident memory after 10 calls and after BENCH_MANY calls
+      (default 1000), each announced by a small stub announcer that ends at
+      the NO CARRIER annc-line sends it.
+"""
+
+import os
+import platform
+import statistics
+import subprocess
+import sys
+import tempfile
+import threading
+import time
+
+REPO = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+sys.path.insert(0, os.path.join(REPO, "tests"))
+
+from annc_harness import Sandbox  # noqa: E402
+from line_harness import annc_line_binary, children_of  # noqa: E402
+from modem_emulator import ModemEmulator, uk_block  # noqa: E402
+
+CALLS = int(os.environ.get("BENCH_CALLS", "10"))
+IDLE_S = float(os.environ.get("BENCH_IDLE_S", "60"))
+MANY = int(os.environ.get("BENCH_MANY", "1000"))
+WINDOW_MS = 500
+
+STUB = """#!/bin/sh
+# Stands in for annc: waits for the line annc-line writes when the call ends.
+fd="${2#/H:}"
+eval "read -r line <&$fd"
+exit 99
+"""
+
+
+class Launcher:
+    """annc-line on an emulated modem; its status lines are counted as they
+    come."""
+
+    def __init__(self, folder, modem, annc, env=None, ring_timeout="1"):
+        self.lines = []
+        self.lock = threading.Lock()
+        self.proc = subprocess.Popen(
+            [annc_line_binary(), "--annc", annc, "--lock-dir", folder,
+             "--ring-timeout", ring_timeout, modem.link],
+            stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+            stderr=subprocess.PIPE, env=env, start_new_session=True)
+        threading.Thread(target=self._read, daemon=True).start()
+        self.wait_count("modem ready", 1)
+
+    def _read(self):
+        for raw in self.proc.stderr:
+            with self.lock:
+                self.lines.append(raw.decode("latin-1"))
+
+    def count(self, text):
+        with self.lock:
+            return sum(text in l for l in self.lines)
+
+    def wait_count(self, text, n, timeout=20.0):
+        deadline = time.monotonic() + timeout
+        while self.count(text) < n:
+            if time.monotonic() > deadline or self.proc.poll() is not None:
+                raise RuntimeError("waiting for %d x %r: %r"
+                                   % (n, text, self.lines[-5:]))
+            time.sleep(0.0005)
+
+    def wait_no_announcer(self, timeout=20.0):
+        deadline = time.monotonic() + timeout
+        while children_of(self.proc.pid):
+            if time.monotonic() > deadline:
+                raise RuntimeError("announcer still running")
+            time.sleep(0.001)
+
+    def cpu_seconds(self):
+        with open("/proc/%d/stat" % self.proc.pid) as f:
+            fields = f.read().rsplit(")", 1)[1].split()
+        return (int(fields[11]) + int(fields[12])) / os.sysconf("SC_CLK_TCK")
+
+    def rss_kb(self):
+        with open("/proc/%d/status" % self.proc.pid) as f:
+            for line in f:
+                if line.startswith("VmRSS:"):
+                    return int(line.split()[1])
+        return 0
+
+    def close(self):
+        self.proc.terminate()
+        try:
+            self.proc.wait(10)
+        except subprocess.TimeoutExpired:
+            self.proc.kill()
+            self.proc.wait()
+
+
+def capture_files(sandbox):
+    return sorted(n for n in os.listdir(sandbox.capture_dir))
+
+
+def first_sound_after(sandbox, index, start, timeout=10.0):
+    """Seconds from `start` until capture file number `index` (one per
+    announcer) holds its first sample."""
+    name = "CAPTURE" if index == 0 else "CAPTURE.%04d" % index
+    path = os.path.join(sandbox.capture_dir, name)
+    deadline = start + timeout
+    while time.monotonic() < deadline:
+        try:
+            if os.path.getsize(path) > 0:
+                return time.monotonic() - start
+        except OSError:
+            pass
+        time.sleep(0.0005)
+    raise RuntimeError("no sound in %s" % name)
+
+
+def measure_reaction(folder):
+    """(a): block end to first sound, and annc's own start-up."""
+    sb = Sandbox()
+    try:
+        reaction = []
+        with ModemEmulator(folder, "vcid") as modem:
+            line = Launcher(folder, modem, sb.exe, env=sb.env())
+            try:
+                for i in range(CALLS):
+                    block_end = modem.play(uk_block("5551234"))
+                    reaction.append(first_sound_after(sb, i, block_end))
+                    modem.send_line("NO CARRIER")
+                    line.wait_count("call ended", i + 1)
+                    line.wait_no_announcer()
+            finally:
+                line.close()
+        # annc alone, on a pseudo-terminal of its own, from exec to sound.
+        startup = []
+        for i in range(CALLS):
+            master, slave = os.openpty()
+            start = time.monotonic()
+            proc = subprocess.Popen([sb.exe, "5551234", "/H:%d" % slave],
+                                    stdin=subprocess.DEVNULL,
+                                    stdout=subprocess.DEVNULL,
+                                    pass_fds=(slave,), env=sb.env())
+            try:
+                startup.append(first_sound_after(sb, CALLS + i, start))
+            finally:
+                os.write(master, b"NO CARRIER\r\n")
+                proc.wait(10)
+                os.close(master)
+                os.close(slave)
+        return reaction, startup
+    finally:
+        sb.cleanup()
+
+
+def measure_idle(folder):
+    """(b): CPU seconds over IDLE_S seconds of waiting."""
+    with ModemEmulator(folder, "vcid") as modem:
+        line = Launcher(folder, modem, "/bin/true")
+        try:
+            time.sleep(1.0)
+            before = line.cpu_seconds()
+            time.sleep(IDLE_S)
+            return line.cpu_seconds() - before
+        finally:
+            line.close()
+
+
+def measure_memory(folder):
+    """(c): resident memory after 10 and after MANY calls."""
+    stub = os.path.join(folder, "stub-annc")
+    with open(stub, "w") as f:
+        f.write(STUB)
+    os.chmod(stub, 0o755)
+    rss = {}
+    with ModemEmulator(folder, "vcid") as modem:
+        line = Launcher(folder, modem, stub)
+        try:
+            t0 = time.monotonic()
+            for i in range(1, MANY + 1):
+                modem.send_line("NMBR = %07d" % (5550000 + i % 10000))
+                modem.send_line("NAME = CALLER %d" % i)
+                modem.send_line("RING")
+                line.wait_count("call from", i)
+                modem.send_line("NO CARRIER")
+                line.wait_count("call ended", i)
+                line.wait_no_announcer()
+                if i in (10, MANY):
+                    rss[i] = line.rss_kb()
+            elapsed = time.monotonic() - t0
+        finally:
+            line.close()
+    return rss, elapsed
+
+
+def main():
+    if not os.access(annc_line_binary(), os.X_OK):
+        print("build first: %s is missing" % annc_line_binary())
+        return 1
+    with tempfile.TemporaryDirectory(prefix="line-bench-") as folder:
+        reaction, startup = measure_reaction(folder)
+        cpu = measure_idle(folder)
+        rss, elapsed = measure_memory(folder)
+
+    med_r = statistics.median(reaction) * 1000
+    med_s = statistics.median(startup) * 1000
+    print("annc-line benchmark (%s, %s, %d CPUs)\n"
+          % (platform.node(), platform.machine(), os.cpu_count()))
+    print("| measure | result | target |")
+    print("|---|---|---|")
+    print("| caller-ID block end -> annc's first sound (median of %d; "
+          "min-max) | %.0f ms (%.0f-%.0f) | 500 ms window + <= 50 ms + "
+          "annc start-up |"
+          % (CALLS, med_r, min(reaction) * 1000, max(reaction) * 1000))
+    print("| annc's own start-up to first sound (median of %d) | %.0f ms | |"
+          % (CALLS, med_s))
+    print("| annc-line's share: block end -> sound - 500 ms - annc start-up "
+          "| %d ms | <= 50 ms |" % round(med_r - WINDOW_MS - med_s))
+    tick = 1.0 / os.sysconf("SC_CLK_TCK")
+    print("| annc-line CPU while idle over %.0f s (counted in %.0f ms ticks) "
+          "| %.3f s (%.4f %%) | < 0.1 %% |"
+          % (IDLE_S, tick * 1000, cpu, 100.0 * cpu / IDLE_S))
+    print("| RSS after 10 calls / after %d calls | %d kB / %d kB (%+d kB) | "
+          "within 1 MB |" % (MANY, rss[10], rss[MANY], rss[MANY] - rss[10]))
+    print("| %d stub calls took | %.1f s | |" % (MANY, elapsed))
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())

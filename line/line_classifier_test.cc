@@ -1,0 +1,114 @@
+#include "line/line_classifier.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+namespace annc {
+namespace {
+
+TEST(LineClassifierTest, Lines) {
+  struct Case {
+    std::string line;
+    ModemLine::Kind kind;
+    std::string value;
+  };
+  const Case cases[] = {
+      // Rings: a whole word at the start.
+      {"RING", ModemLine::kRing, ""},
+      {"RING A", ModemLine::kRing, ""},
+      {"RING 1", ModemLine::kRing, ""},
+      {"RING\tB", ModemLine::kRing, ""},
+      {" RING ", ModemLine::kRing, ""},
+      {"RINGING", ModemLine::kIgnored, ""},
+      {"RING1", ModemLine::kIgnored, ""},
+      {"ring", ModemLine::kIgnored, ""},
+      {"CID RING", ModemLine::kIgnored, ""},
+      {"NAME = SPRINGFIELD", ModemLine::kName, "SPRINGFIELD"},
+      {"NAME = RING", ModemLine::kName, "RING"},
+      // Number labels, every separator form.
+      {"NMBR = 5551234", ModemLine::kNumber, "5551234"},
+      {"NMBR=0555", ModemLine::kNumber, "0555"},
+      {"NMBR: 5551234", ModemLine::kNumber, "5551234"},
+      {"NMBR  =  5551234  ", ModemLine::kNumber, "5551234"},
+      {"DDN_NMBR= 9196278340", ModemLine::kNumber, "9196278340"},
+      {"DDN = 4075550000", ModemLine::kNumber, "4075550000"},
+      {"NBR=0123456789", ModemLine::kNumber, "0123456789"},
+      {"CALLER NUMBER: 5551234", ModemLine::kNumber, "5551234"},
+      {"nmbr = 1", ModemLine::kNumber, "1"},
+      {"NMBR = ", ModemLine::kNumber, ""},
+      {"NMBR = P", ModemLine::kNumber, "P"},
+      // Name labels; a name may hold the separators itself.
+      {"NAME = ANN LEE", ModemLine::kName, "ANN LEE"},
+      {"CALLER NAME: Lee, Ann", ModemLine::kName, "Lee, Ann"},
+      {"NAME=A=B:C", ModemLine::kName, "A=B:C"},
+      {"NAME = O", ModemLine::kName, "O"},
+      // Other parts of a caller-ID block.
+      {"DATE = 1124", ModemLine::kCallerIdInfo, "1124"},
+      {"TIME = 1806", ModemLine::kCallerIdInfo, "1806"},
+      {"TIME: 18:06", ModemLine::kCallerIdInfo, "18:06"},
+      {"MESG = CALID_202", ModemLine::kCallerIdInfo, "CALID_202"},
+      // Unknown labels and other modem lines are ignored.
+      {"DRON=5", ModemLine::kIgnored, ""},
+      {"+GCI: B5", ModemLine::kIgnored, ""},
+      {"NUMBER = 5551234", ModemLine::kIgnored, ""},
+      {"= 5551234", ModemLine::kIgnored, ""},
+      {"CONNECT 9600", ModemLine::kIgnored, ""},
+      {"END MSG", ModemLine::kIgnored, ""},
+      {"", ModemLine::kIgnored, ""},
+      // Result codes, as modems write them.
+      {"NO CARRIER", ModemLine::kNoCarrier, ""},
+      {"no carrier", ModemLine::kIgnored, ""},
+      {"OK", ModemLine::kOk, ""},
+      {"ERROR", ModemLine::kError, ""},
+      {"OKAY", ModemLine::kIgnored, ""},
+  };
+  for (const Case& c : cases) {
+    ModemLine got = ClassifyLine(c.line);
+    EXPECT_EQ(got.kind, c.kind) << c.line;
+    EXPECT_EQ(got.value, c.value) << c.line;
+  }
+}
+
+TEST(LineClassifierTest, OverlongAndControlBytes) {
+  // A cut line of 256 bytes is still read by its label; control bytes in a
+  // value are kept for the caller to show in caret notation.
+  std::string cut = "NAME = " + std::string(249, 'X');
+  EXPECT_EQ(ClassifyLine(cut).value, std::string(249, 'X'));
+  EXPECT_EQ(ClassifyLine("NAME = A\x1b[2JB").value, "A\x1b[2JB");
+  EXPECT_EQ(ClassifyLine(std::string(256, 'R')).kind, ModemLine::kIgnored);
+}
+
+TEST(LineClassifierTest, AnnouncerNumber) {
+  struct Case {
+    const char* number;
+    const char* announced;
+  };
+  const Case cases[] = {
+      {"5551234", "5551234"},
+      {" 9196278340 ", "9196278340"},
+      {"P", "Unknown"},
+      {"p", "Unknown"},
+      {"O", "Unknown"},
+      {"A", "Unknown"},
+      {"PRIVATE", "Unknown"},
+      {"Private", "Unknown"},
+      {"ANONYMOUS", "Unknown"},
+      {"OUT-OF-AREA", "Unknown"},
+      {"UNAVAILABLE", "Unknown"},
+      {"Withheld", "Unknown"},
+      {"", "Unknown"},
+      {"   ", "Unknown"},
+      {"Restricted", "Unknown"},  // no digit
+      {"+44 20 7946 0123", "442079460123"},
+      {"555-1234", "5551234"},
+      // Text from the network never becomes a switch of annc's.
+      {"/L:/etc/passwd", "Unknown"},
+      {"-H:3", "3"},
+      {"5551234:2", "55512342"},
+  };
+  for (const Case& c : cases) EXPECT_EQ(AnnouncerNumber(c.number), c.announced) << c.number;
+}
+
+}  // namespace
+}  // namespace annc

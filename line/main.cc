@@ -1,0 +1,3 @@
+#include "line/annc_line.h"
+
+int main(int argc, char** argv) { return annc::RunAnncLine(argc, argv); }

@@ -1,0 +1,156 @@
+#include "line/options.h"
+
+#include "platform/serial_port.h"
+#include "text/parse_integer.h"
+#include "text/terminal_text.h"
+
+namespace annc {
+
+const char kLineUsage[] = "usage: annc-line [options] DEVICE\n";
+
+const char kLineHelp[] =
+    "usage: annc-line [options] DEVICE\n"
+    "\n"
+    "Holds a caller-ID modem on DEVICE (/dev/ttyACM0, /dev/ttyS0,\n"
+    "/dev/serial/by-id/...) and runs annc once per incoming call.\n"
+    "\n"
+    "options:\n"
+    "  --annc PATH            the announcer to run (default: annc beside annc-line)\n"
+    "  --log FILE             passed to annc as /L:FILE\n"
+    "  --ring-timeout SECONDS a call has ended when no ring came this long (default 8;\n"
+    "                         decimals allowed)\n"
+    "  --speed BAUD           line speed, 8 data bits, no parity (default 115200)\n"
+    "  --init COMMAND         an extra AT command sent after the reset and before\n"
+    "                         caller ID is switched on; may be given several times\n"
+    "  --lock-dir DIR         where the UUCP lock file goes (default /var/lock)\n"
+    "  --once                 end after the first call has ended\n"
+    "  --check                initialise the modem, show what it is, its country and\n"
+    "                         which caller-ID command it took, then print every line\n"
+    "                         it sends until Ctrl-C; starts no announcer\n"
+    "  --help                 show this text\n"
+    "  --version              show the version\n"
+    "\n"
+    "exit codes: 0 ended by SIGINT, SIGTERM or SIGHUP, or after --once;\n"
+    "            1 the device cannot be opened, is in use, or the modem does not\n"
+    "              answer; 2 a usage error\n";
+
+namespace {
+
+bool AllDigits(std::string_view text) {
+  if (text.empty()) return false;
+  for (char c : text) {
+    if (c < '0' || c > '9') return false;
+  }
+  return true;
+}
+
+// A switch's name shown in an error, without control bytes driving the terminal.
+std::string Shown(std::string_view text) { return CaretNotation(text, ""); }
+
+}  // namespace
+
+int ParseSeconds(std::string_view text) {
+  constexpr int kMaxSeconds = 86400;
+  std::string_view whole = text;
+  std::string_view fraction;
+  if (std::size_t dot = text.find('.'); dot != std::string_view::npos) {
+    whole = text.substr(0, dot);
+    fraction = text.substr(dot + 1);
+    if (fraction.empty() || fraction.size() > 3 || !AllDigits(fraction)) return -1;
+  }
+  if (whole.empty()) whole = "0";
+  if (!AllDigits(whole) || whole.size() > 6) return -1;
+  int seconds = ParseInteger(whole).value_or(-1);
+  if (seconds < 0 || seconds > kMaxSeconds) return -1;
+  int ms = seconds * 1000;
+  int scale = 100;
+  for (char c : fraction) {
+    ms += (c - '0') * scale;
+    scale /= 10;
+  }
+  if (ms <= 0 || ms > kMaxSeconds * 1000) return -1;
+  return ms;
+}
+
+ParsedCommandLine ParseLineCommandLine(const std::vector<std::string_view>& args) {
+  ParsedCommandLine parsed;
+  LineOptions& o = parsed.options;
+  std::vector<std::string_view> devices;
+  auto fail = [&parsed](std::string message) {
+    parsed.kind = ParsedCommandLine::kUsageError;
+    parsed.error = std::move(message);
+    return parsed;
+  };
+
+  bool optionsEnded = false;
+  for (std::size_t i = 0; i < args.size(); ++i) {
+    std::string_view arg = args[i];
+    if (!optionsEnded && arg.size() > 1 && arg[0] == '-' && !arg.starts_with("--")) {
+      return fail("unknown option " + Shown(arg));
+    }
+    if (optionsEnded || !arg.starts_with("--")) {
+      devices.push_back(arg);
+      continue;
+    }
+    if (arg == "--") {
+      optionsEnded = true;
+      continue;
+    }
+    std::string_view name = arg;
+    std::string_view value;
+    bool hasValue = false;
+    if (std::size_t eq = arg.find('='); eq != std::string_view::npos) {
+      name = arg.substr(0, eq);
+      value = arg.substr(eq + 1);
+      hasValue = true;
+    }
+
+    if (name == "--help" || name == "--version" || name == "--once" || name == "--check") {
+      if (hasValue) return fail("option " + Shown(name) + " takes no value");
+      if (name == "--help") {
+        parsed.kind = ParsedCommandLine::kHelp;
+        return parsed;
+      }
+      if (name == "--version") {
+        parsed.kind = ParsedCommandLine::kVersion;
+        return parsed;
+      }
+      (name == "--once" ? o.once : o.check) = true;
+      continue;
+    }
+
+    bool known = name == "--annc" || name == "--log" || name == "--ring-timeout" || name == "--speed" ||
+                 name == "--init" || name == "--lock-dir";
+    if (!known) return fail("unknown option " + Shown(name));
+    if (!hasValue) {
+      if (i + 1 >= args.size()) return fail("option " + Shown(name) + " needs a value");
+      value = args[++i];
+    }
+    if (name == "--ring-timeout") {
+      int ms = ParseSeconds(value);
+      if (ms < 0) return fail("--ring-timeout needs seconds above 0 (such as 8 or 0.5), not '" + Shown(value) + "'");
+      o.ringTimeoutMs = ms;
+    } else if (name == "--speed") {
+      int baud = AllDigits(value) && value.size() <= 8 ? ParseInteger(value).value_or(-1) : -1;
+      if (!IsSupportedSpeed(baud)) return fail("--speed needs a line speed such as 115200, not '" + Shown(value) + "'");
+      o.speed = baud;
+    } else if (value.empty()) {
+      return fail("option " + Shown(name) + " needs a value");
+    } else if (name == "--annc") {
+      o.annc.assign(value);
+    } else if (name == "--log") {
+      o.log.assign(value);
+    } else if (name == "--init") {
+      o.init.emplace_back(value);
+    } else {
+      o.lockDir.assign(value);
+    }
+  }
+  if (devices.empty()) return fail("no DEVICE given");
+  if (devices.size() > 1) return fail("one DEVICE only, not '" + Shown(devices[1]) + "' as well");
+  if (devices[0].empty()) return fail("DEVICE is empty");
+  o.device.assign(devices[0]);
+  return parsed;
+}
+
+}  // namespace annc

@@ -1,0 +1,101 @@
+#include "line/options.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+namespace annc {
+namespace {
+
+ParsedCommandLine Parse(std::vector<std::string_view> args) { return ParseLineCommandLine(args); }
+
+TEST(LineOptionsTest, Defaults) {
+  ParsedCommandLine p = Parse({"/dev/ttyACM0"});
+  ASSERT_EQ(p.kind, ParsedCommandLine::kRun);
+  EXPECT_EQ(p.options.device, "/dev/ttyACM0");
+  EXPECT_EQ(p.options.annc, "");
+  EXPECT_EQ(p.options.log, "");
+  EXPECT_EQ(p.options.ringTimeoutMs, 8000);
+  EXPECT_EQ(p.options.speed, 115200);
+  EXPECT_TRUE(p.options.init.empty());
+  EXPECT_EQ(p.options.lockDir, "/var/lock");
+  EXPECT_FALSE(p.options.once);
+  EXPECT_FALSE(p.options.check);
+}
+
+TEST(LineOptionsTest, EveryOptionInBothSpellings) {
+  ParsedCommandLine p = Parse({"--annc", "/opt/annc", "--log=calls.log", "--ring-timeout", "0.5", "--speed=9600",
+                               "--init", "AT+GCI=B5", "--init=ATS0=0", "--lock-dir", "/tmp/locks", "--once",
+                               "--check", "/dev/ttyS0"});
+  ASSERT_EQ(p.kind, ParsedCommandLine::kRun) << p.error;
+  EXPECT_EQ(p.options.device, "/dev/ttyS0");
+  EXPECT_EQ(p.options.annc, "/opt/annc");
+  EXPECT_EQ(p.options.log, "calls.log");
+  EXPECT_EQ(p.options.ringTimeoutMs, 500);
+  EXPECT_EQ(p.options.speed, 9600);
+  EXPECT_EQ(p.options.init, (std::vector<std::string>{"AT+GCI=B5", "ATS0=0"}));
+  EXPECT_EQ(p.options.lockDir, "/tmp/locks");
+  EXPECT_TRUE(p.options.once);
+  EXPECT_TRUE(p.options.check);
+}
+
+TEST(LineOptionsTest, DeviceAfterDoubleDashMayLookLikeAnOption) {
+  ParsedCommandLine p = Parse({"--once", "--", "--odd-name"});
+  ASSERT_EQ(p.kind, ParsedCommandLine::kRun);
+  EXPECT_EQ(p.options.device, "--odd-name");
+}
+
+TEST(LineOptionsTest, HelpAndVersion) {
+  EXPECT_EQ(Parse({"--help"}).kind, ParsedCommandLine::kHelp);
+  EXPECT_EQ(Parse({"/dev/ttyS0", "--help"}).kind, ParsedCommandLine::kHelp);
+  EXPECT_EQ(Parse({"--version"}).kind, ParsedCommandLine::kVersion);
+  EXPECT_EQ(Parse({"--version", "a", "b"}).kind, ParsedCommandLine::kVersion);
+}
+
+TEST(LineOptionsTest, UsageErrors) {
+  struct Case {
+    std::vector<std::string_view> args;
+    const char* says;
+  };
+  const Case cases[] = {
+      {{}, "no DEVICE"},
+      {{"--once"}, "no DEVICE"},
+      {{"/dev/a", "/dev/b"}, "one DEVICE only"},
+      {{""}, "DEVICE is empty"},
+      {{"--frobnicate", "/dev/a"}, "unknown option --frobnicate"},
+      {{"-x", "/dev/a"}, "unknown option -x"},
+      {{"/dev/a", "--ring-timeout"}, "needs a value"},
+      {{"/dev/a", "--ring-timeout", "abc"}, "--ring-timeout needs seconds"},
+      {{"/dev/a", "--ring-timeout=0"}, "--ring-timeout needs seconds"},
+      {{"/dev/a", "--ring-timeout=-1"}, "--ring-timeout needs seconds"},
+      {{"/dev/a", "--speed", "fast"}, "--speed needs"},
+      {{"/dev/a", "--speed", "12345"}, "--speed needs"},
+      {{"/dev/a", "--annc="}, "--annc needs a value"},
+      {{"/dev/a", "--once=yes"}, "takes no value"},
+      {{"/dev/a", "--unknown\x1b[2J"}, "unknown option --unknown^[[2J"},
+  };
+  for (const Case& c : cases) {
+    ParsedCommandLine p = Parse(c.args);
+    EXPECT_EQ(p.kind, ParsedCommandLine::kUsageError) << c.says;
+    EXPECT_NE(p.error.find(c.says), std::string::npos) << p.error;
+    EXPECT_EQ(p.error.find('\n'), std::string::npos) << p.error;
+  }
+}
+
+TEST(LineOptionsTest, Seconds) {
+  struct Case {
+    const char* text;
+    int ms;
+  };
+  const Case cases[] = {
+      {"8", 8000},   {"0.5", 500},  {".5", 500},      {"1.25", 1250}, {"0.001", 1}, {"86400", 86400000},
+      {"0", -1},     {"0.0", -1},   {"0.0001", -1},   {"1.", -1},     {"", -1},     {"abc", -1},
+      {"-1", -1},    {"+1", -1},    {" 1", -1},       {"1 ", -1},     {"1e3", -1},  {"86401", -1},
+      {"$10", -1},   {"1.2.3", -1}, {"99999999", -1},
+  };
+  for (const Case& c : cases) EXPECT_EQ(ParseSeconds(c.text), c.ms) << c.text;
+}
+
+}  // namespace
+}  // namespace annc

@@ -1,0 +1,36 @@
+// Starting a child program that inherits one extra descriptor, and learning
+// how it ended.
+#ifndef ANNC_PLATFORM_CHILD_PROCESS_H_
+#define ANNC_PLATFORM_CHILD_PROCESS_H_
+
+#include <sys/types.h>
+
+#include <string>
+#include <vector>
+
+namespace annc {
+
+// Starts the program `argv[0]` with the arguments `argv`. The child gets
+// standard input, output and error as they are, `keepFd` at the same number,
+// and no other descriptor of this process; signal handling starts afresh
+// (SIGPIPE back to its default, nothing blocked). Returns 0 and the process
+// id, or the errno value of the failed fork or exec (the program is missing
+// or cannot be run): a failed exec is reported here, not as an exit code.
+int SpawnWithDescriptor(const std::vector<std::string>& argv, int keepFd, pid_t* pid);
+
+// How a child ended.
+struct ChildEnd {
+  bool exited = false;  // true: `code` holds the exit code
+  int code = 0;
+  int signal = 0;  // the signal that ended it, when not exited
+};
+
+// Reaps `pid` when it has ended, without waiting; true then, with `end` filled.
+bool ReapChild(pid_t pid, ChildEnd* end);
+
+// Waits for `pid` to end, at most `timeoutMs` milliseconds; true when reaped.
+bool WaitChild(pid_t pid, int timeoutMs, ChildEnd* end);
+
+}  // namespace annc
+
+#endif  // ANNC_PLATFORM_CHILD_PROCESS_H_

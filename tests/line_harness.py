@@ -1,0 +1,195 @@
+"""Runs the real annc-line with the real annc on an emulated modem.
+
+annc-line is started in a Sandbox (see annc_harness): it runs the sandbox's
+copy of annc (--annc), so annc finds the synthetic recordings and plays them
+into the capture file.  Its lock file goes to a folder of the sandbox
+(--lock-dir); its standard error and output go to files there.  annc-line and
+every annc it starts run in a process group of their own, which is killed at
+the end whatever happened, and the emulated modem is closed.
+"""
+
+import os
+import signal
+import subprocess
+import time
+
+from annc_harness import (
+    REPO_ROOT, AnncTestCase, candidate_cycles, decode_samples,
+    parse_log_line)
+from modem_emulator import ModemEmulator
+
+RING_TIMEOUT = 1.0
+
+
+def annc_line_binary():
+    """Path of the launcher under test: $ANNC_LINE_BINARY or build/annc-line."""
+    return os.environ.get("ANNC_LINE_BINARY") or os.path.join(
+        REPO_ROOT, "build", "annc-line")
+
+
+def children_of(pid):
+    """Process ids whose parent is pid."""
+    found = []
+    for name in os.listdir("/proc"):
+        if not name.isdigit():
+            continue
+        try:
+            with open("/proc/%s/stat" % name) as f:
+                fields = f.read().rsplit(")", 1)[1].split()
+        except OSError:
+            continue
+        if int(fields[1]) == pid:
+            found.append(int(name))
+    return found
+
+
+def alive(pid):
+    """Whether pid is a process that has not ended (zombies count as ended)."""
+    try:
+        with open("/proc/%d/stat" % pid) as f:
+            return f.read().rsplit(")", 1)[1].split()[0] != "Z"
+    except OSError:
+        return False
+
+
+class LineRun:
+    """A running annc-line."""
+
+    def __init__(self, sandbox, device, args=(), lock_dir=None,
+                 ring_timeout=RING_TIMEOUT, annc=None):
+        self.sandbox = sandbox
+        self.lock_dir = lock_dir or os.path.join(sandbox.root, "lock")
+        os.makedirs(self.lock_dir, exist_ok=True)
+        self.err_path = os.path.join(sandbox.root, "line-%d.err" % id(self))
+        self.out_path = os.path.join(sandbox.root, "line-%d.out" % id(self))
+        cmd = [annc_line_binary(), "--annc", annc or sandbox.exe,
+               "--lock-dir", self.lock_dir,
+               "--ring-timeout", str(ring_timeout)] + list(args) + [device]
+        self._keys_r, self._keys_w = os.pipe()
+        with open(self.err_path, "wb") as err, open(self.out_path, "wb") as out:
+            self.proc = subprocess.Popen(
+                cmd, stdin=self._keys_r, stdout=out, stderr=err,
+                cwd=sandbox.cwd, env=sandbox.env(), start_new_session=True)
+        os.close(self._keys_r)
+        self.t_start = time.time()
+        self.returncode = None
+
+    @property
+    def pid(self):
+        return self.proc.pid
+
+    def stderr(self):
+        with open(self.err_path, "rb") as f:
+            return f.read().decode("latin-1")
+
+    def stdout(self):
+        with open(self.out_path, "rb") as f:
+            return f.read().decode("latin-1")
+
+    def status_lines(self):
+        return [l for l in self.stderr().splitlines()]
+
+    def wait_for(self, condition, what, timeout=15.0):
+        deadline = time.monotonic() + timeout
+        while not condition():
+            if time.monotonic() > deadline:
+                raise AssertionError("timed out waiting for %s; stderr=%r"
+                                     % (what, self.stderr()))
+            if self.proc.poll() is not None and not condition():
+                raise AssertionError("annc-line ended (%r) before %s; "
+                                     "stderr=%r" % (self.proc.returncode,
+                                                    what, self.stderr()))
+            time.sleep(0.02)
+
+    def wait_status(self, text, count=1, timeout=15.0):
+        self.wait_for(lambda: self.stderr().count(text) >= count,
+                      "%d x %r on stderr" % (count, text), timeout)
+
+    def press_key(self, key=b"k"):
+        """A key on standard input, which the running annc reads."""
+        os.write(self._keys_w, key)
+
+    def announcers(self):
+        return children_of(self.proc.pid)
+
+    def signal(self, sig):
+        if self.proc.poll() is None:
+            self.proc.send_signal(sig)
+
+    def wait(self, timeout=20.0):
+        """The exit code; None (and annc-line killed) when it did not end."""
+        try:
+            self.returncode = self.proc.wait(timeout)
+        except subprocess.TimeoutExpired:
+            self.returncode = None
+        self.t_end = time.time()
+        return self.returncode
+
+    def close(self):
+        try:
+            os.killpg(self.proc.pid, signal.SIGKILL)
+        except OSError:
+            pass
+        self.proc.wait()
+        if self._keys_w is not None:
+            os.close(self._keys_w)
+            self._keys_w = None
+
+
+class LineTestCase(AnncTestCase):
+    """Sandboxes, modems and runs that are cleaned up after each test."""
+
+    def modem(self, sandbox, profile="vcid"):
+        emu = ModemEmulator(sandbox.root, profile).start()
+        self.addCleanup(emu.close)
+        return emu
+
+    def start(self, sandbox, modem, args=(), wait_ready=True, **kw):
+        """annc-line on an emulated modem, or on a device path."""
+        device = modem if isinstance(modem, str) else modem.link
+        run = LineRun(sandbox, device, args, **kw)
+        self.addCleanup(run.close)
+        if wait_ready:
+            run.wait_status("modem ready on")
+        return run
+
+    def assertExitCode(self, run, code, timeout=20.0):
+        got = run.wait(timeout)
+        self.assertEqual(got, code, "annc-line exit %r; stderr=%r"
+                         % (got, run.stderr()))
+
+    def calls_logged(self, sandbox, path=None):
+        """(message) of each call line in annc's log."""
+        log = sandbox.log_bytes(path) or b""
+        lines = [parse_log_line(l) for l in log.split(b"\r\n")[:-1]]
+        return [l["message"] for l in lines if l and l["prefix"] == b" "]
+
+    def calls_played(self, sandbox):
+        """The words of each annc run, one list per capture file (each
+        announcer opens the sound device once)."""
+        folder = sandbox.capture_dir
+        names = sorted(os.listdir(folder),
+                       key=lambda n: int(n.rsplit(".", 1)[1])
+                       if n.rsplit(".", 1)[-1].isdigit() else 0)
+        played = []
+        for name in names:
+            with open(os.path.join(folder, name), "rb") as f:
+                raw = f.read()
+            words = decode_samples(raw[:len(raw) & ~1], sandbox.word_samples)
+            played.append([w.label() for w in words])
+        return played
+
+    def full_cycles(self, number, words, t_start, t_end):
+        """How many whole cycles for number `words` starts with; what
+        follows them must be the start of one more cycle."""
+        options = candidate_cycles(number, t_start, t_end)
+        rest, count = list(words), 0
+        while True:
+            whole = [c for c in options if rest[:len(c)] == c]
+            if not whole:
+                break
+            rest = rest[len(whole[0]):]
+            count += 1
+        self.assertTrue(any(c[:len(rest)] == rest for c in options),
+                        "after %d cycles of %r: %r" % (count, number, rest))
+        return count

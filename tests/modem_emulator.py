@@ -1,0 +1,224 @@
+"""A caller-ID modem on a pseudo-terminal, for annc-line's tests and for
+tools/play_call.py.
+
+The emulator holds the master side of a pseudo-terminal; the slave side is
+the "serial port".  Its path is published through a symbolic link, as udev
+publishes /dev/serial/by-id/..., and the link is what annc-line is given.
+Unplugging closes the master (the slave hangs up and its node disappears);
+plugging in again makes a new pair and points the same link at it.
+
+Profiles say how the modem answers AT commands:
+
+    vcid    accepts AT+VCID=1 (Conexant, Rockwell, Lucent...)
+    cid     refuses AT+VCID=1, accepts AT#CID=1 (USR, PCTel...)
+    none    refuses every caller-ID command
+    echo    echoes every command before its answer (even after ATE0),
+            accepts AT+VCID=1
+    silent  answers nothing at all
+
+Every command received is recorded in `commands`.  Calls are played as
+lines framed the way modems frame them: CR LF before and after.
+"""
+
+import errno
+import os
+import select
+import termios
+import threading
+import time
+import tty
+
+PROFILES = ("vcid", "cid", "none", "echo", "silent")
+
+_ACCEPTED_CID = {"vcid": ("AT+VCID=1",), "echo": ("AT+VCID=1",),
+                 "cid": ("AT#CID=1",), "none": (), "silent": ()}
+
+IDENTITY = "EMULATED CALLER-ID MODEM 1.0"
+COUNTRY = "+GCI: B5"
+
+
+class ModemEmulator:
+    def __init__(self, folder, profile="vcid", link_name="modem"):
+        if profile not in PROFILES:
+            raise ValueError("unknown profile %r" % profile)
+        self.profile = profile
+        self.link = os.path.join(folder, link_name)
+        self.commands = []
+        self._lock = threading.Lock()
+        self._master = self._slave = None
+        self.slave_path = None
+        self._thread = None
+        self._stop = threading.Event()
+
+    # The port.
+
+    def start(self):
+        self.plug()
+        return self
+
+    def plug(self):
+        """A new pseudo-terminal behind the link, as when udev brings a
+        modem back under the same stable name."""
+        master, slave = os.openpty()
+        # A serial port echoes nothing: set the line raw before anyone
+        # opens it, so lines sent early never come back as "commands".
+        tty.setraw(slave, termios.TCSANOW)
+        path = os.ttyname(slave)
+        temp = self.link + ".new"
+        if os.path.lexists(temp):
+            os.unlink(temp)
+        os.symlink(path, temp)
+        os.replace(temp, self.link)
+        with self._lock:
+            self._master, self._slave, self.slave_path = master, slave, path
+        self._stop.clear()
+        self._thread = threading.Thread(target=self._answer, args=(master,),
+                                        daemon=True)
+        self._thread.start()
+
+    def unplug(self):
+        """Closes the modem's side: annc-line sees a hang-up."""
+        self._stop.set()
+        if self._thread is not None:
+            self._thread.join(5)
+            self._thread = None
+        with self._lock:
+            for fd in (self._master, self._slave):
+                if fd is not None:
+                    os.close(fd)
+            self._master = self._slave = None
+
+    def close(self):
+        self.unplug()
+        if os.path.lexists(self.link):
+            os.unlink(self.link)
+
+    def __enter__(self):
+        return self.start()
+
+    def __exit__(self, *exc):
+        self.close()
+
+    # What annc-line said.
+
+    def commands_seen(self):
+        with self._lock:
+            return list(self.commands)
+
+    def wait_commands(self, count, timeout=10.0):
+        deadline = time.monotonic() + timeout
+        while time.monotonic() < deadline:
+            if len(self.commands_seen()) >= count:
+                return self.commands_seen()
+            time.sleep(0.02)
+        raise AssertionError("modem got %r, expected %d commands"
+                             % (self.commands_seen(), count))
+
+    # Calls.
+
+    def send(self, data):
+        with self._lock:
+            if self._master is None:
+                return
+            os.write(self._master, data)
+
+    def send_line(self, line):
+        if isinstance(line, str):
+            line = line.encode("latin-1")
+        self.send(b"\r\n" + line + b"\r\n")
+
+    def play(self, script):
+        """Plays (pause in seconds, line) pairs; returns when the last line
+        has been sent, with the time it was sent (time.monotonic)."""
+        sent = time.monotonic()
+        for pause, line in script:
+            if pause:
+                time.sleep(pause)
+            self.send_line(line)
+            sent = time.monotonic()
+        return sent
+
+    def ring_until(self, done, gap=0.4, limit=30.0):
+        """Rings every `gap` seconds until done() holds (asked before each
+        ring) or `limit` seconds have passed; returns the time of the last
+        ring."""
+        last = time.monotonic()
+        deadline = last + limit
+        while not done() and time.monotonic() < deadline:
+            time.sleep(gap)
+            self.send_line("RING")
+            last = time.monotonic()
+        return last
+
+    # The modem's side of the AT dialogue.
+
+    def _answer(self, master):
+        pending = b""
+        echo = True                  # a modem starts with echo on
+        while not self._stop.is_set():
+            try:
+                ready, _, _ = select.select([master], [], [], 0.05)
+            except (OSError, ValueError):
+                return
+            if not ready:
+                continue
+            try:
+                chunk = os.read(master, 4096)
+            except OSError as e:
+                if e.errno == errno.EIO:     # no slave open at the moment
+                    time.sleep(0.05)
+                    continue
+                return
+            if not chunk:
+                return
+            pending += chunk
+            while b"\r" in pending:
+                raw, pending = pending.split(b"\r", 1)
+                command = raw.replace(b"\n", b"").strip().decode("latin-1")
+                if command:
+                    echo = self._reply(command, echo)
+            pending = pending[-1024:]
+
+    def _reply(self, command, echo):
+        with self._lock:
+            self.commands.append(command)
+        if self.profile == "silent":
+            return echo
+        upper = command.upper()
+        if echo or self.profile == "echo":
+            self.send(command.encode("latin-1") + b"\r")
+        lines = []
+        ok = True
+        if upper == "ATZ":
+            echo = True
+        elif upper.startswith("ATE0"):
+            echo = False
+        elif upper in ("AT+VCID=1", "AT#CID=1", "AT%CCID=1"):
+            ok = upper in _ACCEPTED_CID[self.profile]
+        elif upper == "ATI":
+            lines = [IDENTITY]
+        elif upper == "AT+GCI?":
+            lines = [COUNTRY]
+        elif "BAD" in upper or not upper.startswith("AT"):
+            ok = False
+        out = b"".join(b"\r\n" + l.encode() + b"\r\n" for l in lines)
+        self.send(out + (b"\r\nOK\r\n" if ok else b"\r\nERROR\r\n"))
+        return echo
+
+
+# Scripted calls: lists of (pause in seconds, line).
+
+def north_american_block(number, name=None, pause=0.15):
+    """The first ring, then the caller-ID block as a North American line
+    sends it between the first and the second ring."""
+    script = [(0, "RING"), (pause, "DATE = 1124"), (0.01, "TIME = 1806")]
+    if name is not None:
+        script.append((0.01, "NAME = " + name))
+    script.append((0.01, "DDN_NMBR= " + number))
+    return script
+
+
+def uk_block(number, pause=0.0):
+    """A UK or French caller-ID block: before the first ring."""
+    return [(pause, "DATE = 0124"), (0.01, "TIME = 1534"),
+            (0.01, "NMBR = " + number)]
