@@ -1,0 +1,107 @@
+"""End-to-end tests of faults met in real use, on the real binary: float
+recordings played at their own level, phone books that are not files, the
+log's time separator in other locales, a log held locked by another process,
+system error texts in the user's language.
+"""
+
+import fcntl
+import math
+import os
+import re
+import struct
+import subprocess
+import threading
+import time
+import unittest
+
+from annc_harness import (
+    MARKER, NOPHONE, SEPARATOR, WORD_CODE, AnncTestCase, parse_log_line,
+    run_cycles, run_parallel)
+
+KEY = b"k"
+
+
+def write_float_wav(path, values, rate=8000):
+    """A mono WAV of 32-bit IEEE floats (format 3), full scale at 1.0."""
+    data = struct.pack("<%df" % len(values), *values)
+    fmt = struct.pack("<HHIIHH", 3, 1, rate, rate * 4, 4, 32)
+    body = (b"WAVE" + b"fmt " + struct.pack("<I", len(fmt)) + fmt
+            + b"fact" + struct.pack("<II", 4, len(values))
+            + b"data" + struct.pack("<I", len(data)) + data)
+    with open(path, "wb") as f:
+        f.write(b"RIFF" + struct.pack("<I", len(body)) + body)
+
+
+def write_pcm16_wav(path, values, rate=8000):
+    data = struct.pack("<%dh" % len(values), *values)
+    fmt = struct.pack("<HHIIHH", 1, 1, rate, rate * 2, 2, 16)
+    body = (b"WAVE" + b"fmt " + struct.pack("<I", len(fmt)) + fmt
+            + b"data" + struct.pack("<I", len(data)) + data)
+    with open(path, "wb") as f:
+        f.write(b"RIFF" + struct.pack("<I", len(body)) + body)
+
+
+def unknown_number_samples(sb):
+    """The captured samples of the unknown-number recording of the first
+    cycle: what lies between the end of the first chime and the marker that
+    starts the second one, without the silence around it."""
+    raw = sb.captured_raw()
+    samples = struct.unpack("<%dh" % (len(raw) // 2), raw)
+    chime = WORD_CODE[SEPARATOR]
+    i = samples.index(chime)
+    while samples[i] == chime:
+        i += 1
+    end = samples.index(MARKER, i)
+    part = list(samples[i:end])
+    while part and part[0] == 0:
+        part.pop(0)
+    while part and part[-1] == 0:
+        part.pop()
+    return part
+
+
+def dbfs(peak):
+    return 20 * math.log10(peak)
+
+
+class FloatRecordingTest(AnncTestCase):
+    """A floating-point recording plays at the level it was recorded at."""
+
+    def play_as_unknown_number(self, writer, values):
+        sb = self.sandbox()
+        sb.remove_recording(NOPHONE)
+        writer(os.path.join(sb.sound_dir, "nophone.wav"), values)
+        r = run_cycles(sb, ["Unknown"], stdin="pipe", stdout="pipe")
+        self.assertExit(r, 0)
+        self.assertEqual(r.beeps, 0, r.describe())
+        return unknown_number_samples(sb)
+
+    def test_quiet_float_recording_stays_quiet(self):
+        # A 1 kHz tone at -60 dBFS.
+        tone = [0.001 * math.sin(2 * math.pi * k / 8) for k in range(800)]
+        played = self.play_as_unknown_number(write_float_wav, tone)
+        self.assertTrue(played)
+        peak = max(abs(s) for s in played) / 32768
+        self.assertAlmostEqual(dbfs(peak), dbfs(max(abs(v) for v in tone)),
+                               delta=1.0, msg="played peak %r" % peak)
+
+    def test_float_chime_as_loud_as_the_same_chime_in_16_bit(self):
+        # A decaying tone peaking at 0.4 of full scale, once as 16-bit
+        # samples and once as the same values in float.
+        ints = [int(round(13107 * math.exp(-k / 300)
+                          * math.sin(2 * math.pi * (k + 0.5) / 10)))
+                for k in range(800)]
+        floats = [v / 32768 for v in ints]
+        as16, asfloat = run_parallel([
+            lambda: self.play_as_unknown_number(write_pcm16_wav, ints),
+            lambda: self.play_as_unknown_number(write_float_wav, floats)],
+            workers=2)
+        peak = max(map(abs, ints))
+        self.assertGreater(peak, 12000)
+        self.assertEqual(max(map(abs, as16)), peak)
+        self.assertEqual(max(map(abs, asfloat)), peak)
+        self.assertEqual(asfloat, as16)
+
+
+if __name__ == "__main__":
+    unittest.main()
