@@ -28,10 +28,10 @@ constexpr unsigned char kEndOfFileMark = 26;
 std::string LogTimestamp() {
   LocalTime t = Sys().Now();
   const char* month = (t.month >= 1 && t.month <= 12) ? EnglishMonthAbbrevs[t.month] : "???";
-  std::string sep = LocaleTimeSeparator();
+  char sep = LocaleTimeSeparator();
   char buffer[96];
-  std::snprintf(buffer, sizeof buffer, "%02d-%s-%04d %02d%s%02d%s%02d", t.day, month, t.year, t.hour,
-                sep.c_str(), t.minute, sep.c_str(), t.second);
+  std::snprintf(buffer, sizeof buffer, "%02d-%s-%04d %02d%c%02d%c%02d", t.day, month, t.year, t.hour, sep,
+                t.minute, sep, t.second);
   return buffer;
 }
 
