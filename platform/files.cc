@@ -45,7 +45,9 @@ void FileText::Assign(std::string_view text) {
 
 int FileText::Read(const std::string& path) {
   Free();
-  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  // Opening a FIFO for reading would wait for a writer: O_NONBLOCK keeps
+  // the open from waiting, and the type is known before anything is read.
+  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
   if (fd < 0) return errno;
   struct stat st;
   int error = 0;
@@ -53,10 +55,14 @@ int FileText::Read(const std::string& path) {
     error = errno;
   } else if (S_ISDIR(st.st_mode)) {
     error = EISDIR;
+  } else if (!S_ISREG(st.st_mode)) {
+    error = EINVAL;
   } else {
-    // One read of the whole size; a file that grows meanwhile, or one whose
-    // size is not known (a pipe), is read on to its end.
-    std::size_t expected = S_ISREG(st.st_mode) ? static_cast<std::size_t>(st.st_size) : 0;
+    // A regular file is read as usual, blocking where the file system may.
+    (void)::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+    // One read of the whole size; a file that grows meanwhile is read on to
+    // its end.
+    std::size_t expected = static_cast<std::size_t>(st.st_size);
     if (!Reserve(expected + 1)) error = ENOMEM;
     while (error == 0) {
       if (size_ == capacity_ && !Reserve(capacity_ * 2)) {

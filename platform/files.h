@@ -19,8 +19,10 @@ class FileText {
   FileText(const FileText&) = delete;
   FileText& operator=(const FileText&) = delete;
 
-  // Returns 0 or an errno value (EISDIR for a folder); on failure the text
-  // is empty.
+  // Returns 0 or an errno value; on failure the text is empty. Only a
+  // regular file is read: a folder gives EISDIR, anything else (a FIFO, a
+  // device, a socket) EINVAL, found without reading from it and without
+  // waiting for a FIFO's writer.
   int Read(const std::string& path);
   // Holds a copy of `text` instead.
   void Assign(std::string_view text);

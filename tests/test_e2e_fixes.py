@@ -103,5 +103,88 @@ class FloatRecordingTest(AnncTestCase):
         self.assertEqual(asfloat, as16)
 
 
+class PhoneBookNotAFileTest(AnncTestCase):
+
+    def test_fifo_fails_at_once_like_a_missing_book(self):
+        # Nobody ever writes into the FIFO: annc must not wait for a writer.
+        sb = self.sandbox(phone_book=None)
+        book = os.path.join(sb.sound_dir, "aon.db")
+        os.mkfifo(book)
+        r = sb.run(["5551234"], stdin=KEY, timeout=10)
+        self.assertExit(r, 1)
+        self.assertRegex(r.stdout, rb"\AException EFOpenError in module annc at "
+                         rb"[0-9A-F]{8}\.\n" + re.escape(
+                             b"Cannot open file " + os.fsencode(book))
+                         + rb"\.\r\n\Z")
+        self.assertNothingPlayed(r)
+        self.assertIsNone(sb.log_bytes())
+
+
+def locale_available(name):
+    """Whether the C library can set this locale (as installed by
+    tools/setup.sh)."""
+    probe = subprocess.run(
+        ["python3", "-c", "import locale; locale.setlocale(locale.LC_ALL, '')"],
+        env=dict(os.environ, LC_ALL=name), capture_output=True)
+    return probe.returncode == 0
+
+
+def log_line_re(prefix, separator, message):
+    return re.compile(re.escape(prefix) + rb" \d\d-[A-Z][a-z]{2}-\d{4} \d\d"
+                      + re.escape(separator) + rb"\d\d" + re.escape(separator)
+                      + rb"\d\d " + re.escape(message) + rb"\r\n")
+
+
+class LocaleTest(AnncTestCase):
+    """The log line in the user's locale."""
+
+    # The separator each locale's time format puts between hour and
+    # minute, as the rule gives it: Norwegian writes "kl. %H.%M", the
+    # others a multi-byte character, which gives a colon.
+    SEPARATORS = [("nb_NO.UTF-8", b"."), ("ja_JP.UTF-8", b":"),
+                  ("ko_KR.UTF-8", b":"), ("zh_CN.UTF-8", b":"),
+                  ("de_DE.UTF-8", b":"), ("C", b":")]
+
+    def test_time_separator_of_the_locale(self):
+        tried = 0
+        for name, separator in self.SEPARATORS:
+            if not locale_available(name):
+                continue
+            tried += 1
+            with self.subTest(locale=name):
+                sb = self.sandbox()
+                r = sb.run(["5551234"], stdin=KEY,
+                           env=sb.env(extra={"LC_ALL": name}))
+                self.assertExit(r, 0)
+                self.assertRegex(sb.log_bytes(), b"\\A" + log_line_re(
+                    b" ", separator, b"5551234 - Ann Lee").pattern + b"\\Z")
+        if tried < 3:
+            self.skipTest("run tools/setup.sh for nb_NO, ja_JP, ko_KR, zh_CN")
+
+    def test_system_error_text_in_the_users_language(self):
+        # A handle that is not open: the text for EBADF in each language,
+        # as the C library gives it to any program.
+        def strerror_in(name):
+            return subprocess.run(
+                ["python3", "-c", "import locale, os; "
+                 "locale.setlocale(locale.LC_ALL, ''); "
+                 "print(os.strerror(9), end='')"],
+                env=dict(os.environ, LC_ALL=name), capture_output=True,
+                check=True).stdout
+        if not locale_available("de_DE.UTF-8") or \
+                strerror_in("de_DE.UTF-8") == b"Bad file descriptor":
+            self.skipTest("no German locale or libc translations")
+        for name, text in [("C", b"Bad file descriptor"),
+                           ("de_DE.UTF-8", strerror_in("de_DE.UTF-8"))]:
+            with self.subTest(locale=name):
+                sb = self.sandbox()
+                r = sb.run(["5551234", "/H:999"], stdin=KEY,
+                           env=sb.env(extra={"LC_ALL": name}))
+                self.assertExit(r, 254)
+                self.assertRegex(sb.log_bytes(), b"\\A" + log_line_re(
+                    b"?", b":", b" GetCommTimeouts " + text.rstrip(b"."))
+                    .pattern + b"\\Z")
+
+
 if __name__ == "__main__":
     unittest.main()
