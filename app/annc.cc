@@ -49,7 +49,10 @@ void Run() {
 
     // The title drops control bytes itself.
     SetConsoleTitle(CallerLabel(EmptyName::kKeepSeparator));
-    LogEvent(" ", CallerLabel(EmptyName::kNumberAlone));
+    // One call is one line: CR, LF and escape sequences from the network or
+    // the book are written so that they neither split nor forge lines nor
+    // drive the terminal of whoever reads the log.
+    LogEvent(" ", CaretNotation(CallerLabel(EmptyName::kNumberAlone), ""));
 
     WriteLine("Press ANY KEY to exit.");
     WriteLine("====================");

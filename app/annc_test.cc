@@ -70,6 +70,24 @@ TEST_F(AnncTest, WithoutANameTheLogHoldsTheNumberAlone) {
   EXPECT_TRUE(fake.events.empty());
 }
 
+TEST_F(AnncTest, ControlBytesOfNumberAndNameAreLoggedInCaretNotation) {
+  // The number from the network and the name from the book may hold line
+  // ends and escape sequences: the log still gets one line per call. (The
+  // number is cut at its first colon, so the forged time has none.)
+  testing::WriteWholeFile(Book(), "5551234=Ann\x1b]0;x\x07 L\xc3\xa9" "e\t!\x7f\r\n");
+  const std::pair<std::string, std::string> cases[] = {
+      {"5551234", "5551234 - Ann^[]0;x^G L\xc3\xa9" "e^I!^?"},
+      {"555\r\n? 01-Jan-2026 00.00.00 forged", "555^M^J? 01-Jan-2026 00.00.00 forged"},
+      {"\x1b[2J\x01", "^[[2J^A"},
+  };
+  for (const auto& [number, logged] : cases) {
+    std::remove(Log().c_str());
+    fake.keys = {'x'};
+    EXPECT_EQ(Run({number}), 0);
+    EXPECT_EQ(testing::ReadWholeFile(Log()), "  08-Dec-2026 21:14:05 " + logged + "\r\n");
+  }
+}
+
 TEST_F(AnncTest, AResultCodeOnTheLineEnds99) {
   fake.ModemSends("RING\r");
   EXPECT_EQ(Run({"5551234", "/H:7"}), 99);
