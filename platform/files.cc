@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <climits>
+#include <ctime>
 #include <cstring>
 #include <vector>
 
@@ -87,7 +88,31 @@ int FileText::Read(const std::string& path) {
 
 LockedAppendFile::~LockedAppendFile() { Close(); }
 
-int LockedAppendFile::Open(const std::string& path) {
+namespace {
+
+long long MonotonicMs() {
+  timespec now{};
+  ::clock_gettime(CLOCK_MONOTONIC, &now);
+  return static_cast<long long>(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
+}
+
+// Takes the exclusive lock, trying again in short steps until `waitMs` have
+// passed. Returns false when another holder kept it all that time.
+bool LockWithin(int fd, int waitMs) {
+  constexpr long kStepNs = 5 * 1000000L;
+  const long long deadline = MonotonicMs() + waitMs;
+  for (;;) {
+    if (::flock(fd, LOCK_EX | LOCK_NB) == 0) return true;
+    if (errno != EWOULDBLOCK && errno != EINTR) return true;  // no locks here: write unlocked
+    if (MonotonicMs() >= deadline) return false;
+    timespec step{0, kStepNs};
+    ::nanosleep(&step, nullptr);
+  }
+}
+
+}  // namespace
+
+int LockedAppendFile::Open(const std::string& path, int lockWaitMs) {
   Close();
   fd_ = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
   readable_ = fd_ >= 0;
@@ -98,7 +123,9 @@ int LockedAppendFile::Open(const std::string& path) {
     fd_ = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC);
     if (fd_ < 0) return createError;
   }
-  while (::flock(fd_, LOCK_EX) != 0 && errno == EINTR) {
+  if (!LockWithin(fd_, lockWaitMs)) {
+    Close();
+    return EWOULDBLOCK;
   }
   return 0;
 }

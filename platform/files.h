@@ -46,8 +46,10 @@ class LockedAppendFile {
   LockedAppendFile(const LockedAppendFile&) = delete;
   LockedAppendFile& operator=(const LockedAppendFile&) = delete;
 
-  // Returns 0 or the errno value of the failed attempt.
-  int Open(const std::string& path);
+  // Returns 0 or the errno value of the failed attempt. The lock is waited
+  // for at most `lockWaitMs` milliseconds; past that the file is closed
+  // again and the result is EWOULDBLOCK.
+  int Open(const std::string& path, int lockWaitMs);
   // Cuts off the run of `mark` bytes that ends the file, if any.
   void DropTrailing(unsigned char mark);
   // Writes at the end of the file; errors are ignored.

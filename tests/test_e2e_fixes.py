@@ -120,6 +120,41 @@ class PhoneBookNotAFileTest(AnncTestCase):
         self.assertIsNone(sb.log_bytes())
 
 
+class LogHeldByAnotherProcessTest(AnncTestCase):
+    """Another process holds the log's lock (an editor, a stuck writer)."""
+
+    def hold_lock(self, path):
+        fd = os.open(path, os.O_RDWR | os.O_CREAT, 0o644)
+        self.addCleanup(os.close, fd)
+        fcntl.flock(fd, fcntl.LOCK_EX)
+        return fd
+
+    def test_lock_held_past_five_seconds_fails_as_a_sharing_violation(self):
+        sb = self.sandbox()
+        self.hold_lock(sb.default_log)
+        r = sb.run(["5551234"], stdin=KEY, timeout=20)
+        self.assertExit(r, 1)
+        self.assertRegex(r.stdout, rb"\AException EInOutError in module annc "
+                         rb"at [0-9A-F]{8}\.\nI/O error 32\.\r\n\Z")
+        self.assertGreaterEqual(r.t_end - r.t_start, 4.5)
+        self.assertNothingPlayed(r)
+        self.assertEqual(sb.log_bytes(), b"")
+
+    def test_lock_let_go_within_the_time_is_waited_for(self):
+        sb = self.sandbox()
+        fd = os.open(sb.default_log, os.O_RDWR | os.O_CREAT, 0o644)
+        fcntl.flock(fd, fcntl.LOCK_EX)
+        release = threading.Timer(1.0, os.close, [fd])
+        release.start()
+        try:
+            r = sb.run(["5551234"], stdin=KEY, timeout=20)
+        finally:
+            release.join()
+        self.assertExit(r, 0)
+        self.assertRegex(sb.log_bytes(), b"\\A" + log_line_re(
+            b" ", b":", b"5551234 - Ann Lee").pattern + b"\\Z")
+
+
 def locale_available(name):
     """Whether the C library can set this locale (as installed by
     tools/setup.sh)."""
