@@ -74,6 +74,7 @@ void ResetCallState() {
   SoundDir = kSoundFolderName;
   SerialLine = -1;
   ModemLineBuffer.Clear();
+  LoggedLineFailures.clear();
   LogFileName = kDefaultLogFileName;
 }
 
