@@ -120,6 +120,41 @@ class PhoneBookNotAFileTest(AnncTestCase):
         self.assertIsNone(sb.log_bytes())
 
 
+class NotepadPhoneBookTest(AnncTestCase):
+    """Phone books as Windows Notepad saves them, with a byte-order mark."""
+
+    BOOK = "5551234=\u00c5se Lee\r\n5559876=Bob\r\n"
+
+    def test_marked_books_find_the_first_line(self):
+        books = [("utf-8", b"\xef\xbb\xbf" + self.BOOK.encode("utf-8")),
+                 ("utf-16-le", b"\xff\xfe" + self.BOOK.encode("utf-16-le")),
+                 ("utf-16-be", b"\xfe\xff" + self.BOOK.encode("utf-16-be"))]
+        for encoding, book in books:
+            with self.subTest(encoding=encoding):
+                sb = self.sandbox(phone_book=book)
+                r = sb.run(["5551234"], stdin=KEY,
+                           env=sb.env(extra={"LC_ALL": "C.UTF-8"}))
+                self.assertExit(r, 0)
+                self.assertRegex(sb.log_bytes(), b"\\A" + log_line_re(
+                    b" ", b":", "5551234 - \u00c5se Lee".encode("utf-8"))
+                    .pattern + b"\\Z")
+
+
+class QuestionsTest(AnncTestCase):
+
+    def test_help_and_version_alone(self):
+        for question, first_line in [(b"--help", rb"Usage: annc NUMBER "),
+                                     (b"--version", rb"annc \d+\.\d+")]:
+            with self.subTest(question=question):
+                sb = self.sandbox()
+                r = sb.run([question], stdin="devnull")
+                self.assertExit(r, 0)
+                self.assertRegex(r.stdout, b"\\A" + first_line)
+                self.assertTrue(r.stdout.endswith(b"\r\n"))
+                self.assertNothingPlayed(r)
+                self.assertIsNone(sb.log_bytes())
+
+
 class LogHeldByAnotherProcessTest(AnncTestCase):
     """Another process holds the log's lock (an editor, a stuck writer)."""
 
