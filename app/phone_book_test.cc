@@ -143,26 +143,6 @@ TEST(LookUpNameTest, ByteOrderMarks) {
   EXPECT_EQ(Name("2"), "none");
 }
 
-TEST(LookUpNameTest, Utf16CharactersTheLocaleCannotHoldBecomeQuestionMarks) {
-  LocaleScope scope("C");
-  ASSERT_TRUE(scope.ok());
-  const struct {
-    std::u16string text;
-    const char* name;
-  } cases[] = {
-      {u"1=L\u00e9e", "[L?e]"},
-      {u"1=\U0001F600!", "[?!]"},                          // one character, one mark
-      {std::u16string(u"1=a\xD800" u"b"), "[a?b]"},        // a lone high surrogate
-      {std::u16string(u"1=a\xDC00"), "[a?]"},              // a lone low surrogate
-  };
-  for (const auto& c : cases) {
-    Book("\xFF\xFE" + Utf16(c.text, false));
-    EXPECT_EQ(Name("1"), c.name);
-  }
-  Book("\xFF\xFE" + Utf16(u"1=ab", false) + "c");  // an odd last byte
-  EXPECT_EQ(Name("1"), "[ab?]");
-}
-
 TEST(LoadPhoneBookTest, ReadsTheFileAndReportsAMissingOne) {
   std::string dir = testing::ScopedTempPath::TempFolder();
   testing::ScopedTempPath path("book_test.db");
