@@ -34,8 +34,44 @@ void WriteCallerLine() {
   WriteLine(line);
 }
 
+constexpr const char* kUsage[] = {
+    "Usage: annc NUMBER [/L:LOGFILE] [/H:FD]",
+    "       annc --help | --version",
+    "Announces a call: looks NUMBER up in Numvoice/aon.db beside the program,",
+    "logs the call and speaks the time and the number until a key is pressed",
+    "or the modem reports a result code.",
+    "  NUMBER      the caller's number (always argument 1), cut at its first colon",
+    "  /L:LOGFILE  the event log; default: the program's path ending in .log;",
+    "              /L: alone logs nothing",
+    "  /H:FD       the inherited descriptor of the modem's serial line",
+    "Switches start with / or -, in any letter case, and may stand anywhere.",
+    "Exit codes:",
+    "  0    no arguments, or a key ended the call",
+    "  1    an unhandled error (phone book missing, log not writable, standard",
+    "       output failed), reported on standard output",
+    "  99   the modem reported a result code",
+    "  254  setting up the serial line failed",
+};
+
+// "--help" or "--version" as the only argument is a question about the
+// program, answered on standard output; anything else is a call. Returns
+// whether it answered.
+bool AnsweredAQuestion() {
+  if (ArgumentCount() != 1) return false;
+  if (Arguments[1] == "--help") {
+    for (const char* line : kUsage) WriteLine(line);
+    return true;
+  }
+  if (Arguments[1] == "--version") {
+    WriteLine(std::string("annc ") + ANNC_VERSION);
+    return true;
+  }
+  return false;
+}
+
 void Run() {
   ResetCallState();
+  if (AnsweredAQuestion()) return;
   if (ArgumentCount() > 0) {
     LogFileName = ChangeExtension(Arguments[0], "log");
     if (int i = FindSwitch("L:", kSwitchChars, true)) LogFileName = SwitchValue(i);
@@ -49,7 +85,10 @@ void Run() {
 
     // The title drops control bytes itself.
     SetConsoleTitle(CallerLabel(EmptyName::kKeepSeparator));
-    LogEvent(" ", CallerLabel(EmptyName::kNumberAlone));
+    // One call is one line: CR, LF and escape sequences from the network or
+    // the book are written so that they neither split nor forge lines nor
+    // drive the terminal of whoever reads the log.
+    LogEvent(" ", CaretNotation(CallerLabel(EmptyName::kNumberAlone), ""));
 
     WriteLine("Press ANY KEY to exit.");
     WriteLine("====================");
@@ -71,6 +110,7 @@ void ResetCallState() {
   SoundDir = kSoundFolderName;
   SerialLine = -1;
   ModemLineBuffer.Clear();
+  LoggedLineFailures.clear();
   LogFileName = kDefaultLogFileName;
 }
 

@@ -5,6 +5,7 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <regex>
 #include <vector>
 
 #include "log/event_log.h"
@@ -70,6 +71,24 @@ TEST_F(AnncTest, WithoutANameTheLogHoldsTheNumberAlone) {
   EXPECT_TRUE(fake.events.empty());
 }
 
+TEST_F(AnncTest, ControlBytesOfNumberAndNameAreLoggedInCaretNotation) {
+  // The number from the network and the name from the book may hold line
+  // ends and escape sequences: the log still gets one line per call. (The
+  // number is cut at its first colon, so the forged time has none.)
+  testing::WriteWholeFile(Book(), "5551234=Ann\x1b]0;x\x07 L\xc3\xa9" "e\t!\x7f\r\n");
+  const std::pair<std::string, std::string> cases[] = {
+      {"5551234", "5551234 - Ann^[]0;x^G L\xc3\xa9" "e^I!^?"},
+      {"555\r\n? 01-Jan-2026 00.00.00 forged", "555^M^J? 01-Jan-2026 00.00.00 forged"},
+      {"\x1b[2J\x01", "^[[2J^A"},
+  };
+  for (const auto& [number, logged] : cases) {
+    std::remove(Log().c_str());
+    fake.keys = {'x'};
+    EXPECT_EQ(Run({number}), 0);
+    EXPECT_EQ(testing::ReadWholeFile(Log()), "  08-Dec-2026 21:14:05 " + logged + "\r\n");
+  }
+}
+
 TEST_F(AnncTest, AResultCodeOnTheLineEnds99) {
   fake.ModemSends("RING\r");
   EXPECT_EQ(Run({"5551234", "/H:7"}), 99);
@@ -96,6 +115,35 @@ TEST_F(AnncTest, AMissingPhoneBookIsReportedWith1) {
   EXPECT_EQ(fake.out.rfind("Exception EFOpenError in module annc at ", 0), 0u) << fake.out;
   EXPECT_NE(fake.out.find("\nCannot open file " + Book() + ".\r\n"), std::string::npos) << fake.out;
   EXPECT_EQ(testing::ReadWholeFile(Log()), "");  // nothing logged
+}
+
+TEST_F(AnncTest, HelpAndVersionAloneAreAnsweredWithoutACall) {
+  EXPECT_EQ(Run({"--help"}), 0);
+  EXPECT_EQ(fake.out.rfind("Usage: annc NUMBER [/L:LOGFILE] [/H:FD]\r\n", 0), 0u) << fake.out;
+  for (const char* named : {"/L:LOGFILE", "/H:FD", "\r\n  0 ", "\r\n  1 ", "\r\n  99 ", "\r\n  254 "}) {
+    EXPECT_NE(fake.out.find(named), std::string::npos) << named;
+  }
+  fake.out.clear();
+  EXPECT_EQ(Run({"--version"}), 0);
+  EXPECT_TRUE(std::regex_match(fake.out, std::regex("annc [0-9]+\\.[0-9]+\\.[0-9]+\r\n"))) << fake.out;
+  EXPECT_TRUE(fake.events.empty());
+  EXPECT_EQ(testing::ReadWholeFile(Log()), "");  // no call logged
+}
+
+TEST_F(AnncTest, HelpOrVersionWithOtherArgumentsIsACall) {
+  // Argument 1 is the number whatever it holds; only a lone question is one.
+  const std::pair<std::vector<std::string>, std::string> cases[] = {
+      {{"--help", "/L:"}, "--help - "},
+      {{"5551234", "--version"}, "5551234 - Ann Lee"},
+      {{"--version:2"}, "--version - "},
+      {{"--HELP"}, "--HELP - "},
+  };
+  for (const auto& [args, caller] : cases) {
+    fake.out.clear();
+    fake.keys = {0, 'x'};
+    EXPECT_EQ(Run(args), 0);
+    EXPECT_EQ(fake.out, "Press ANY KEY to exit.\r\n====================\r\n" + caller + "\r\n") << args[0];
+  }
 }
 
 TEST_F(AnncTest, NoArgumentsDoNothing) {

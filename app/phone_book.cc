@@ -4,6 +4,7 @@
 
 #include "platform/errors.h"
 #include "platform/files.h"
+#include "platform/locale.h"
 #include "text/caseless.h"
 #include "text/lines.h"
 
@@ -11,8 +12,31 @@ namespace annc {
 
 PhoneBookText PhoneBook;
 
+int PhoneBookText::Read(const std::string& path) {
+  start_ = 0;
+  int error = file_.Read(path);
+  if (error == 0) TakeByteOrderMark();
+  return error;
+}
+
+void PhoneBookText::Assign(std::string_view bytes) {
+  start_ = 0;
+  file_.Assign(bytes);
+  TakeByteOrderMark();
+}
+
+void PhoneBookText::TakeByteOrderMark() {
+  std::string_view bytes = file_.view();
+  if (bytes.starts_with("\xEF\xBB\xBF")) {
+    start_ = 3;
+  } else if (bytes.starts_with("\xFF\xFE") || bytes.starts_with("\xFE\xFF")) {
+    bool bigEndian = bytes[0] == '\xFE';
+    file_.Assign(Utf16ToLocaleText(bytes.substr(2), bigEndian));
+  }
+}
+
 void LoadPhoneBook(const std::string& path) {
-  if (PhoneBook.file.Read(path) != 0) {
+  if (PhoneBook.Read(path) != 0) {
     ThrowOpenError("Cannot open file " + path, ANNC_FAILING_SITE());
   }
 }
@@ -56,7 +80,7 @@ std::optional<std::string_view> FindLineStartingWith(std::string_view text, std:
 }  // namespace
 
 std::optional<std::string_view> LookUpName(std::string_view number) {
-  if (HasNoLetterCase(number)) return FindLineStartingWith(BeforeNul(PhoneBook.file.view()), number);
+  if (HasNoLetterCase(number)) return FindLineStartingWith(BeforeNul(PhoneBook.text()), number);
   const Encoding encoding;
   for (std::string_view line : PhoneBook.lines()) {
     std::size_t eq = line.find('=');

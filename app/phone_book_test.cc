@@ -1,11 +1,19 @@
 #include "app/phone_book.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
 #include <unistd.h>
 
+#include <atomic>
+#include <chrono>
 #include <clocale>
+#include <cstring>
 #include <cstdio>
 #include <fstream>
+#include <thread>
 
 #include "platform/errors.h"
 #include "platform/test_support.h"
@@ -13,7 +21,7 @@
 namespace annc {
 namespace {
 
-void Book(std::string_view text) { PhoneBook.file.Assign(text); }
+void Book(std::string_view text) { PhoneBook.Assign(text); }
 
 std::string Name(std::string_view number) {
   auto name = LookUpName(number);
@@ -84,8 +92,9 @@ TEST(LookUpNameTest, CaseOfLettersInOtherScriptsUnderUtf8) {
   EXPECT_EQ(Name("\xd0\xb0\xd0\xb1\xd0\xb2"), "[Cyrillic]");  // абв finds АБВ
   EXPECT_EQ(Name("stra\xc3\x9f" "e"), "[German]");
   EXPECT_EQ(Name("\xd0\xb0\xd0\xb1"), "none");
-  // Bytes that are not UTF-8 compare as themselves.
-  Book("\xff\xfe=raw\n");
+  // Bytes that are not UTF-8 compare as themselves (at the very start,
+  // these two would be a UTF-16 byte-order mark).
+  Book("1=x\n\xff\xfe=raw\n");
   EXPECT_EQ(Name("\xff\xfe"), "[raw]");
   EXPECT_EQ(Name("\xff\xff"), "none");
 }
@@ -96,6 +105,42 @@ TEST(LookUpNameTest, AsciiCaseInTheCLocale) {
   Book("AbC=x\n");
   EXPECT_EQ(Name("aBc"), "[x]");
   EXPECT_EQ(Name("aBd"), "none");
+}
+
+// The text as UTF-16 code units in the given byte order.
+std::string Utf16(std::u16string_view text, bool bigEndian) {
+  std::string bytes;
+  for (char16_t unit : text) {
+    char hi = static_cast<char>(unit >> 8), lo = static_cast<char>(unit & 0xFF);
+    bytes += bigEndian ? hi : lo;
+    bytes += bigEndian ? lo : hi;
+  }
+  return bytes;
+}
+
+TEST(LookUpNameTest, ByteOrderMarks) {
+  LocaleScope scope("C.UTF-8");
+  ASSERT_TRUE(scope.ok());
+  // A UTF-8 mark is not part of the first number, on either way of looking.
+  Book("\xEF\xBB\xBF" "5551234=Ann\r\nABC=letters\r\n");
+  EXPECT_EQ(Name("5551234"), "[Ann]");
+  Book("\xEF\xBB\xBF" "ABC=letters\r\n");
+  EXPECT_EQ(Name("abc"), "[letters]");
+  Book("\xEF\xBB\xBF");
+  EXPECT_EQ(Name(""), "none");
+  // UTF-16 in either byte order is compared and named in the locale's
+  // encoding, letter case ignored as usual.
+  for (bool bigEndian : {false, true}) {
+    std::string mark = bigEndian ? "\xFE\xFF" : "\xFF\xFE";
+    Book(mark + Utf16(u"5551234=Ann L\u00e9e\r\n\u00c5SE=Norwegian\r\n12=\U0001F600\n", bigEndian));
+    EXPECT_EQ(Name("5551234"), "[Ann L\xc3\xa9" "e]") << bigEndian;
+    EXPECT_EQ(Name("\xc3\xa5se"), "[Norwegian]") << bigEndian;
+    EXPECT_EQ(Name("12"), "[\xf0\x9f\x98\x80]") << bigEndian;
+  }
+  // A NUL character ends the text, as a NUL byte does.
+  Book("\xFF\xFE" + Utf16(std::u16string(u"1=a\n\0" u"2=b", 8), false));
+  EXPECT_EQ(Name("1"), "[a]");
+  EXPECT_EQ(Name("2"), "none");
 }
 
 TEST(LoadPhoneBookTest, ReadsTheFileAndReportsAMissingOne) {
@@ -118,6 +163,65 @@ TEST(LoadPhoneBookTest, ReadsTheFileAndReportsAMissingOne) {
   } catch (const UnhandledError& e) {
     EXPECT_EQ(e.message, "Cannot open file " + dir);
   }
+}
+
+}  // namespace
+}  // namespace annc
+
+namespace annc {
+namespace {
+
+// Opens a FIFO for writing as soon as a reader has it open, writes a
+// phone-book line and closes it; gives up when told to stop.
+class FifoWriter {
+ public:
+  explicit FifoWriter(const std::string& path)
+      : thread_([this, path] {
+          while (!stop_) {
+            int fd = ::open(path.c_str(), O_WRONLY | O_NONBLOCK);
+            if (fd >= 0) {
+              (void)!::write(fd, "1=a\n", 4);
+              ::close(fd);
+              return;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+          }
+        }) {}
+  ~FifoWriter() {
+    stop_ = true;
+    thread_.join();
+  }
+
+ private:
+  std::atomic<bool> stop_{false};
+  std::thread thread_;
+};
+
+TEST(LoadPhoneBookTest, OnlyARegularFileIsRead) {
+  testing::ScopedTempPath fifo("book_test.fifo");
+  ASSERT_EQ(::mkfifo(fifo.str().c_str(), 0600), 0);
+  testing::ScopedTempPath socketPath("book_test.sock");
+  int sock = ::socket(AF_UNIX, SOCK_STREAM, 0);
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  ASSERT_LT(socketPath.str().size(), sizeof address.sun_path);
+  std::strcpy(address.sun_path, socketPath.str().c_str());
+  ASSERT_EQ(::bind(sock, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+
+  const std::string notFiles[] = {fifo.str(), "/dev/null", socketPath.str(),
+                                  testing::ScopedTempPath::TempFolder()};
+  for (const std::string& path : notFiles) {
+    // A FIFO is neither waited on nor read: the writer never gets in.
+    FifoWriter writer(fifo);
+    try {
+      LoadPhoneBook(path);
+      ADD_FAILURE() << path << " was read as a phone book";
+    } catch (const UnhandledError& e) {
+      EXPECT_EQ(e.kind, "EFOpenError");
+      EXPECT_EQ(e.message, "Cannot open file " + path);
+    }
+  }
+  ::close(sock);
 }
 
 }  // namespace

@@ -23,15 +23,23 @@ std::mutex LogLock;
 
 // The old DOS end-of-file mark, which some editors pad files with.
 constexpr unsigned char kEndOfFileMark = 26;
+
+// How long a line waits for another process that holds the log. Every
+// other writer holds it only for one line; one that keeps it longer must
+// not hang the call.
+constexpr int kLockWaitMs = 5000;
+// The error a log held by another process gives, as a sharing violation
+// has always been reported.
+constexpr int kSharingViolation = 32;
 }  // namespace
 
 std::string LogTimestamp() {
   LocalTime t = Sys().Now();
   const char* month = (t.month >= 1 && t.month <= 12) ? EnglishMonthAbbrevs[t.month] : "???";
-  std::string sep = LocaleTimeSeparator();
+  char sep = LocaleTimeSeparator();
   char buffer[96];
-  std::snprintf(buffer, sizeof buffer, "%02d-%s-%04d %02d%s%02d%s%02d", t.day, month, t.year, t.hour,
-                sep.c_str(), t.minute, sep.c_str(), t.second);
+  std::snprintf(buffer, sizeof buffer, "%02d-%s-%04d %02d%c%02d%c%02d", t.day, month, t.year, t.hour, sep,
+                t.minute, sep, t.second);
   return buffer;
 }
 
@@ -48,6 +56,8 @@ std::string LogOpenErrorText(int error) {
     case EMFILE:
     case ENFILE:
       return "Too many open files";
+    case EWOULDBLOCK:
+      return IoErrorText(kSharingViolation);
     default:
       return IoErrorText(error);
   }
@@ -66,7 +76,7 @@ void LogEvent(std::string_view prefix, std::string_view message) {
   }
   line += "\r\n";
   LockedAppendFile file;
-  if (int error = file.Open(LogFileName); error != 0) {
+  if (int error = file.Open(LogFileName, kLockWaitMs); error != 0) {
     ThrowIoError(LogOpenErrorText(error), ANNC_FAILING_SITE());
   }
   file.DropTrailing(kEndOfFileMark);

@@ -106,6 +106,7 @@ TEST(LogOpenErrorTextTest, Mapping) {
   EXPECT_EQ(LogOpenErrorText(EROFS), "File access denied");
   EXPECT_EQ(LogOpenErrorText(EMFILE), "Too many open files");
   EXPECT_EQ(LogOpenErrorText(ENFILE), "Too many open files");
+  EXPECT_EQ(LogOpenErrorText(EWOULDBLOCK), "I/O error 32");  // held by another process
   EXPECT_EQ(LogOpenErrorText(ENOSPC), "I/O error 28");
   EXPECT_EQ(LogOpenErrorText(ELOOP), "I/O error 40");
 }

@@ -11,6 +11,7 @@
 namespace annc {
 
 ModemLine ModemLineBuffer;
+std::set<std::string> LoggedLineFailures;
 
 namespace {
 
@@ -39,6 +40,10 @@ void Echo(unsigned char byte) {
   }
 }
 
+void LogLineFailure(const std::string& message) {
+  if (LoggedLineFailures.insert(message).second) LogEvent("?", message);
+}
+
 // One read of one byte. A byte that is not there at once is waited for
 // after a pause; the read's own time-out started with it and is shorter
 // than the pause, so the second look takes only what has arrived by then.
@@ -52,9 +57,9 @@ bool ReadModemByte(unsigned char* byte) {
       got = Sys().SerialReadByte(SerialLine, left > 0 ? left : 0);
     }
     if (got.status == SerialByte::kError) {
-      LogEvent("?", FailureText("GetOverlappedResult", got.error));
+      LogLineFailure(FailureText("GetOverlappedResult", got.error));
     } else if (got.status == SerialByte::kEndOfFile) {
-      LogEvent("?", FailureText("GetOverlappedResult", "End of file"));
+      LogLineFailure(FailureText("GetOverlappedResult", "End of file"));
     }
   }
   if (got.status != SerialByte::kByte) return false;

@@ -3,6 +3,7 @@
 #ifndef ANNC_MODEM_RESULT_WATCHER_H_
 #define ANNC_MODEM_RESULT_WATCHER_H_
 
+#include <set>
 #include <string>
 #include <string_view>
 
@@ -20,6 +21,11 @@ struct ModemLine {
   }
 };
 extern ModemLine ModemLineBuffer;
+
+// The failures of the serial line logged so far in this run. A failure
+// that repeats (a hung-up line fails after every spoken number) is logged
+// the first time only.
+extern std::set<std::string> LoggedLineFailures;
 
 // Adds one received byte to ModemLineBuffer. Returns true when it ends a
 // line that is one of the result codes.

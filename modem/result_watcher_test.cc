@@ -16,6 +16,7 @@ class WatcherTest : public ::testing::Test {
  protected:
   void SetUp() override {
     ModemLineBuffer.Clear();
+    LoggedLineFailures.clear();
     SerialLine = 4;
     LogFileName = logPath;
   }
@@ -104,6 +105,28 @@ TEST_F(WatcherTest, ReadFailuresAreLoggedAndEndTheDrain) {
   fake.serial.push_back(SerialByte{SerialByte::kEndOfFile, 0, 0});
   EXPECT_EQ(Drain(), -1);
   EXPECT_NE(Log().find("  GetOverlappedResult End of file\r\n"), std::string::npos);
+}
+
+TEST_F(WatcherTest, AFailureThatRepeatsIsLoggedOnce) {
+  // A hung-up line: end of file after every spoken number. Each drain
+  // still ends quietly and the announcement goes on.
+  const SerialByte endOfFile{SerialByte::kEndOfFile, 0, 0};
+  const SerialByte ioError{SerialByte::kError, 0, EIO};
+  const SerialByte sequence[] = {endOfFile, endOfFile, endOfFile, ioError, endOfFile, ioError};
+  for (const SerialByte& read : sequence) {
+    fake.serial.push_back(read);
+    EXPECT_EQ(Drain(), -1);
+  }
+  std::string log = Log();
+  auto count = [&log](const std::string& text) {
+    std::size_t n = 0;
+    for (std::size_t at = log.find(text); at != std::string::npos; at = log.find(text, at + 1)) ++n;
+    return n;
+  };
+  EXPECT_EQ(count("  GetOverlappedResult End of file\r\n"), 1u) << log;
+  EXPECT_EQ(count("  GetOverlappedResult Input/output error\r\n"), 1u) << log;
+  EXPECT_EQ(count("\r\n"), 2u) << log;
+  EXPECT_LT(log.find("End of file"), log.find("Input/output error"));  // each when it first happened
 }
 
 TEST_F(WatcherTest, EchoOnATerminalShowsControlBytesSafely) {

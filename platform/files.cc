@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <climits>
+#include <ctime>
 #include <cstring>
 #include <vector>
 
@@ -45,7 +46,9 @@ void FileText::Assign(std::string_view text) {
 
 int FileText::Read(const std::string& path) {
   Free();
-  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  // Opening a FIFO for reading would wait for a writer: O_NONBLOCK keeps
+  // the open from waiting, and the type is known before anything is read.
+  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
   if (fd < 0) return errno;
   struct stat st;
   int error = 0;
@@ -53,10 +56,14 @@ int FileText::Read(const std::string& path) {
     error = errno;
   } else if (S_ISDIR(st.st_mode)) {
     error = EISDIR;
+  } else if (!S_ISREG(st.st_mode)) {
+    error = EINVAL;
   } else {
-    // One read of the whole size; a file that grows meanwhile, or one whose
-    // size is not known (a pipe), is read on to its end.
-    std::size_t expected = S_ISREG(st.st_mode) ? static_cast<std::size_t>(st.st_size) : 0;
+    // A regular file is read as usual, blocking where the file system may.
+    (void)::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+    // One read of the whole size; a file that grows meanwhile is read on to
+    // its end.
+    std::size_t expected = static_cast<std::size_t>(st.st_size);
     if (!Reserve(expected + 1)) error = ENOMEM;
     while (error == 0) {
       if (size_ == capacity_ && !Reserve(capacity_ * 2)) {
@@ -81,7 +88,31 @@ int FileText::Read(const std::string& path) {
 
 LockedAppendFile::~LockedAppendFile() { Close(); }
 
-int LockedAppendFile::Open(const std::string& path) {
+namespace {
+
+long long MonotonicMs() {
+  timespec now{};
+  ::clock_gettime(CLOCK_MONOTONIC, &now);
+  return static_cast<long long>(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
+}
+
+// Takes the exclusive lock, trying again in short steps until `waitMs` have
+// passed. Returns false when another holder kept it all that time.
+bool LockWithin(int fd, int waitMs) {
+  constexpr long kStepNs = 5 * 1000000L;
+  const long long deadline = MonotonicMs() + waitMs;
+  for (;;) {
+    if (::flock(fd, LOCK_EX | LOCK_NB) == 0) return true;
+    if (errno != EWOULDBLOCK && errno != EINTR) return true;  // no locks here: write unlocked
+    if (MonotonicMs() >= deadline) return false;
+    timespec step{0, kStepNs};
+    ::nanosleep(&step, nullptr);
+  }
+}
+
+}  // namespace
+
+int LockedAppendFile::Open(const std::string& path, int lockWaitMs) {
   Close();
   fd_ = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
   readable_ = fd_ >= 0;
@@ -92,7 +123,9 @@ int LockedAppendFile::Open(const std::string& path) {
     fd_ = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC);
     if (fd_ < 0) return createError;
   }
-  while (::flock(fd_, LOCK_EX) != 0 && errno == EINTR) {
+  if (!LockWithin(fd_, lockWaitMs)) {
+    Close();
+    return EWOULDBLOCK;
   }
   return 0;
 }

@@ -19,8 +19,10 @@ class FileText {
   FileText(const FileText&) = delete;
   FileText& operator=(const FileText&) = delete;
 
-  // Returns 0 or an errno value (EISDIR for a folder); on failure the text
-  // is empty.
+  // Returns 0 or an errno value; on failure the text is empty. Only a
+  // regular file is read: a folder gives EISDIR, anything else (a FIFO, a
+  // device, a socket) EINVAL, found without reading from it and without
+  // waiting for a FIFO's writer.
   int Read(const std::string& path);
   // Holds a copy of `text` instead.
   void Assign(std::string_view text);
@@ -44,8 +46,10 @@ class LockedAppendFile {
   LockedAppendFile(const LockedAppendFile&) = delete;
   LockedAppendFile& operator=(const LockedAppendFile&) = delete;
 
-  // Returns 0 or the errno value of the failed attempt.
-  int Open(const std::string& path);
+  // Returns 0 or the errno value of the failed attempt. The lock is waited
+  // for at most `lockWaitMs` milliseconds; past that the file is closed
+  // again and the result is EWOULDBLOCK.
+  int Open(const std::string& path, int lockWaitMs);
   // Cuts off the run of `mark` bytes that ends the file, if any.
   void DropTrailing(unsigned char mark);
   // Writes at the end of the file; errors are ignored.

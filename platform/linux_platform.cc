@@ -16,6 +16,7 @@
 #include "platform/errors.h"
 #include "platform/files.h"
 #include "platform/platform.h"
+#include "platform/samples.h"
 
 namespace annc {
 namespace {
@@ -216,12 +217,26 @@ class LinuxPlatform : public Platform {
     if (!Configure(static_cast<unsigned>(info.samplerate), static_cast<unsigned>(info.channels))) {
       return false;
     }
-    sf_command(file, SFC_SET_SCALE_FLOAT_INT_READ, nullptr, SF_TRUE);
+    // Floating-point recordings are read as they are and converted here at
+    // their own level: libsndfile would either scale each file to its own
+    // peak or, without that, turn +-1.0 into +-1.
+    const int subformat = info.format & SF_FORMAT_SUBMASK;
+    const bool floating = subformat == SF_FORMAT_FLOAT || subformat == SF_FORMAT_DOUBLE;
     constexpr sf_count_t kChunkFrames = 2048;
-    samples_.resize(static_cast<std::size_t>(kChunkFrames) * static_cast<std::size_t>(info.channels));
+    const std::size_t chunkSamples = static_cast<std::size_t>(kChunkFrames) * static_cast<std::size_t>(info.channels);
+    samples_.resize(chunkSamples);
+    if (floating) floatSamples_.resize(chunkSamples);
     bool failed = false;
     for (;;) {
-      sf_count_t frames = sf_readf_short(file, samples_.data(), kChunkFrames);
+      sf_count_t frames;
+      if (floating) {
+        frames = sf_readf_float(file, floatSamples_.data(), kChunkFrames);
+        if (frames > 0) {
+          ShortSamplesOf(floatSamples_.data(), static_cast<std::size_t>(frames * info.channels), samples_.data());
+        }
+      } else {
+        frames = sf_readf_short(file, samples_.data(), kChunkFrames);
+      }
       if (frames <= 0) break;
       const short* p = samples_.data();
       while (frames > 0) {
@@ -263,6 +278,7 @@ class LinuxPlatform : public Platform {
   unsigned rate_ = 0;
   unsigned channels_ = 0;
   std::vector<short> samples_;
+  std::vector<float> floatSamples_;
   bool stdoutIsTerminal_ = false;
   bool stdinIsTerminal_ = false;
   bool inputPrepared_ = false;

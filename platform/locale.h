@@ -3,16 +3,28 @@
 #define ANNC_PLATFORM_LOCALE_H_
 
 #include <string>
+#include <string_view>
 
 namespace annc {
 
-// Takes the locale from the environment for character classes, collation
-// and time.
+// Takes the locale from the environment for character classes, collation,
+// time and the language of system messages.
 void UseEnvironmentLocale();
 
 // The separator the locale's time format puts between hours and minutes,
 // ":" when it gives none.
-std::string LocaleTimeSeparator();
+char LocaleTimeSeparator();
+
+// What stands between the hour and the minute in a strftime format, when
+// that is exactly one printable ASCII character other than a digit or a
+// letter; ":" otherwise (no hour or minute, several characters, or a part
+// of a multi-byte character).
+char TimeSeparatorOf(std::string_view timeFormat);
+
+// UTF-16 text, without its byte-order mark, in the locale's encoding
+// (LC_CTYPE). A character that encoding cannot hold, a code unit that is
+// not part of a valid character and an odd last byte each become '?'.
+std::string Utf16ToLocaleText(std::string_view utf16, bool bigEndian);
 
 }  // namespace annc
 

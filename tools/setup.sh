@@ -4,7 +4,7 @@
 set -euo pipefail
 
 packages=(build-essential cmake pkg-config libasound2-dev libsndfile1-dev libgtest-dev libgmock-dev
-          espeak-ng sox alsa-utils python3 locales)
+          espeak-ng sox alsa-utils python3 locales libc-l10n)
 sudo=""
 if [ "$(id -u)" -ne 0 ]; then sudo="sudo"; fi
 
@@ -18,8 +18,13 @@ if [ "${#missing[@]}" -gt 0 ]; then
   DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq "${missing[@]}" >/dev/null
 fi
 
-# A UTF-8 locale with another language, so the tests can check that the log
-# keeps English month names and that names in other scripts match.
-if ! locale -a 2>/dev/null | grep -qi '^de_DE\.utf-\?8$'; then
-  $sudo localedef -i de_DE -f UTF-8 de_DE.UTF-8 >/dev/null 2>&1 || echo "note: could not make de_DE.UTF-8"
-fi
+# UTF-8 locales of other languages, so the tests can check that the log
+# keeps English month names, writes system errors in the user's language
+# (de_DE, with libc-l10n's translations) and takes the time separator from
+# the locale (nb_NO writes "kl. %H.%M"; ja_JP, ko_KR and zh_CN put a
+# multi-byte character there); and that names in other scripts match.
+for name in de_DE nb_NO ja_JP ko_KR zh_CN; do
+  if ! locale -a 2>/dev/null | grep -qi "^$name\.utf-\?8\$"; then
+    $sudo localedef -i "$name" -f UTF-8 "$name.UTF-8" >/dev/null 2>&1 || echo "note: could not make $name.UTF-8"
+  fi
+done

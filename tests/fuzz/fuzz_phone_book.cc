@@ -1,9 +1,13 @@
 // The phone book's line walk and LookUpName on arbitrary phone-book text and
 // numbers, under a single-byte and UTF-8 locales.
 //
+// A text that starts with a byte-order mark is checked for what the mark
+// does to it.
+//
 // Input: byte 0 picks the locale, byte 1 is the length of the number, the
 // number follows (cut at a NUL, as an argument cannot hold one), and the rest
 // is the file's text.
+#include <algorithm>
 #include <clocale>
 #include <cstdint>
 #include <cstdio>
@@ -91,6 +95,47 @@ std::vector<std::uint32_t> Folded(std::string_view s) {
   return out;
 }
 
+std::size_t Count(std::string_view s, char c) { return static_cast<std::size_t>(std::count(s.begin(), s.end(), c)); }
+
+// A text with a byte-order mark: after a UTF-8 mark the rest is the text; a
+// UTF-16 text becomes valid text of the locale's encoding with the same line
+// ends; a name found lies inside the text.
+void CheckMarkedText(const std::string& number, const std::string& text) {
+  annc::PhoneBook.Assign(text);
+  const std::string_view book = annc::PhoneBook.text();
+  if (text.starts_with("\xEF\xBB\xBF")) {
+    if (book != std::string_view(text).substr(3)) Fail("phone book: UTF-8 mark not dropped", number, text);
+  } else {
+    bool bigEndian = text[0] == '\xFE';
+    std::size_t lf = 0, cr = 0;
+    for (std::size_t i = 2; i + 1 < text.size(); i += 2) {
+      unsigned char hi = static_cast<unsigned char>(text[bigEndian ? i : i + 1]);
+      unsigned char lo = static_cast<unsigned char>(text[bigEndian ? i + 1 : i]);
+      if (hi == 0 && lo == '\n') ++lf;
+      if (hi == 0 && lo == '\r') ++cr;
+    }
+    if (Count(book, '\n') != lf || Count(book, '\r') != cr) Fail("phone book: UTF-16 line ends changed", number, text);
+    std::mbstate_t state{};
+    for (std::size_t i = 0; i < book.size();) {
+      if (MB_CUR_MAX == 1) {
+        if (static_cast<unsigned char>(book[i]) >= 0x80) Fail("phone book: UTF-16 gave a non-ASCII byte", number, text);
+        ++i;
+        continue;
+      }
+      wchar_t wc;
+      std::size_t n = std::mbrtowc(&wc, book.data() + i, book.size() - i, &state);
+      if (n == static_cast<std::size_t>(-1) || n == static_cast<std::size_t>(-2)) {
+        Fail("phone book: UTF-16 gave text that is not in the locale's encoding", number, text);
+      }
+      i += n == 0 ? 1 : n;
+    }
+  }
+  std::optional<std::string_view> found = annc::LookUpName(number);
+  if (found && (found->data() < book.data() || found->data() + found->size() > book.data() + book.size())) {
+    Fail("LookUpName: name outside the phone book's text", number, text);
+  }
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
@@ -138,9 +183,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   }
   if (covered != std::min(text.size(), text.find('\0'))) Fail("Lines: text not covered", number, text);
 
+  if (text.starts_with("\xEF\xBB\xBF") || text.starts_with("\xFF\xFE") || text.starts_with("\xFE\xFF")) {
+    CheckMarkedText(number, text);
+    return 0;
+  }
+
   // The phone book walks its own copy of the text the same way.
-  annc::PhoneBook.file.Assign(text);
-  const std::string_view bookText = annc::PhoneBook.file.view();
+  annc::PhoneBook.Assign(text);
+  const std::string_view bookText = annc::PhoneBook.text();
   if (bookText != text) Fail("phone book: text changed when stored", number, text);
   std::vector<std::string_view> lines;
   for (std::string_view line : annc::PhoneBook.lines()) {
