@@ -109,12 +109,6 @@ class SpoiledRecordingTest(AnncTestCase):
         self.assertEqual(played[-1].label(), SEPARATOR)
 
 
-def caret_notation(data):
-    """Control bytes as the log writes them: ^@ to ^_, and ^? for DEL."""
-    return re.sub(rb"[\x00-\x1f\x7f]",
-                  lambda m: b"^" + bytes([m.group()[0] ^ 0x40]), data)
-
-
 class HugePhoneBookTest(AnncTestCase):
     """Phone books far beyond any real one, and books with NUL bytes."""
 
@@ -182,12 +176,6 @@ class HugePhoneBookTest(AnncTestCase):
                                  b"5551234 - " + caret_notation(name))
 
 
-def caret_notation(data):
-    """Control bytes as the log writes them: ^@ to ^_, and ^? for DEL."""
-    return re.sub(rb"[\x00-\x1f\x7f]",
-                  lambda m: b"^" + bytes([m.group()[0] ^ 0x40]), data)
-
-
 class LongArgumentTest(AnncTestCase):
     """An argument of 100 000 bytes."""
 
@@ -242,12 +230,6 @@ class LongArgumentTest(AnncTestCase):
         expected = BANNER + caller_line(number)
         self.assertTrue(r.stdout == expected, "caller line differs")
         self.assertOneCallLogged(sb.log_bytes(), number)
-
-
-def caret_notation(data):
-    """Control bytes as the log writes them: ^@ to ^_, and ^? for DEL."""
-    return re.sub(rb"[\x00-\x1f\x7f]",
-                  lambda m: b"^" + bytes([m.group()[0] ^ 0x40]), data)
 
 
 class HostileNameTest(AnncTestCase):
