@@ -70,23 +70,8 @@ TEST(LookUpNameTest, EmptyNumberMatchesTheFirstLineStartingWithEquals) {
   EXPECT_EQ(Name("a"), "none");
 }
 
-// Switches LC_CTYPE for one test and back.
-class LocaleScope {
- public:
-  explicit LocaleScope(const char* name) {
-    old_ = std::setlocale(LC_CTYPE, nullptr);
-    ok_ = std::setlocale(LC_CTYPE, name) != nullptr;
-  }
-  ~LocaleScope() { std::setlocale(LC_CTYPE, old_.c_str()); }
-  bool ok() const { return ok_; }
-
- private:
-  std::string old_;
-  bool ok_;
-};
-
 TEST(LookUpNameTest, CaseOfLettersInOtherScriptsUnderUtf8) {
-  LocaleScope scope("C.UTF-8");
+  testing::LocaleScope scope("C.UTF-8");
   ASSERT_TRUE(scope.ok());
   Book("\xd0\x90\xd0\x91\xd0\x92=Cyrillic\nSTRA\xc3\x9f" "E=German\n");
   EXPECT_EQ(Name("\xd0\xb0\xd0\xb1\xd0\xb2"), "[Cyrillic]");  // абв finds АБВ
@@ -100,7 +85,7 @@ TEST(LookUpNameTest, CaseOfLettersInOtherScriptsUnderUtf8) {
 }
 
 TEST(LookUpNameTest, AsciiCaseInTheCLocale) {
-  LocaleScope scope("C");
+  testing::LocaleScope scope("C");
   ASSERT_TRUE(scope.ok());
   Book("AbC=x\n");
   EXPECT_EQ(Name("aBc"), "[x]");
@@ -119,7 +104,7 @@ std::string Utf16(std::u16string_view text, bool bigEndian) {
 }
 
 TEST(LookUpNameTest, ByteOrderMarks) {
-  LocaleScope scope("C.UTF-8");
+  testing::LocaleScope scope("C.UTF-8");
   ASSERT_TRUE(scope.ok());
   // A UTF-8 mark is not part of the first number, on either way of looking.
   Book("\xEF\xBB\xBF" "5551234=Ann\r\nABC=letters\r\n");

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include "platform/test_support.h"
+
 #include <clocale>
 #include <cstdlib>
 #include <string>
@@ -76,21 +78,8 @@ TEST(UseEnvironmentLocaleTest, SystemMessagesFollowTheEnvironment) {
   EXPECT_STREQ(std::setlocale(LC_TIME, nullptr), "C.UTF-8");
 }
 
-class LocaleScope {
- public:
-  explicit LocaleScope(const char* name) : old_(std::setlocale(LC_CTYPE, nullptr)) {
-    ok_ = std::setlocale(LC_CTYPE, name) != nullptr;
-  }
-  ~LocaleScope() { std::setlocale(LC_CTYPE, old_.c_str()); }
-  bool ok() const { return ok_; }
-
- private:
-  std::string old_;
-  bool ok_;
-};
-
 TEST(Utf16ToLocaleTextTest, BothByteOrdersIntoUtf8) {
-  LocaleScope scope("C.UTF-8");
+  testing::LocaleScope scope("C.UTF-8");
   ASSERT_TRUE(scope.ok());
   // "Aé€😀" and a line end.
   const std::string le("A\0\xe9\0\xac\x20\x3d\xd8\x00\xde\n\0", 12);
@@ -109,7 +98,7 @@ TEST(Utf16ToLocaleTextTest, BothByteOrdersIntoUtf8) {
 }
 
 TEST(Utf16ToLocaleTextTest, WhatASingleByteLocaleCannotHoldBecomesQuestionMarks) {
-  LocaleScope scope("C");
+  testing::LocaleScope scope("C");
   ASSERT_TRUE(scope.ok());
   EXPECT_EQ(Utf16ToLocaleText(std::string("A\0\xe9\0\x3d\xd8\x00\xde" "b\0", 10), false), "A??b");
 }

@@ -5,6 +5,7 @@
 
 #include <unistd.h>
 
+#include <clocale>
 #include <cstdio>
 #include <fstream>
 #include <sstream>
@@ -37,6 +38,22 @@ class ScopedTempPath {
 
  private:
   std::string path_;
+};
+
+// Switches LC_CTYPE for one test and back.
+class LocaleScope {
+ public:
+  explicit LocaleScope(const char* name) : old_(std::setlocale(LC_CTYPE, nullptr)) {
+    ok_ = std::setlocale(LC_CTYPE, name) != nullptr;
+  }
+  ~LocaleScope() { std::setlocale(LC_CTYPE, old_.c_str()); }
+  LocaleScope(const LocaleScope&) = delete;
+  LocaleScope& operator=(const LocaleScope&) = delete;
+  bool ok() const { return ok_; }
+
+ private:
+  std::string old_;
+  bool ok_;
 };
 
 // The whole file's bytes; empty when it cannot be read.
