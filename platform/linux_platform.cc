@@ -118,12 +118,10 @@ class LinuxPlatform : public Platform {
   void GiveConsoleBack() override { terminal::GiveConsoleBack(); }
 
   int PollKey() override {
-    if (stdinIsTerminal_) {
-      // After a background start or a stop the console is taken when the
-      // process is in front again; until then no key is read.
-      terminal::TakeConsole();
-      if (!terminal::InForeground(STDIN_FILENO)) return 0;
-    }
+    // After a background start or a stop the console is taken when the
+    // process is in front again; until then no key is read.
+    terminal::TakeConsole();
+    if (stdinIsTerminal_ && !terminal::InForeground(STDIN_FILENO)) return 0;
     unsigned char c = 0;
     if (terminal::ReadKeyboardByte(&c, 0) != 1) return 0;  // end of input or an error is no key
     if (!stdinIsTerminal_) return c != 0 ? c : 256;
