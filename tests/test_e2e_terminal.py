@@ -186,8 +186,9 @@ class WholeKeysTest(TerminalTestCase):
 
     def test_keys_typed_during_start_are_not_echoed(self):
         # The serial set-up pauses 250 ms after its last confirmation: a key
-        # typed then is neither echoed nor lost, and ends the call before
-        # anything is spoken.
+        # typed then is neither echoed nor lost, and ends the call at the
+        # first poll, before anything is spoken (or, on a machine too busy
+        # to type within the pause, after the first cycle).
         sb = self.sandbox()
         line = self.serial()
         launch = sb.launch(["5551234", "/H:%d" % line.fd], stdin="pty",
@@ -200,10 +201,11 @@ class WholeKeysTest(TerminalTestCase):
             raise
         r = launch.wait(15)
         self.assertExit(r, 0)
-        self.assertNothingPlayed(r)
         self.assertNotIn(b"q", r.stdout)
-        self.assertTrue(r.stdout.endswith(BANNER + TITLE_RESTORE),
-                        r.describe())
+        if r.stdout.endswith(BANNER + TITLE_RESTORE):
+            self.assertNothingPlayed(r)
+        else:
+            self.assertCycles(r, "5551234", 1)
         self.assertEqual(r.termios_after, r.termios_before)
 
 
