@@ -73,6 +73,8 @@ void Run() {
   ResetCallState();
   if (AnsweredAQuestion()) return;
   if (ArgumentCount() > 0) {
+    // Keys typed from now on wait unechoed for the first poll.
+    Sys().TakeConsole();
     LogFileName = ChangeExtension(Arguments[0], "log");
     if (int i = FindSwitch("L:", kSwitchChars, true)) LogFileName = SwitchValue(i);
     if (int i = FindSwitch("H:", kSwitchChars, true)) OpenSerialLine(SwitchValue(i));
@@ -122,19 +124,24 @@ std::string CallerLabel(EmptyName emptyName) {
 int RunAnnc(int argc, char** argv) {
   UseEnvironmentLocale();
   SetArguments(argc, argv);
+  int code = 0;
   try {
     Run();
   } catch (const ExitRequest& request) {
-    return request.code;
+    code = request.code;
   } catch (const UnhandledError& error) {
     try {
       Sys().WriteOut(ErrorReport(error, BaseName(Arguments.empty() ? std::string() : Arguments[0])));
     } catch (const UnhandledError&) {
       // Standard output itself is broken: the exit code is all that is left.
     }
-    return 1;
+    code = 1;
   }
-  return 0;
+  // Every way out gives back what the call took: the launcher reads the
+  // line again, the user gets the terminal and its title.
+  GiveSerialLineBack();
+  Sys().GiveConsoleBack();
+  return code;
 }
 
 }  // namespace annc

@@ -52,10 +52,13 @@ TEST_F(AnncTest, AKeyEndsTheCallAfterOneCycle) {
   fake.stdoutTerminal = true;
   fake.keys = {0, 'x'};
   EXPECT_EQ(Run({"5551234:2"}), 0);
+  // The user's title is saved on the terminal's title stack before ours is
+  // set, and restored from there at the end.
   EXPECT_EQ(fake.out,
-            "\x1b]0;5551234 - Ann Lee\a"
+            "\x1b[22;0t\x1b]0;5551234 - Ann Lee\a"
             "Press ANY KEY to exit.\r\n====================\r\n"
-            "5551234 - Ann Lee\r\n");
+            "5551234 - Ann Lee\r\n"
+            "\x1b[23;0t");
   EXPECT_EQ(testing::ReadWholeFile(Log()), "  08-Dec-2026 21:14:05 5551234 - Ann Lee\r\n");
   EXPECT_EQ(testing::SpokenWords(fake.events),
             "20 1 14 | (250) 500 50 5 (250) 12 (250) 30 4 (250) | (450)");
@@ -98,6 +101,55 @@ TEST_F(AnncTest, AResultCodeOnTheLineEnds99) {
   // The hour is spoken, then the line is read a byte at a time up to the
   // end of the result code, and the call is over.
   EXPECT_EQ(testing::SpokenWords(fake.events), "(250) 20 1 r r r r r");
+}
+
+// Whatever ends the call, the serial line goes back to the launcher as it
+// was (when it was made raw) and the console to the user, title included
+// (when it was set), after everything else.
+TEST_F(AnncTest, EveryWayOutGivesTheLineAndTheConsoleBack) {
+  using Steps = std::vector<std::string>;
+  const Steps fullSetUp = {"take console", "check 7", "raw 7", "flush 7"};
+  const Steps givenBack = {"give back 7", "give console back"};
+  struct Way {
+    const char* what;
+    void (*arrange)(FakePlatform&, const std::string& book);
+    int code;
+    Steps steps;
+    bool titled;
+  };
+  const Way ways[] = {
+      {"key", [](FakePlatform& f, const std::string&) { f.keys = {0, 'x'}; }, 0, {}, true},
+      {"result code", [](FakePlatform& f, const std::string&) { f.ModemSends("RING\r"); }, 99, {},
+       true},
+      {"flush fails after the line was made raw",
+       [](FakePlatform& f, const std::string&) { f.flushError = EIO; }, 254, {}, false},
+      {"missing phone book", [](FakePlatform&, const std::string& book) { std::remove(book.c_str()); },
+       1, {}, false},
+      {"line cannot be made raw", [](FakePlatform& f, const std::string&) { f.makeRawError = EIO; }, 254,
+       {"take console", "check 7", "raw 7", "give console back"}, false},
+      {"not a terminal line", [](FakePlatform& f, const std::string&) { f.checkTerminalError = ENOTTY; },
+       254, {"take console", "check 7", "give console back"}, false},
+  };
+  for (const Way& way : ways) {
+    SCOPED_TRACE(way.what);
+    FakePlatform f;  // installed over the fixture's for this round
+    f.executablePath = fake.executablePath;
+    f.stdoutTerminal = true;
+    testing::WriteWholeFile(Book(), "5551234=Ann Lee\r\n");
+    way.arrange(f, Book());
+    EXPECT_EQ(Run({"5551234", "/H:7"}), way.code);
+    Steps expected = way.steps;
+    if (expected.empty()) {
+      expected = fullSetUp;
+      expected.insert(expected.end(), givenBack.begin(), givenBack.end());
+    }
+    EXPECT_EQ(f.terminal, expected);
+    EXPECT_FALSE(f.lineRaw);
+    EXPECT_EQ(f.out.find("\x1b[22;0t\x1b]0;5551234 - Ann Lee\a") != std::string::npos, way.titled);
+    EXPECT_EQ(f.out.ends_with("\x1b[23;0t"), way.titled) << f.out;
+    std::remove(Log().c_str());
+    ResetCallState();
+  }
 }
 
 TEST_F(AnncTest, SerialSetUpFailureEnds254BeforeAnythingElse) {

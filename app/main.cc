@@ -2,7 +2,6 @@
 #include "platform/platform.h"
 
 int main(int argc, char** argv) {
-  int code = annc::RunAnnc(argc, argv);
-  annc::RestoreConsoleInput();
-  return code;
+  annc::KeepStandardDescriptors();
+  return annc::RunAnnc(argc, argv);
 }

@@ -11,6 +11,9 @@ int SerialLine = -1;
 
 namespace {
 
+// The descriptor whose settings SerialMakeRaw changed; -1 when none.
+int RawLine = -1;
+
 constexpr int kSerialSetupFailed = 254;
 constexpr int kSettleMs = 250;
 
@@ -37,9 +40,16 @@ void OpenSerialLine(std::string_view value) {
       LogEvent("?", FailureText(step.name, error));
       throw ExitRequest{kSerialSetupFailed};
     }
+    if (step.run == &Platform::SerialMakeRaw) RawLine = SerialLine;
     WriteLine(std::string(" ") + step.name + " ");
   }
   sys.Sleep(kSettleMs);
+}
+
+void GiveSerialLineBack() {
+  if (RawLine == -1) return;
+  Sys().SerialGiveBack(RawLine);
+  RawLine = -1;
 }
 
 }  // namespace annc

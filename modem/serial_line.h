@@ -21,6 +21,11 @@ constexpr int kLineReadTimeoutMs = 60;
 // ends the process with 254.
 void OpenSerialLine(std::string_view value);
 
+// Gives the line back to the launcher with the settings it had before it
+// was made raw, nothing it holds thrown away. Does nothing when it was not
+// made raw.
+void GiveSerialLineBack();
+
 }  // namespace annc
 
 #endif  // ANNC_MODEM_SERIAL_LINE_H_

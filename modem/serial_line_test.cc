@@ -50,5 +50,19 @@ TEST_F(OpenSerialLineTest, FailuresAreLoggedAndEndWith254) {
   EXPECT_TRUE(fake.events.empty());  // no settling pause after a failure
 }
 
+TEST_F(OpenSerialLineTest, OnlyALineMadeRawIsGivenBackAndOnlyOnce) {
+  EXPECT_EQ(Open("7"), 0);
+  GiveSerialLineBack();
+  GiveSerialLineBack();
+  EXPECT_EQ(fake.terminal, (std::vector<std::string>{"check 7", "raw 7", "flush 7", "give back 7"}));
+  EXPECT_FALSE(fake.lineRaw);
+
+  fake.terminal.clear();
+  fake.makeRawError = EIO;
+  EXPECT_EQ(Open("8"), 254);
+  GiveSerialLineBack();
+  EXPECT_EQ(fake.terminal, (std::vector<std::string>{"check 8", "raw 8"}));
+}
+
 }  // namespace
 }  // namespace annc

@@ -52,6 +52,19 @@ void FakePlatform::WriteOut(std::string_view bytes) {
 
 bool FakePlatform::StdoutIsTerminal() { return stdoutTerminal; }
 
+void FakePlatform::TakeConsole() { terminal.push_back("take console"); }
+
+void FakePlatform::ShowTitle(std::string_view sequence) {
+  WriteOut(std::string(kSaveTitle) + std::string(sequence));
+  titleShown = true;
+}
+
+void FakePlatform::GiveConsoleBack() {
+  terminal.push_back("give console back");
+  if (titleShown) out.append(kRestoreTitle);
+  titleShown = false;
+}
+
 int FakePlatform::PollKey() {
   if (keys.empty()) return 0;
   int key = keys.front();
@@ -59,14 +72,21 @@ int FakePlatform::PollKey() {
   return key;
 }
 
-int FakePlatform::SerialCheckTerminal(int) { return checkTerminalError; }
+int FakePlatform::SerialCheckTerminal(int fd) {
+  terminal.push_back("check " + std::to_string(fd));
+  return checkTerminalError;
+}
 
-int FakePlatform::SerialMakeRaw(int) {
+int FakePlatform::SerialMakeRaw(int fd) {
+  terminal.push_back("raw " + std::to_string(fd));
   if (makeRawError == 0) lineRaw = true;
   return makeRawError;
 }
 
-int FakePlatform::SerialFlush(int) { return flushError; }
+int FakePlatform::SerialFlush(int fd) {
+  terminal.push_back("flush " + std::to_string(fd));
+  return flushError;
+}
 
 SerialByte FakePlatform::SerialReadByte(int, int timeoutMs) {
   events.push_back(FakeEvent::Read(timeoutMs));
@@ -74,6 +94,11 @@ SerialByte FakePlatform::SerialReadByte(int, int timeoutMs) {
   SerialByte next = serial.front();
   serial.pop_front();
   return next;
+}
+
+void FakePlatform::SerialGiveBack(int fd) {
+  terminal.push_back("give back " + std::to_string(fd));
+  lineRaw = false;
 }
 
 void FakePlatform::ModemSends(std::string_view bytes) {

@@ -53,6 +53,12 @@ class FakePlatform : public Platform {
   bool lineRaw = false;
   std::deque<SerialByte> serial;  // what successive reads return; empty: nothing
 
+  // What was done to the console and the serial line, in order: "take
+  // console", "give console back", "check 7", "raw 7", "flush 7", "give
+  // back 7".
+  std::vector<std::string> terminal;
+  bool titleShown = false;
+
   bool WaveDeviceAvailable() override;
   bool PlaySoundFile(const std::string& path) override;
   void Beep() override;
@@ -62,11 +68,15 @@ class FakePlatform : public Platform {
   void Sleep(int milliseconds) override;
   void WriteOut(std::string_view bytes) override;
   bool StdoutIsTerminal() override;
+  void TakeConsole() override;
+  void ShowTitle(std::string_view sequence) override;
+  void GiveConsoleBack() override;
   int PollKey() override;
   int SerialCheckTerminal(int fd) override;
   int SerialMakeRaw(int fd) override;
   int SerialFlush(int fd) override;
   SerialByte SerialReadByte(int fd, int timeoutMs) override;
+  void SerialGiveBack(int fd) override;
 
   // Queues bytes the modem sends, each available at once.
   void ModemSends(std::string_view bytes);

@@ -2,6 +2,7 @@
 // console and the serial line, the local clock.
 #include <alsa/asoundlib.h>
 #include <fcntl.h>
+#include <langinfo.h>
 #include <poll.h>
 #include <sndfile.h>
 #include <sys/stat.h>
@@ -10,6 +11,7 @@
 
 #include <cerrno>
 #include <csignal>
+#include <cstring>
 #include <ctime>
 #include <vector>
 
@@ -17,6 +19,8 @@
 #include "platform/files.h"
 #include "platform/platform.h"
 #include "platform/samples.h"
+#include "platform/terminal.h"
+#include "text/key_sequence.h"
 
 namespace annc {
 namespace {
@@ -25,17 +29,21 @@ namespace {
 // only the beeps belong.
 void SilentAlsaError(const char*, int, const char*, int, const char*, ...) {}
 
-// Console input state, process-wide so that the signal handlers reach it.
-termios savedInput;
-volatile sig_atomic_t inputChanged = 0;
-const int kRestoreSignals[] = {SIGINT, SIGTERM, SIGHUP};
+// How long the poll waits for each further byte of a key that has begun
+// (an escape sequence, a multibyte character): a terminal sends a key's
+// bytes together, a slow link may space them a little.
+constexpr int kKeyByteWaitMs = 10;
 
-void RestoreInputAndDie(int signalNumber) {
-  if (inputChanged) ::tcsetattr(STDIN_FILENO, TCSANOW, &savedInput);
-  inputChanged = 0;
-  ::signal(signalNumber, SIG_DFL);
-  ::raise(signalNumber);
+// Whether two descriptors are the same terminal device.
+bool SameTerminal(int a, int b) {
+  struct stat sa;
+  struct stat sb;
+  if (::fstat(a, &sa) != 0 || ::fstat(b, &sb) != 0) return false;
+  if (S_ISCHR(sa.st_mode) && S_ISCHR(sb.st_mode) && sa.st_rdev == sb.st_rdev) return true;
+  return sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
 }
+
+bool LocaleIsUtf8() { return std::strcmp(::nl_langinfo(CODESET), "UTF-8") == 0; }
 
 class LinuxPlatform : public Platform {
  public:
@@ -44,6 +52,7 @@ class LinuxPlatform : public Platform {
     // A reader that went away must show as a failed write, not kill us.
     ::signal(SIGPIPE, SIG_IGN);
     stdoutIsTerminal_ = ::isatty(STDOUT_FILENO) == 1;
+    stdinIsTerminal_ = ::isatty(STDIN_FILENO) == 1;
   }
   ~LinuxPlatform() override { ClosePcm(); }
 
@@ -99,39 +108,55 @@ class LinuxPlatform : public Platform {
 
   bool StdoutIsTerminal() override { return stdoutIsTerminal_; }
 
+  void TakeConsole() override { terminal::TakeConsole(); }
+
+  void ShowTitle(std::string_view sequence) override {
+    if (int error = terminal::ShowTitle(sequence); error != 0) {
+      ThrowIoError(IoErrorText(error), ANNC_FAILING_SITE());
+    }
+  }
+
+  void GiveConsoleBack() override { terminal::GiveConsoleBack(); }
+
   int PollKey() override {
-    PrepareInput();
-    pollfd p{STDIN_FILENO, POLLIN, 0};
-    int ready;
-    while ((ready = ::poll(&p, 1, 0)) < 0 && errno == EINTR) {
-    }
-    if (ready <= 0 || (p.revents & (POLLIN | POLLHUP)) == 0) return 0;
+    // After a background start or a stop the console is taken when the
+    // process is in front again; until then no key is read.
+    terminal::TakeConsole();
+    if (stdinIsTerminal_ && !terminal::InForeground(STDIN_FILENO)) return 0;
     unsigned char c = 0;
-    ssize_t n;
-    while ((n = ::read(STDIN_FILENO, &c, 1)) < 0 && errno == EINTR) {
+    if (terminal::ReadKeyboardByte(&c, 0) != 1) return 0;  // end of input or an error is no key
+    if (!stdinIsTerminal_) return c != 0 ? c : 256;
+    // The rest of the key, so that none of it is left for the shell.
+    KeySequence key(LocaleIsUtf8());
+    unsigned char more;
+    if (!key.Add(c)) {
+      while (terminal::ReadKeyboardByte(&more, kKeyByteWaitMs) == 1 && !key.Add(more)) {
+      }
     }
-    if (n != 1) return 0;  // end of input or an error is no key
-    if (stdinIsTerminal_) return c;  // a NUL byte from a terminal is no key
-    return c != 0 ? c : 256;
+    return c;  // a NUL byte from a terminal is no key
   }
 
   int SerialCheckTerminal(int fd) override {
     termios tio;
     if (::tcgetattr(fd, &tio) != 0) return errno;
+    // The user's own terminal is the keyboard, not a modem line.
+    if (SameTerminal(fd, STDIN_FILENO)) return ENOTTY;
     return 0;
   }
 
   int SerialMakeRaw(int fd) override {
-    termios tio;
-    if (::tcgetattr(fd, &tio) != 0) return errno;
+    termios saved;
+    if (::tcgetattr(fd, &saved) != 0) return errno;
+    termios tio = saved;
     // Reads never block: the time-out is a poll around each read.
     tio.c_lflag &= ~static_cast<tcflag_t>(ICANON | ECHO | ECHOE | ECHOK | ECHONL | ISIG | IEXTEN);
     tio.c_iflag &= ~static_cast<tcflag_t>(INLCR | IGNCR | ICRNL);
     tio.c_cc[VMIN] = 0;
     tio.c_cc[VTIME] = 0;
-    if (::tcsetattr(fd, TCSANOW, &tio) != 0) return errno;
-    return 0;
+    return terminal::TakeLine(fd, saved, tio);
   }
+
+  void SerialGiveBack(int) override { terminal::GiveLineBack(); }
 
   int SerialFlush(int fd) override {
     if (::tcflush(fd, TCIOFLUSH) != 0) return errno;
@@ -172,26 +197,6 @@ class LinuxPlatform : public Platform {
   }
 
  private:
-  // On the first poll, a terminal on standard input is switched to
-  // non-canonical mode without echo, so that one key is one byte at once.
-  void PrepareInput() {
-    if (inputPrepared_) return;
-    inputPrepared_ = true;
-    stdinIsTerminal_ = ::isatty(STDIN_FILENO) == 1;
-    if (!stdinIsTerminal_ || ::tcgetattr(STDIN_FILENO, &savedInput) != 0) return;
-    termios raw = savedInput;
-    raw.c_lflag &= ~static_cast<tcflag_t>(ICANON | ECHO);
-    raw.c_cc[VMIN] = 1;
-    raw.c_cc[VTIME] = 0;
-    struct sigaction action {};
-    action.sa_handler = RestoreInputAndDie;
-    sigemptyset(&action.sa_mask);
-    for (int s : kRestoreSignals) sigaddset(&action.sa_mask, s);
-    for (int s : kRestoreSignals) ::sigaction(s, &action, nullptr);
-    inputChanged = 1;
-    if (::tcsetattr(STDIN_FILENO, TCSANOW, &raw) != 0) inputChanged = 0;
-  }
-
   bool Configure(unsigned rate, unsigned channels) {
     if (rate == rate_ && channels == channels_) {
       // Same format as the last word: the device is only prepared again.
@@ -281,7 +286,6 @@ class LinuxPlatform : public Platform {
   std::vector<float> floatSamples_;
   bool stdoutIsTerminal_ = false;
   bool stdinIsTerminal_ = false;
-  bool inputPrepared_ = false;
 };
 
 }  // namespace
@@ -291,10 +295,14 @@ Platform& RealPlatform() {
   return platform;
 }
 
-void RestoreConsoleInput() {
-  if (inputChanged) {
-    ::tcsetattr(STDIN_FILENO, TCSANOW, &savedInput);
-    inputChanged = 0;
+void KeepStandardDescriptors() {
+  for (int fd = STDIN_FILENO; fd <= STDERR_FILENO; ++fd) {
+    if (::fcntl(fd, F_GETFD) != -1 || errno != EBADF) continue;
+    // Opened against its use (standard input for writing, the outputs for
+    // reading), so that using it fails as it did while it was closed: a
+    // closed standard output still ends the program with its write error.
+    // The lowest free number is `fd` itself, the lower ones being open.
+    (void)::open("/dev/null", fd == STDIN_FILENO ? O_WRONLY : O_RDONLY);
   }
 }
 

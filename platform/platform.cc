@@ -30,7 +30,7 @@ void WriteLine(std::string_view text) {
 
 void SetConsoleTitle(std::string_view text) {
   if (!Sys().StdoutIsTerminal()) return;
-  Sys().WriteOut("\x1b]0;" + WithoutControlBytes(text) + "\a");
+  Sys().ShowTitle("\x1b]0;" + WithoutControlBytes(text) + "\a");
 }
 
 std::string FailureText(std::string_view operation, int error) {

@@ -50,8 +50,23 @@ class Platform {
   // IoError when the write fails.
   virtual void WriteOut(std::string_view bytes) = 0;
   virtual bool StdoutIsTerminal() = 0;
-  // Non-blocking poll of standard input; consumes at most one byte.
-  // Returns non-zero for a key press.
+  // Takes the console at start-up: a terminal on standard input is switched
+  // to single keys without echo, so that keys typed meanwhile are neither
+  // echoed nor lost. A process that is not in the terminal's foreground
+  // leaves it alone; the polls take it when it is.
+  virtual void TakeConsole() = 0;
+  // Shows a title sequence on the terminal on standard output, the user's
+  // title saved on the terminal's title stack first (kSaveTitle). Throws
+  // IoError when the write fails.
+  virtual void ShowTitle(std::string_view sequence) = 0;
+  // Gives the console back as it was: the user's title (kRestoreTitle, when
+  // ours was shown) and the keyboard's settings. Safe to call more than
+  // once; never fails.
+  virtual void GiveConsoleBack() = 0;
+  // Non-blocking poll of standard input; consumes at most one key: on a
+  // terminal every byte of it that has arrived (an escape sequence, a
+  // multibyte character). Returns non-zero for a key press. A process that
+  // is not in the terminal's foreground reads nothing.
   virtual int PollKey() = 0;
 
   // The serial line on an inherited descriptor. Each step returns 0 or an
@@ -67,6 +82,11 @@ class Platform {
   // Reads one byte, waiting at most timeoutMs milliseconds (0: only what is
   // already there).
   virtual SerialByte SerialReadByte(int fd, int timeoutMs) = 0;
+  // Gives the line back: the settings it had before SerialMakeRaw, applied
+  // at once and with nothing flushed, so that what the modem sent after the
+  // last byte read stays for the launcher. Does nothing when the line was
+  // not made raw.
+  virtual void SerialGiveBack(int fd) = 0;
 };
 
 // The platform in use: the real one unless a test installed another.
@@ -82,9 +102,16 @@ void WriteLine(std::string_view text);
 // terminal, with every control byte dropped; does nothing otherwise.
 void SetConsoleTitle(std::string_view text);
 
-// Puts the terminal on standard input back as it was before the first key
-// poll changed it. Safe to call more than once.
-void RestoreConsoleInput();
+// Opens each standard descriptor (0, 1, 2) that is closed on /dev/null, so
+// that nothing the program opens later (a log, a phone book, the sound
+// device) takes its number and is used as the keyboard or the console.
+// Called first thing in main.
+void KeepStandardDescriptors();
+
+// Save the terminal's title on its title stack, and restore it from there.
+// A terminal that does not know them ignores them.
+constexpr std::string_view kSaveTitle = "\x1b[22;0t";
+constexpr std::string_view kRestoreTitle = "\x1b[23;0t";
 
 // The system's text for an error number, with trailing blanks, control
 // characters and dots cut off.

@@ -21,7 +21,8 @@ sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 
 from annc_harness import (  # noqa: E402
     BANNER, NOPHONE, SEPARATOR, AnncTestCase, caller_line, candidate_cycles,
-    file_name, log_lines, run_cycles, run_parallel, title_sequence)
+    TITLE_RESTORE, TITLE_SAVE, file_name, log_lines, run_cycles, run_parallel,
+    title_sequence)
 
 KEY = b"k"
 MIB = 1 << 20
@@ -193,7 +194,7 @@ class LongArgumentTest(AnncTestCase):
         self.assertCycles(r, number, 1)
         self.assertEqual(r.words[-3:], [SEPARATOR, NOPHONE, SEPARATOR])
         expected = (title_sequence(number + b" - ") + BANNER
-                    + caller_line(number))
+                    + caller_line(number) + TITLE_RESTORE)
         self.assertEqual(len(r.stdout), len(expected))
         self.assertTrue(r.stdout == expected, "title or caller line differs")
         self.assertOneCallLogged(sb.log_bytes(), number)
@@ -242,15 +243,15 @@ class HostileNameTest(AnncTestCase):
         r = run_cycles(sb, ["5551234"])
         self.assertExit(r, 0)
         self.assertCycles(r, "5551234", 1)
-        # annc's own title sequence is the one ESC and the one BEL; the
-        # name's control bytes are dropped from the title and shown as ^X
-        # in the caller line.
-        self.assertEqual(r.stdout.count(b"\x1b"), 1, r.stdout)
+        # annc's own sequences (title saved, title set, title restored)
+        # are the only ESCs and the one BEL; the name's control bytes are
+        # dropped from the title and shown as ^X in the caller line.
+        self.assertEqual(r.stdout.count(b"\x1b"), 3, r.stdout)
         self.assertEqual(r.stdout.count(b"\x07"), 1, r.stdout)
         self.assertEqual(
             r.stdout,
-            b"\x1b]0;5551234 - ]0;pwned[2J[31m\x07" + BANNER
-            + b"5551234 - ^[]0;pwned^G^[[2J^[[31m\r\n")
+            TITLE_SAVE + b"\x1b]0;5551234 - ]0;pwned[2J[31m\x07" + BANNER
+            + b"5551234 - ^[]0;pwned^G^[[2J^[[31m\r\n" + TITLE_RESTORE)
         self.assertEqual(r.termios_after, r.termios_before)
         # Nor do they reach whoever reads the log.
         self.assertOneCallLogged(sb.log_bytes(),

@@ -25,7 +25,8 @@ sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from annc_harness import (  # noqa: E402
     BANNER, CODE_WORD, MARKER, NUMBER_WORDS, SEPARATOR, SERIAL_CONFIRMATIONS,
     AnncTestCase, caller_line, capture_asoundrc, file_name, log_lines,
-    rss_kib, run_cycles, run_parallel, title_sequence, write_word_wav)
+    TITLE_RESTORE, rss_kib, run_cycles, run_parallel, title_sequence,
+    write_word_wav)
 
 KEY = b"k"
 SETUP_FAILED = 254
@@ -216,7 +217,7 @@ class SignalDuringWordTest(AnncTestCase):
                 self.assertNotEqual(during, r.termios_before)
                 self.assertEqual(r.termios_after, r.termios_before)
                 self.assertEqual(r.stdout, title_sequence(b"5 - ") + BANNER
-                                 + caller_line("5"))
+                                 + caller_line("5") + TITLE_RESTORE)
                 # What got out is the start of one word, cut off.
                 samples = struct.unpack("<%dh" % (len(played) // 2),
                                         played[:len(played) & ~1])

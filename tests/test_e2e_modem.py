@@ -13,8 +13,8 @@ import time
 import unittest
 
 from annc_harness import (
-    BANNER, SEPARATOR, SERIAL_CONFIRMATIONS, AnncTestCase, caller_line,
-    candidate_cycles, log_lines, run_parallel)
+    BANNER, SEPARATOR, SERIAL_CONFIRMATIONS, TITLE_RESTORE, AnncTestCase,
+    caller_line, candidate_cycles, log_lines, run_parallel)
 
 KEY = b"k"
 MODEM_EXIT = 99
@@ -233,7 +233,8 @@ class ResultCodeTest(ModemTestCase):
         r = launch.wait(20)
         self.assertExit(r, MODEM_EXIT)
         self.assertTrue(r.stdout.endswith(caller_line("5551234", "Ann Lee")
-                                          + b"RING\r"), r.describe())
+                                          + b"RING\r" + TITLE_RESTORE),
+                        r.describe())
 
     def test_text_pending_at_key_press(self):
         # 500 is an exact hundred: no drain after it, so a RING sent after
@@ -256,7 +257,8 @@ class ResultCodeTest(ModemTestCase):
         line.send(b"NO CARRIER\r")
         r = launch.wait(20)
         self.assertExit(r, MODEM_EXIT)
-        self.assertTrue(r.stdout.endswith(b"NO CARRIER\r"), r.describe())
+        self.assertTrue(r.stdout.endswith(b"NO CARRIER\r" + TITLE_RESTORE),
+                        r.describe())
         self.assertEqual(r.termios_after, r.termios_before)
 
     def test_echo_of_control_bytes(self):
@@ -264,7 +266,8 @@ class ResultCodeTest(ModemTestCase):
         # control bytes other than CR, LF, TAB and BS in caret notation.
         text = b"A\x1b[2JB\x07\tC\x08D\x7f\r"
         for stdout, shown in (("pipe", text),
-                              ("pty", b"A^[[2JB^G\tC\x08D^?\r")):
+                              ("pty", b"A^[[2JB^G\tC\x08D^?\r"
+                               + TITLE_RESTORE)):
             with self.subTest(stdout=stdout):
                 sb, line, launch = self.start("12", stdout=stdout)
                 launch.wait_words(1)

@@ -14,8 +14,8 @@ import time
 import unittest
 
 from annc_harness import (
-    BANNER, NOPHONE, SEPARATOR, AnncTestCase, caller_line, cycle_pause_ms,
-    run_cycles, run_parallel, title_sequence)
+    BANNER, NOPHONE, SEPARATOR, TITLE_RESTORE, TITLE_SAVE, AnncTestCase,
+    caller_line, cycle_pause_ms, run_cycles, run_parallel, title_sequence)
 
 
 class StartAndKeysTest(AnncTestCase):
@@ -58,7 +58,7 @@ class StartAndKeysTest(AnncTestCase):
         self.assertCycles(r, "5551234", 1)
         self.assertEqual(
             r.stdout, title_sequence(b"5551234 - Ann Lee") + BANNER
-            + caller_line("5551234", "Ann Lee"))
+            + caller_line("5551234", "Ann Lee") + TITLE_RESTORE)
         self.assertEqual(r.termios_after, r.termios_before,
                          "terminal settings not restored")
 
@@ -69,7 +69,7 @@ class StartAndKeysTest(AnncTestCase):
         self.assertCycles(r, "5", 2)
         line = caller_line("5")
         self.assertEqual(r.stdout, title_sequence(b"5 - ") + BANNER
-                         + line + line)
+                         + line + line + TITLE_RESTORE)
 
     def test_key_through_pipe_during_cycle(self):
         # Into a pipe: the exact bytes of banner and caller line, no title.
@@ -202,7 +202,7 @@ class AnnouncementTest(AnncTestCase):
         self.assertCycles(r, "", 1)
         self.assertEqual(r.words[-2:], [SEPARATOR, SEPARATOR])
         self.assertEqual(r.stdout, title_sequence(b" - ") + BANNER
-                         + caller_line(""))
+                         + caller_line("") + TITLE_RESTORE)
 
     def test_number_cut_at_colon(self):
         sb = self.sandbox()
@@ -281,7 +281,8 @@ class BeepTest(AnncTestCase):
                 self.assertCycles(r, "1777", 1)
                 # The beeps go to standard error only.
                 self.assertEqual(r.stdout, title_sequence(b"1777 - ")
-                                 + BANNER + caller_line("1777"))
+                                 + BANNER + caller_line("1777")
+                                 + TITLE_RESTORE)
 
     def test_no_sound_device_beeps_every_word(self):
         sb = self.sandbox(device="none")
@@ -290,7 +291,7 @@ class BeepTest(AnncTestCase):
         # Every word of the cycle, separators included, is one BEL.
         self.assertCycles(r, "1234", 1, device_ok=False)
         self.assertEqual(r.stdout, title_sequence(b"1234 - ") + BANNER
-                         + caller_line("1234"))
+                         + caller_line("1234") + TITLE_RESTORE)
 
 
 class ConsoleOutputTest(AnncTestCase):
@@ -310,8 +311,9 @@ class ConsoleOutputTest(AnncTestCase):
         text = self.NUMBER + b" - " + self.NAME
         # The title drops every control byte (TAB too); the caller line
         # shows them as ^X, except the TAB.
-        self.assertEqual(r.stdout, b"\x1b]0;1[2J2 - NameX\x07" + BANNER
-                         + b"1^[[2J2 - N^Aame\tX^?\r\n")
+        self.assertEqual(r.stdout, TITLE_SAVE + b"\x1b]0;1[2J2 - NameX\x07"
+                         + BANNER + b"1^[[2J2 - N^Aame\tX^?\r\n"
+                         + TITLE_RESTORE)
         self.assertCycles(r, self.NUMBER, 1)
 
     def test_control_bytes_exact_into_pipe(self):

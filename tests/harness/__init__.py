@@ -18,8 +18,8 @@ from .audio import (CODE_WORD, MARKER, SAMPLE_RATE, WORD_CODE, WORD_FRAMES,
                     CapturedWord, decode_samples, read_capture_files,
                     write_wav, write_word_wav)
 from .case import AnncTestCase
-from .console import (BANNER, BEL, SERIAL_CONFIRMATIONS, caller_line,
-                      title_sequence)
+from .console import (BANNER, BEL, SERIAL_CONFIRMATIONS, TITLE_RESTORE,
+                      TITLE_SAVE, caller_line, title_sequence)
 from .launch import (DEFAULT_TIMEOUT, Launch, Result, rss_kib, run_cycles,
                      run_parallel)
 from .logs import (LOG_LINE, MONTHS, log_lines, log_time_in_window,
@@ -40,7 +40,7 @@ __all__ = [
     "FdReader", "GROUP_PAUSE_MS", "LOG_LINE", "Launch", "MARKER", "MONTHS",
     "NOPHONE", "NUMBER_WORDS", "OPENING_PAUSE_MS", "REPO_ROOT", "Result",
     "SAMPLE_RATE", "SEPARATOR", "SERIAL_CONFIRMATIONS", "STANDARD_WORDS",
-    "Sandbox", "SerialLine", "WORD_CODE", "WORD_FRAMES", "annc_binary",
+    "Sandbox", "SerialLine", "TITLE_RESTORE", "TITLE_SAVE", "WORD_CODE", "WORD_FRAMES", "annc_binary",
     "caller_line", "candidate_cycles", "capture_asoundrc", "clock_readings",
     "cycle_pause_ms", "decode_samples", "expected_cycle", "file_name",
     "is_unknown_number", "local_time", "log_lines", "log_time_in_window",
