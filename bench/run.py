@@ -7,7 +7,8 @@ Builds its own Release binary into build-bench/ (or takes $ANNC_BINARY),
 generates every input in a temporary folder, runs the measures one after the
 other and prints one markdown table, with the machine beside it.  Every
 figure is measured in this run: ratios of medians (or counts), with the
-absolute times beside them.
+absolute times beside them.  Measure 6 with the sample voice played in
+real time: bench/reaction_real_voice.py.
 
 Settings (environment):
   ANNC_BINARY        binary to measure instead of building build-bench/annc
