@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "line/line_classifier.h"
+#include "line/caller_number.h"
 #include "text/terminal_text.h"
 
 namespace annc {
@@ -88,9 +88,9 @@ void CallTracker::TryStart(Millis now, Actions* actions) {
   if (call_.number) {
     bool whole = call_.ringAfterNumber || call_.complete || now >= call_.lastCallerId + settings_.blockComplete;
     if (!whole) return;
-    number = AnnouncerNumber(*call_.number);
+    number = AnnouncerArgument(*call_.number);
   } else if (call_.rings >= 2) {
-    number = AnnouncerNumber("");
+    number = AnnouncerArgument("");
   } else {
     return;
   }

@@ -19,17 +19,6 @@ constexpr Label kLabels[] = {
     {"MESG", ModemLine::kCallerIdInfo},
 };
 
-constexpr const char* kUnknownMarkers[] = {"P",           "O",           "A",       "PRIVATE", "ANONYMOUS",
-                                           "OUT-OF-AREA", "UNAVAILABLE", "WITHHELD"};
-
-bool SameAscii(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    if (AsciiLower(a[i]) != AsciiLower(b[i])) return false;
-  }
-  return true;
-}
-
 bool IsBlank(char c) { return c == ' ' || c == '\t'; }
 
 // RING as a whole word at the start: "RING", "RING A", "RING 1"; not
@@ -66,26 +55,13 @@ ModemLine ClassifyLine(std::string_view line) {
   if (separator == std::string_view::npos) return result;
   std::string_view label = TrimBlanks(line.substr(0, separator));
   for (const Label& known : kLabels) {
-    if (SameAscii(label, known.text)) {
+    if (SameAsciiIgnoringCase(label, known.text)) {
       result.kind = known.kind;
       result.value.assign(TrimBlanks(line.substr(separator + 1)));
       break;
     }
   }
   return result;
-}
-
-std::string AnnouncerNumber(std::string_view number) {
-  static const std::string kUnknown = "Unknown";
-  number = TrimBlanks(number);
-  for (const char* marker : kUnknownMarkers) {
-    if (SameAscii(number, marker)) return kUnknown;
-  }
-  std::string digits;
-  for (char c : number) {
-    if (c >= '0' && c <= '9') digits += c;
-  }
-  return digits.empty() ? kUnknown : digits;
 }
 
 }  // namespace annc

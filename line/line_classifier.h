@@ -27,13 +27,6 @@ struct ModemLine {
 // the result codes only as modems write them.
 ModemLine ClassifyLine(std::string_view line);
 
-// The number annc is given for a caller-ID number: "Unknown" for a withheld
-// or unavailable one (P, O, A, PRIVATE, ANONYMOUS, OUT-OF-AREA, UNAVAILABLE,
-// WITHHELD in any letter case, or nothing), otherwise its digits alone, so
-// that no text from the phone network can become one of annc's switches;
-// "Unknown" too when it has no digit.
-std::string AnnouncerNumber(std::string_view number);
-
 }  // namespace annc
 
 #endif  // ANNC_LINE_LINE_CLASSIFIER_H_
