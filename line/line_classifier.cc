@@ -1,5 +1,6 @@
 #include "line/line_classifier.h"
 
+#include "line/cid_packet.h"
 #include "text/caseless.h"
 #include "text/terminal_text.h"
 
@@ -46,9 +47,15 @@ ModemLine ClassifyLine(std::string_view line) {
   }
   if (result.kind != ModemLine::kIgnored) return result;
 
-  // A raw caller-ID packet (one line of hexadecimal digits, from a modem in
-  // unformatted mode) is decoded here once a packet decoder exists; until
-  // then such a line matches no label below and is ignored.
+  // A raw caller-ID packet: one line of hexadecimal digits, from a modem in
+  // unformatted mode. No label below is made of hexadecimal digits alone.
+  if (std::optional<CallerIdPacket> packet = DecodeHexPacket(line)) {
+    result.kind = ModemLine::kPacket;
+    result.value = std::move(packet->number);
+    result.name = packet->name.empty() ? std::move(packet->nameAbsentReason) : std::move(packet->name);
+    result.warnings = std::move(packet->warnings);
+    return result;
+  }
 
   // LABEL [blanks] '=' or ':' [blanks] VALUE
   std::size_t separator = line.find_first_of("=:");

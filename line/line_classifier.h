@@ -4,6 +4,7 @@
 
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace annc {
 
@@ -14,17 +15,23 @@ struct ModemLine {
     kNumber,       // NMBR, DDN_NMBR, DDN, NBR, CALLER NUMBER
     kName,         // NAME, CALLER NAME
     kCallerIdInfo, // DATE, TIME, MESG: part of a caller-ID block, value unused
+    kPacket,       // a whole caller-ID packet in hexadecimal (unformatted mode)
     kNoCarrier,
     kOk,
     kError,
   };
   Kind kind = kIgnored;
-  std::string value;  // what follows a label, blanks at its ends cut off
+  std::string value;  // what follows a label, blanks at its ends cut off;
+                      // kPacket: the number (or its absence reason, P or O)
+  std::string name;   // kPacket: the name, else the reason it is absent
+  std::vector<std::string> warnings;  // kPacket: what was wrong with it
 };
 
 // Classifies one line as read (no line end). Blanks and control bytes at the
 // ends of the line do not count. Labels match in any letter case; RING and
-// the result codes only as modems write them.
+// the result codes only as modems write them. A line of hexadecimal digits
+// that decodes as a caller-ID packet (SDMF or MDMF) is one; what decodes
+// cleanly of a packet with a wrong length or checksum is still used.
 ModemLine ClassifyLine(std::string_view line);
 
 }  // namespace annc

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
 namespace annc {
 namespace {
@@ -77,6 +78,41 @@ TEST(LineClassifierTest, OverlongAndControlBytes) {
   EXPECT_EQ(ClassifyLine(cut).value, std::string(249, 'X'));
   EXPECT_EQ(ClassifyLine("NAME = A\x1b[2JB").value, "A\x1b[2JB");
   EXPECT_EQ(ClassifyLine(std::string(256, 'R')).kind, ModemLine::kIgnored);
+}
+
+TEST(LineClassifierTest, HexPackets) {
+  using Warnings = std::vector<std::string>;
+  struct Case {
+    std::string line;
+    ModemLine::Kind kind;
+    std::string number, name;
+    Warnings warnings;
+  };
+  const Case cases[] = {
+      {"041230353131313835323430373535353030303059", ModemLine::kPacket, "4075550000", "", {}},
+      {"802001083035313131383532020A3430373535353030303007084A4F484E20444F4584", ModemLine::kPacket,
+       "4075550000", "JOHN DOE", {}},
+      {" 802001083035313131383532020a3430373535353030303007084a4f484e20444f4584\r", ModemLine::kPacket,
+       "4075550000", "JOHN DOE", {}},
+      // Withheld: the reasons stand in for the number and the name.
+      {"8010010830313032303330340401500801502F", ModemLine::kPacket, "P", "P", {}},
+      // Printed with a wrong checksum: what decodes is used, with a warning.
+      {"04123035313131383532343037353535303030305A", ModemLine::kPacket, "4075550000", "", {"bad checksum"}},
+      // Hexadecimal that is no packet, and a label whose value is hex.
+      {"0412", ModemLine::kIgnored, "", "", {}},
+      {"123456", ModemLine::kIgnored, "", "", {}},
+      {"0412303531313138353234303735353530303030", ModemLine::kPacket, "4075550000", "", {"no checksum"}},
+      {"NMBR = 041230353131313835323430373535353030303059", ModemLine::kNumber,
+       "041230353131313835323430373535353030303059", "", {}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.line);
+    ModemLine got = ClassifyLine(c.line);
+    EXPECT_EQ(got.kind, c.kind);
+    EXPECT_EQ(got.value, c.number);
+    EXPECT_EQ(got.name, c.name);
+    EXPECT_EQ(got.warnings, c.warnings);
+  }
 }
 
 }  // namespace

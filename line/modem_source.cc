@@ -69,6 +69,15 @@ void ModemSource::Deliver(std::string_view line, const SourceOutput& out) {
     case ModemLine::kCallerIdInfo:
       out.event(CallEvent{CallEvent::kCallerIdInfo, {}});
       break;
+    case ModemLine::kPacket:
+      // The whole caller-ID block in one line: nothing more of it follows.
+      for (const std::string& warning : classified.warnings) {
+        out.status("caller-ID packet: " + CaretNotation(warning, ""));
+      }
+      out.event(CallEvent{CallEvent::kNumber, std::move(classified.value)});
+      if (!classified.name.empty()) out.event(CallEvent{CallEvent::kName, std::move(classified.name)});
+      out.event(CallEvent{CallEvent::kCallerIdComplete, {}});
+      break;
     case ModemLine::kNoCarrier:
       out.event(CallEvent{CallEvent::kCallEnded, {}});
       break;
