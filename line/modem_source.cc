@@ -6,6 +6,12 @@
 #include "text/terminal_text.h"
 
 namespace annc {
+namespace {
+
+// A modem has one line: its events name none.
+CallEvent ModemEvent(CallEvent::Kind kind, std::string value = {}) { return CallEvent{kind, std::move(value), {}}; }
+
+}  // namespace
 
 ModemSetup ModemSource::OpenAtStart(const SourceOutput& out) {
   ModemSetup setup = port_.Open();
@@ -58,28 +64,28 @@ void ModemSource::Deliver(std::string_view line, const SourceOutput& out) {
   ModemLine classified = ClassifyLine(line);
   switch (classified.kind) {
     case ModemLine::kRing:
-      out.event(CallEvent{CallEvent::kRing, {}});
+      out.event(ModemEvent(CallEvent::kRing));
       break;
     case ModemLine::kNumber:
-      out.event(CallEvent{CallEvent::kNumber, std::move(classified.value)});
+      out.event(ModemEvent(CallEvent::kNumber, std::move(classified.value)));
       break;
     case ModemLine::kName:
-      out.event(CallEvent{CallEvent::kName, std::move(classified.value)});
+      out.event(ModemEvent(CallEvent::kName, std::move(classified.value)));
       break;
     case ModemLine::kCallerIdInfo:
-      out.event(CallEvent{CallEvent::kCallerIdInfo, {}});
+      out.event(ModemEvent(CallEvent::kCallerIdInfo));
       break;
     case ModemLine::kPacket:
       // The whole caller-ID block in one line: nothing more of it follows.
       for (const std::string& warning : classified.warnings) {
         out.status("caller-ID packet: " + CaretNotation(warning, ""));
       }
-      out.event(CallEvent{CallEvent::kNumber, std::move(classified.value)});
-      if (!classified.name.empty()) out.event(CallEvent{CallEvent::kName, std::move(classified.name)});
-      out.event(CallEvent{CallEvent::kCallerIdComplete, {}});
+      out.event(ModemEvent(CallEvent::kNumber, std::move(classified.value)));
+      if (!classified.name.empty()) out.event(ModemEvent(CallEvent::kName, std::move(classified.name)));
+      out.event(ModemEvent(CallEvent::kCallerIdComplete));
       break;
     case ModemLine::kNoCarrier:
-      out.event(CallEvent{CallEvent::kCallEnded, {}});
+      out.event(ModemEvent(CallEvent::kCallEnded));
       break;
     case ModemLine::kOk:
     case ModemLine::kError:
@@ -94,7 +100,7 @@ void ModemSource::OnReadable(Millis now, const SourceOutput& out) {
   waiting_ = true;
   nextAttempt_ = now + kRetryMs;
   out.status("modem unplugged, waiting for it");
-  out.event(CallEvent{CallEvent::kSourceLost, {}});
+  out.event(ModemEvent(CallEvent::kSourceLost));
 }
 
 void ModemSource::OnTimer(Millis now, const SourceOutput& out) {
