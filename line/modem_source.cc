@@ -94,7 +94,7 @@ void ModemSource::Deliver(std::string_view line, const SourceOutput& out) {
   }
 }
 
-void ModemSource::OnReadable(Millis now, const SourceOutput& out) {
+void ModemSource::OnReady(Millis now, const SourceOutput& out) {
   if (port_.ReadLines([&](std::string_view line) { Deliver(line, out); })) return;
   port_.Close();
   waiting_ = true;
