@@ -71,4 +71,28 @@ ModemLine ClassifyLine(std::string_view line) {
   return result;
 }
 
+std::vector<CallEvent> ModemCallEvents(ModemLine line) {
+  std::vector<CallEvent> events;
+  auto add = [&events](CallEvent::Kind kind, std::string value = {}) {
+    events.push_back(CallEvent{kind, std::move(value), {}});
+  };
+  switch (line.kind) {
+    case ModemLine::kRing: add(CallEvent::kRing); break;
+    case ModemLine::kNumber: add(CallEvent::kNumber, std::move(line.value)); break;
+    case ModemLine::kName: add(CallEvent::kName, std::move(line.value)); break;
+    case ModemLine::kCallerIdInfo: add(CallEvent::kCallerIdInfo); break;
+    case ModemLine::kPacket:
+      add(CallEvent::kNumber, std::move(line.value));
+      if (!line.name.empty()) add(CallEvent::kName, std::move(line.name));
+      add(CallEvent::kCallerIdComplete);
+      break;
+    case ModemLine::kNoCarrier: add(CallEvent::kCallEnded); break;
+    case ModemLine::kOk:
+    case ModemLine::kError:
+    case ModemLine::kIgnored:
+      break;
+  }
+  return events;
+}
+
 }  // namespace annc

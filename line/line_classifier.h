@@ -6,6 +6,8 @@
 #include <string_view>
 #include <vector>
 
+#include "line/call_tracker.h"
+
 namespace annc {
 
 struct ModemLine {
@@ -33,6 +35,12 @@ struct ModemLine {
 // that decodes as a caller-ID packet (SDMF or MDMF) is one; what decodes
 // cleanly of a packet with a wrong length or checksum is still used.
 ModemLine ClassifyLine(std::string_view line);
+
+// The call events a classified line gives: a ring, a number, a name, another
+// line of a caller-ID block, NO CARRIER; a packet gives its number, its name
+// when it has one, and the end of the block (it is the whole block). Result
+// codes and other lines give none. A modem has one line: the events name none.
+std::vector<CallEvent> ModemCallEvents(ModemLine line);
 
 }  // namespace annc
 

@@ -115,5 +115,29 @@ TEST(LineClassifierTest, HexPackets) {
   }
 }
 
+TEST(LineClassifierTest, CallEvents) {
+  auto events = [](std::string_view line) {
+    std::vector<std::string> trace;
+    for (const CallEvent& e : ModemCallEvents(ClassifyLine(line))) {
+      static const char* const kKinds[] = {"ring", "number", "name", "info", "complete", "ended", "lost"};
+      trace.push_back(std::string(kKinds[e.kind]) + (e.value.empty() ? "" : " " + e.value) + e.line);
+    }
+    return trace;
+  };
+  using V = std::vector<std::string>;
+  EXPECT_EQ(events("RING A"), V{"ring"});
+  EXPECT_EQ(events("DDN_NMBR= 9196278340"), V{"number 9196278340"});
+  EXPECT_EQ(events("NAME = O"), V{"name O"});
+  EXPECT_EQ(events("NMBR = "), V{"number"});
+  EXPECT_EQ(events("DATE = 1124"), V{"info"});
+  EXPECT_EQ(events("NO CARRIER"), V{"ended"});
+  EXPECT_EQ(events("OK"), V{});
+  EXPECT_EQ(events("CONNECT"), V{});
+  // A packet is the whole block: nothing more of it is waited for.
+  EXPECT_EQ(events("802001083035313131383532020A3430373535353030303007084A4F484E20444F4584"),
+            (V{"number 4075550000", "name JOHN DOE", "complete"}));
+  EXPECT_EQ(events("041230353131313835323430373535353030303059"), (V{"number 4075550000", "complete"}));
+}
+
 }  // namespace
 }  // namespace annc

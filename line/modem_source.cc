@@ -6,12 +6,6 @@
 #include "text/terminal_text.h"
 
 namespace annc {
-namespace {
-
-// A modem has one line: its events name none.
-CallEvent ModemEvent(CallEvent::Kind kind, std::string value = {}) { return CallEvent{kind, std::move(value), {}}; }
-
-}  // namespace
 
 ModemSetup ModemSource::OpenAtStart(const SourceOutput& out) {
   ModemSetup setup = port_.Open();
@@ -62,36 +56,8 @@ std::optional<Millis> ModemSource::NextAttempt() const {
 void ModemSource::Deliver(std::string_view line, const SourceOutput& out) {
   out.line(line);
   ModemLine classified = ClassifyLine(line);
-  switch (classified.kind) {
-    case ModemLine::kRing:
-      out.event(ModemEvent(CallEvent::kRing));
-      break;
-    case ModemLine::kNumber:
-      out.event(ModemEvent(CallEvent::kNumber, std::move(classified.value)));
-      break;
-    case ModemLine::kName:
-      out.event(ModemEvent(CallEvent::kName, std::move(classified.value)));
-      break;
-    case ModemLine::kCallerIdInfo:
-      out.event(ModemEvent(CallEvent::kCallerIdInfo));
-      break;
-    case ModemLine::kPacket:
-      // The whole caller-ID block in one line: nothing more of it follows.
-      for (const std::string& warning : classified.warnings) {
-        out.status("caller-ID packet: " + CaretNotation(warning, ""));
-      }
-      out.event(ModemEvent(CallEvent::kNumber, std::move(classified.value)));
-      if (!classified.name.empty()) out.event(ModemEvent(CallEvent::kName, std::move(classified.name)));
-      out.event(ModemEvent(CallEvent::kCallerIdComplete));
-      break;
-    case ModemLine::kNoCarrier:
-      out.event(ModemEvent(CallEvent::kCallEnded));
-      break;
-    case ModemLine::kOk:
-    case ModemLine::kError:
-    case ModemLine::kIgnored:
-      break;
-  }
+  for (const std::string& warning : classified.warnings) out.status("caller-ID packet: " + CaretNotation(warning, ""));
+  for (const CallEvent& event : ModemCallEvents(std::move(classified))) out.event(event);
 }
 
 void ModemSource::OnReady(Millis now, const SourceOutput& out) {
@@ -100,7 +66,7 @@ void ModemSource::OnReady(Millis now, const SourceOutput& out) {
   waiting_ = true;
   nextAttempt_ = now + kRetryMs;
   out.status("modem unplugged, waiting for it");
-  out.event(ModemEvent(CallEvent::kSourceLost));
+  out.event(CallEvent{CallEvent::kSourceLost, {}, {}});
 }
 
 void ModemSource::OnTimer(Millis now, const SourceOutput& out) {
