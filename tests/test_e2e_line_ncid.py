@@ -8,6 +8,7 @@ status lines, and when the announcement ends; and what the server sees.
 """
 
 import signal
+import socket
 import subprocess
 import time
 import unittest
@@ -37,6 +38,15 @@ def bytes_read(pid):
             if line.startswith("rchar:"):
                 return int(line.split()[1])
     raise AssertionError("no rchar for process %d" % pid)
+
+
+def has_ipv6_loopback():
+    try:
+        with socket.socket(socket.AF_INET6, socket.SOCK_STREAM) as s:
+            s.bind(("::1", 0))
+        return True
+    except OSError:
+        return False
 
 
 class NcidTest(LineTestCase):
@@ -180,6 +190,19 @@ class NcidTest(LineTestCase):
         self.assertExitCode(run, 1, timeout=15)
         self.assertEqual(run.stderr(), "annc-line: ncid:127.0.0.1:%d: cannot "
                          "connect: Connection refused\n" % port)
+
+    @unittest.skipUnless(has_ipv6_loopback(), "no IPv6 loopback here")
+    def test_ipv6_server(self):
+        sb = self.sandbox()
+        server = self.ncid_server(host="::1")
+        run = self.start(sb, server, ["--once"], ring_timeout=8)
+        self.assertIn("connected to NCID server [::1]:%d\n" % server.port,
+                      run.stderr())
+        server.send_line(cid_line("5559876", "BOB", line="1"))
+        run.wait_status("call from 5559876 (BOB) on line 1")
+        server.send_line(cidinfo_line(-2, "1"))
+        self.assertExitCode(run, 0)
+        self.assertEqual(self.calls_logged(sb), [b"5559876 - Bob"])
 
     def test_check_prints_every_line(self):
         sb = self.sandbox()
