@@ -102,9 +102,7 @@ TEST(LineOptionsTest, UsageErrors) {
       {{"--speed", "9600", "ncid:localhost"}, "--speed is for a modem, not for an NCID server"},
       {{"--init=ATZ", "ncid:localhost"}, "--init is for a modem"},
       {{"ncid:localhost", "--lock-dir", "/tmp"}, "--lock-dir is for a modem"},
-      {{"ncid:"}, "ncid:: no host"},
-      {{"ncid:host:99999"}, "port must be a number from 1 to 65535"},
-      {{"ncid:::1"}, "in brackets"},
+      {{"ncid:"}, "ncid:: no host"},  // the server argument's own errors come through
   };
   for (const Case& c : cases) {
     ParsedCommandLine p = Parse(c.args);
