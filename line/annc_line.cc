@@ -13,6 +13,7 @@
 #include "line/announcer.h"
 #include "line/call_tracker.h"
 #include "line/modem_source.h"
+#include "line/ncid_client.h"
 #include "line/options.h"
 #include "platform/files.h"
 #include "platform/signal_pipe.h"
@@ -54,7 +55,8 @@ bool Wait(const CallSource& source, const SignalPipe& signals, std::optional<Mil
     Millis left = *deadline - Now();
     timeout = left <= 0 ? 0 : left > INT_MAX ? INT_MAX : static_cast<int>(left);
   }
-  pollfd fds[2] = {{signals.fd(), POLLIN, 0}, {source.fd(), POLLIN, 0}};
+  short events = source.WantsWritable() ? POLLOUT : POLLIN;
+  pollfd fds[2] = {{signals.fd(), POLLIN, 0}, {source.fd(), events, 0}};
   int count = source.fd() >= 0 ? 2 : 1;
   int ready = ::poll(fds, static_cast<nfds_t>(count), timeout);
   if (ready <= 0) return false;
@@ -93,7 +95,7 @@ class Launcher {
       AnnouncerExit exit;
       if (announcer_.Reap(&exit)) Apply(tracker_.OnAnnouncerExited(exit, now));
       signals_.Clear(SIGCHLD);
-      if (readable) source_.OnReadable(now, out_);
+      if (readable) source_.OnReady(now, out_);
       source_.OnTimer(Now(), out_);
       if (EndRequested(signals_)) break;
       Apply(tracker_.OnTimer(Now()));
@@ -133,18 +135,37 @@ class Launcher {
   SourceOutput out_;
 };
 
-// --check: what the modem is and says, line by line, until a signal.
-int RunCheck(SignalPipe& signals, ModemSource& modem) {
-  auto print = [](std::string_view text) {
-    std::string line = CaretNotation(text, "");
-    line += '\n';
-    (void)WriteAll(STDOUT_FILENO, line);
-  };
+// Prints a line from a source for --check, in caret notation.
+void PrintLine(std::string_view text) {
+  std::string line = CaretNotation(text, "");
+  line += '\n';
+  (void)WriteAll(STDOUT_FILENO, line);
+}
+
+// What --check prints: every line the source sends; nothing is announced.
+SourceOutput CheckOutput() {
   SourceOutput out;
   out.event = [](const CallEvent&) {};
-  out.line = [&print](std::string_view line) { print(line); };
+  out.line = [](std::string_view line) { PrintLine(line); };
   out.status = [](const std::string& text) { Status(text); };
+  return out;
+}
 
+// --check's last part: every line, until a signal.
+int PrintLines(SignalPipe& signals, CallSource& source, const SourceOutput& out) {
+  for (;;) {
+    bool ready = Wait(source, signals, source.NextAttempt());
+    signals.Take();
+    if (EndRequested(signals)) return 0;
+    if (ready) source.OnReady(Now(), out);
+    source.OnTimer(Now(), out);
+    if (EndRequested(signals)) return 0;
+  }
+}
+
+// --check on a modem: what it is and says, line by line, until a signal.
+int RunCheck(SignalPipe& signals, ModemSource& modem) {
+  SourceOutput out = CheckOutput();
   ModemSetup setup = modem.OpenAtStart(out);
   if (setup.kind == ModemSetup::kInterrupted) return 0;
   if (setup.kind != ModemSetup::kReady) {
@@ -158,21 +179,44 @@ int RunCheck(SignalPipe& signals, ModemSource& modem) {
   for (const Query& query : {Query{"modem", "ATI"}, Query{"country", "AT+GCI?"}}) {
     ModemAnswer answer = modem.port().Command(query.command);
     if (answer.kind == ModemAnswer::kInterrupted) return 0;
-    for (const std::string& line : answer.lines) print(std::string(query.label) + ": " + line);
-    if (answer.kind == ModemAnswer::kError) print(std::string(query.label) + ": " + query.command + " refused");
-    if (answer.kind == ModemAnswer::kNone) print(std::string(query.label) + ": no answer to " + query.command);
+    for (const std::string& line : answer.lines) PrintLine(std::string(query.label) + ": " + line);
+    if (answer.kind == ModemAnswer::kError) PrintLine(std::string(query.label) + ": " + query.command + " refused");
+    if (answer.kind == ModemAnswer::kNone) PrintLine(std::string(query.label) + ": no answer to " + query.command);
   }
-  print(setup.callerIdCommand.empty() ? "caller ID: none of AT+VCID=1, AT#CID=1, AT%CCID=1 accepted"
-                                      : "caller ID: " + setup.callerIdCommand + " accepted");
-  print("every line the modem sends follows; Ctrl-C ends");
-  for (;;) {
-    bool readable = Wait(modem, signals, modem.NextAttempt());
+  PrintLine(setup.callerIdCommand.empty() ? "caller ID: none of AT+VCID=1, AT#CID=1, AT%CCID=1 accepted"
+                                          : "caller ID: " + setup.callerIdCommand + " accepted");
+  PrintLine("every line the modem sends follows; Ctrl-C ends");
+  return PrintLines(signals, modem, out);
+}
+
+// The first connection to an NCID server, waited for: -1 once it is made,
+// otherwise the exit code (0 when a signal ended the wait).
+int ConnectAtStart(const LineOptions& options, SignalPipe& signals, NcidClient& server, const SourceOutput& out) {
+  server.Begin(Now());
+  while (server.Connecting()) {
+    bool ready = Wait(server, signals, server.NextAttempt());
     signals.Take();
     if (EndRequested(signals)) return 0;
-    if (readable) modem.OnReadable(Now(), out);
-    modem.OnTimer(Now(), out);
-    if (EndRequested(signals)) return 0;
+    if (ready) server.OnReady(Now(), out);
+    server.OnTimer(Now(), out);
   }
+  if (server.Connected()) return -1;
+  Status(CaretNotation(options.device, "") + ": " + server.LastError());
+  return kExitFatal;
+}
+
+// Announces the calls an NCID server reports (or, with --check, prints what
+// it sends).
+int RunNcid(const LineOptions& options, SignalPipe& signals) {
+  NcidClient server(*options.ncid, ANNC_LINE_VERSION);
+  if (options.check) {
+    SourceOutput out = CheckOutput();
+    if (int code = ConnectAtStart(options, signals, server, out); code >= 0) return code;
+    return PrintLines(signals, server, out);
+  }
+  Launcher launcher(options, signals, server, options.annc);
+  if (int code = ConnectAtStart(options, signals, server, launcher.output()); code >= 0) return code;
+  return launcher.Run();
 }
 
 int Run(const LineOptions& givenOptions) {
@@ -187,13 +231,14 @@ int Run(const LineOptions& givenOptions) {
   // A closed standard error must show as a failed write, not end annc-line.
   ::signal(SIGPIPE, SIG_IGN);
 
-  ModemSource modem(options, signals);
-  if (options.check) return RunCheck(signals, modem);
-
-  if (::access(options.annc.c_str(), X_OK) != 0) {
+  if (!options.check && ::access(options.annc.c_str(), X_OK) != 0) {
     Status("cannot run the announcer " + CaretNotation(options.annc, "") + ": " + std::strerror(errno));
     return kExitFatal;
   }
+  if (options.ncid) return RunNcid(options, signals);
+
+  ModemSource modem(options, signals);
+  if (options.check) return RunCheck(signals, modem);
   Launcher launcher(options, signals, modem, options.annc);
   ModemSetup setup = modem.OpenAtStart(launcher.output());
   if (setup.kind == ModemSetup::kInterrupted) return 0;

@@ -1,4 +1,5 @@
-// annc-line: holds a caller-ID modem and runs annc once per call.
+// annc-line: holds a caller-ID modem, or listens to an NCID server, and runs
+// annc once per call.
 #ifndef ANNC_LINE_ANNC_LINE_H_
 #define ANNC_LINE_ANNC_LINE_H_
 

@@ -23,12 +23,14 @@ struct SourceOutput {
 class CallSource {
  public:
   virtual ~CallSource() = default;
-  // The descriptor to poll for reading; -1 while not connected.
+  // The descriptor to poll; -1 while not connected.
   virtual int fd() const = 0;
+  // Poll it for writing rather than reading (while a connection is made).
+  virtual bool WantsWritable() const { return false; }
   // When OnTimer wants to run next (to connect again), if at all.
   virtual std::optional<Millis> NextAttempt() const = 0;
-  // The descriptor is readable, or reports a hang-up or an error.
-  virtual void OnReadable(Millis now, const SourceOutput& out) = 0;
+  // The descriptor is ready as asked, or reports a hang-up or an error.
+  virtual void OnReady(Millis now, const SourceOutput& out) = 0;
   virtual void OnTimer(Millis now, const SourceOutput& out) = 0;
 };
 

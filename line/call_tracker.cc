@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "line/line_classifier.h"
+#include "line/caller_number.h"
 #include "text/terminal_text.h"
 
 namespace annc {
@@ -14,39 +14,62 @@ constexpr int kAnncModemResult = 99;
 
 Action Status(std::string text) { return Action{Action::kStatus, {}, {}, std::move(text)}; }
 
+// " on line X" for a source with several lines; nothing for a modem.
+std::string OnLine(const std::string& line) {
+  return line.empty() ? std::string() : " on line " + CaretNotation(line, "");
+}
+
 }  // namespace
 
-void CallTracker::BeginCallIfIdle(Millis now) {
-  if (call_.active) return;
-  call_ = Call{};
-  call_.active = true;
-  call_.lastActivity = now;
+std::size_t CallTracker::CallOn(const std::string& line, Millis now) {
+  for (std::size_t i = 0; i < calls_.size(); ++i) {
+    if (calls_[i].line == line) return i;
+  }
+  if (calls_.size() >= kMaxCalls) return kMaxCalls;
+  Call call;
+  call.line = line;
+  call.seq = nextSeq_++;
+  call.lastActivity = now;
+  calls_.push_back(std::move(call));
+  return calls_.size() - 1;
 }
 
 Actions CallTracker::OnEvent(const CallEvent& event, Millis now) {
   Actions actions;
+  if (event.kind == CallEvent::kSourceLost) {
+    while (!calls_.empty()) EndCall(calls_.size() - 1, now, &actions);
+    return actions;
+  }
+  if (event.kind == CallEvent::kCallEnded) {
+    for (std::size_t i = 0; i < calls_.size(); ++i) {
+      if (calls_[i].line == event.line) {
+        EndCall(i, now, &actions);
+        break;
+      }
+    }
+    return actions;
+  }
+  std::size_t index = CallOn(event.line, now);
+  if (index == kMaxCalls) return actions;
+  Call& call = calls_[index];
+  call.lastActivity = now;
   switch (event.kind) {
     case CallEvent::kRing:
-      BeginCallIfIdle(now);
-      ++call_.rings;
-      call_.lastActivity = now;
-      if (call_.number) call_.ringAfterNumber = true;
+      ++call.rings;
+      if (call.number) call.ringAfterNumber = true;
       break;
     case CallEvent::kNumber:
     case CallEvent::kName:
     case CallEvent::kCallerIdInfo:
     case CallEvent::kCallerIdComplete:
-      BeginCallIfIdle(now);
-      call_.lastActivity = now;
-      call_.lastCallerId = now;
-      if (event.kind == CallEvent::kNumber && !call_.number) call_.number = event.value;
-      if (event.kind == CallEvent::kName && !call_.name) call_.name = event.value;
-      if (event.kind == CallEvent::kCallerIdComplete) call_.complete = true;
+      call.lastCallerId = now;
+      if (event.kind == CallEvent::kNumber && !call.number) call.number = event.value;
+      if (event.kind == CallEvent::kName && !call.name) call.name = event.value;
+      if (event.kind == CallEvent::kCallerIdComplete) call.complete = true;
       break;
     case CallEvent::kCallEnded:
     case CallEvent::kSourceLost:
-      if (call_.active) EndCall(now, &actions);
-      return actions;
+      break;
   }
   TryStart(now, &actions);
   return actions;
@@ -54,7 +77,9 @@ Actions CallTracker::OnEvent(const CallEvent& event, Millis now) {
 
 Actions CallTracker::OnTimer(Millis now) {
   Actions actions;
-  if (call_.active && now >= call_.lastActivity + settings_.ringTimeout) EndCall(now, &actions);
+  for (std::size_t i = calls_.size(); i-- > 0;) {
+    if (now >= calls_[i].lastActivity + settings_.ringTimeout) EndCall(i, now, &actions);
+  }
   TryStart(now, &actions);
   if (announcer_ == kEnding && !terminated_ && now >= endingSince_ + settings_.terminateAfter) {
     terminated_ = true;
@@ -69,7 +94,7 @@ Actions CallTracker::OnAnnouncerExited(const AnnouncerExit& exit, Millis now) {
   bool expected = (exit.kind == AnnouncerExit::kExited && exit.code == kAnncModemResult && announcer_ == kEnding) ||
                   exit.kind == AnnouncerExit::kNotStarted || terminated_;
   if (exit.kind == AnnouncerExit::kExited && exit.code == kAnncKeyPressed) {
-    if (call_.active) actions.push_back(Status("announcement stopped by a key; this call stays quiet"));
+    if (announcer_ == kRunning) actions.push_back(Status("announcement stopped by a key; this call stays quiet"));
   } else if (!expected) {
     actions.push_back(Status(exit.kind == AnnouncerExit::kSignalled
                                  ? "announcer ended by signal " + std::to_string(exit.code)
@@ -82,42 +107,60 @@ Actions CallTracker::OnAnnouncerExited(const AnnouncerExit& exit, Millis now) {
   return actions;
 }
 
+bool CallTracker::Ready(const Call& call, Millis now) const {
+  if (call.number) return call.ringAfterNumber || call.complete || now >= call.lastCallerId + settings_.blockComplete;
+  return call.rings >= 2;
+}
+
+// A call not yet announced may start the announcer when it is idle, or take
+// it over from an older call; while an announcer is ending, calls wait.
+bool CallTracker::MayStart(const Call& call) const {
+  if (call.announced) return false;
+  return announcer_ == kIdle || (announcer_ == kRunning && call.seq > announcedSeq_);
+}
+
 void CallTracker::TryStart(Millis now, Actions* actions) {
-  if (!call_.active || call_.announced || announcer_ != kIdle) return;
-  std::string number;
-  if (call_.number) {
-    bool whole = call_.ringAfterNumber || call_.complete || now >= call_.lastCallerId + settings_.blockComplete;
-    if (!whole) return;
-    number = AnnouncerNumber(*call_.number);
-  } else if (call_.rings >= 2) {
-    number = AnnouncerNumber("");
-  } else {
+  Call* next = nullptr;
+  for (Call& call : calls_) {
+    if (MayStart(call) && Ready(call, now) && (next == nullptr || call.seq > next->seq)) next = &call;
+  }
+  if (next == nullptr) return;
+  if (announcer_ == kRunning) {
+    // The announced call goes on, quietly; this one is announced as soon as
+    // the announcer has gone.
+    actions->push_back(Status("call" + OnLine(next->line) + " takes over the announcement"));
+    announcer_ = kEnding;
+    endingSince_ = now;
+    actions->push_back(Action{Action::kEndAnnouncement, {}, {}, {}});
     return;
   }
-  call_.announced = true;
+  std::string number = AnnouncerArgument(next->number.value_or(""));
+  next->announced = true;
   announcer_ = kRunning;
-  std::string name = call_.name.value_or("");
+  announcedSeq_ = next->seq;
+  std::string name = next->name.value_or("");
   std::string line = "call from " + number;
   if (!name.empty()) line += " (" + CaretNotation(name, "") + ")";
+  line += OnLine(next->line);
   actions->push_back(Status(std::move(line)));
   actions->push_back(Action{Action::kStartAnnouncer, std::move(number), std::move(name), {}});
 }
 
-void CallTracker::EndCall(Millis now, Actions* actions) {
-  call_.active = false;
+void CallTracker::EndCall(std::size_t index, Millis now, Actions* actions) {
+  const Call& call = calls_[index];
   ++callsEnded_;
-  actions->push_back(Status("call ended"));
-  if (announcer_ == kRunning) {
+  actions->push_back(Status("call ended" + OnLine(call.line)));
+  if (announcer_ == kRunning && call.seq == announcedSeq_) {
     announcer_ = kEnding;
     endingSince_ = now;
     actions->push_back(Action{Action::kEndAnnouncement, {}, {}, {}});
   }
+  calls_.erase(calls_.begin() + static_cast<std::ptrdiff_t>(index));
 }
 
-std::optional<Millis> CallTracker::BlockDeadline() const {
-  if (!call_.active || call_.announced || announcer_ != kIdle || !call_.number) return std::nullopt;
-  if (call_.ringAfterNumber || call_.complete) return std::nullopt;
-  return call_.lastCallerId + settings_.blockComplete;
+std::optional<Millis> CallTracker::BlockDeadline(const Call& call) const {
+  if (!MayStart(call) || !call.number || call.ringAfterNumber || call.complete) return std::nullopt;
+  return call.lastCallerId + settings_.blockComplete;
 }
 
 std::optional<Millis> CallTracker::NextDeadline() const {
@@ -125,8 +168,10 @@ std::optional<Millis> CallTracker::NextDeadline() const {
   auto consider = [&next](std::optional<Millis> t) {
     if (t && (!next || *t < *next)) next = t;
   };
-  if (call_.active) consider(call_.lastActivity + settings_.ringTimeout);
-  consider(BlockDeadline());
+  for (const Call& call : calls_) {
+    consider(call.lastActivity + settings_.ringTimeout);
+    consider(BlockDeadline(call));
+  }
   if (announcer_ == kEnding && !terminated_) consider(endingSince_ + settings_.terminateAfter);
   return next;
 }

@@ -17,6 +17,7 @@ using Millis = std::int64_t;
 // What a source of calls reports. A modem gives rings, caller-ID lines and
 // NO CARRIER; a source that hands over a whole caller-ID record at once
 // (a network server) follows its number and name with kCallerIdComplete.
+// A source that serves several phone lines names the line of each event.
 struct CallEvent {
   enum Kind {
     kRing,
@@ -29,6 +30,7 @@ struct CallEvent {
   };
   Kind kind;
   std::string value;
+  std::string line;  // which phone line; empty for a modem's one line
 };
 
 // How the announcer ended.
@@ -58,8 +60,15 @@ struct TrackerSettings {
   Millis terminateAfter = 10000;    // an announcer still running this long after the end gets SIGTERM
 };
 
+// One call per phone line at a time, and one announcer for all of them: a
+// call on another line that is ready to be announced while one is announced
+// ends that announcement (its call stays quiet from then on) and is
+// announced next.
 class CallTracker {
  public:
+  // Calls followed at once; events of further lines are ignored meanwhile.
+  static constexpr std::size_t kMaxCalls = 8;
+
   explicit CallTracker(TrackerSettings settings) : settings_(settings) {}
 
   Actions OnEvent(const CallEvent& event, Millis now);
@@ -71,7 +80,7 @@ class CallTracker {
   // The earliest moment OnTimer has something to do, if any.
   std::optional<Millis> NextDeadline() const;
 
-  bool InCall() const { return call_.active; }
+  bool InCall() const { return !calls_.empty(); }
   // An announcer process is still running (announcing, or not yet gone
   // after its call ended).
   bool AnnouncerBusy() const { return announcer_ != kIdle; }
@@ -79,7 +88,8 @@ class CallTracker {
 
  private:
   struct Call {
-    bool active = false;
+    std::string line;
+    long long seq = 0;                  // which began later
     std::optional<std::string> number;  // the first number wins
     std::optional<std::string> name;
     int rings = 0;
@@ -91,14 +101,18 @@ class CallTracker {
   };
   enum AnnouncerState { kIdle, kRunning, kEnding };
 
-  void BeginCallIfIdle(Millis now);
+  std::size_t CallOn(const std::string& line, Millis now);  // kMaxCalls when no room
+  bool Ready(const Call& call, Millis now) const;
+  bool MayStart(const Call& call) const;
   void TryStart(Millis now, Actions* actions);
-  void EndCall(Millis now, Actions* actions);
-  std::optional<Millis> BlockDeadline() const;
+  void EndCall(std::size_t index, Millis now, Actions* actions);
+  std::optional<Millis> BlockDeadline(const Call& call) const;
 
   TrackerSettings settings_;
-  Call call_;
+  std::vector<Call> calls_;  // in progress, one per line
+  long long nextSeq_ = 0;
   AnnouncerState announcer_ = kIdle;
+  long long announcedSeq_ = -1;  // the call the announcer speaks for (while kRunning)
   Millis endingSince_ = 0;
   bool terminated_ = false;
   int callsEnded_ = 0;

@@ -10,14 +10,14 @@
 namespace annc {
 namespace {
 
-// A scenario is a list of steps "TIME WHAT [VALUE]": ring, nmbr V, name V,
-// info, complete, nocarrier, lost, exit N (the announcer's exit code),
-// signal N, notstarted, until (only lets time pass). Before each step the
+// A scenario is a list of steps "TIME WHAT[@LINE] [VALUE]": ring, nmbr V,
+// name V, info, complete, nocarrier, lost, exit N (the announcer's exit
+// code), signal N, notstarted, until (only lets time pass); @LINE names the
+// phone line of an event (none: a modem's one line). Before each step the
 // clock runs to its time, and OnTimer is called at every deadline the
 // tracker names on the way, as the event loop does. The trace lists every
 // action as "TIME start NUMBER", "TIME end", "TIME term" or "TIME: status".
-std::vector<std::string> Play(const std::vector<std::string>& steps, Millis ringTimeout = 1000) {
-  CallTracker tracker(TrackerSettings{ringTimeout, 500, 10000});
+std::vector<std::string> Play(CallTracker& tracker, const std::vector<std::string>& steps) {
   std::vector<std::string> trace;
   auto record = [&trace](Millis t, const Actions& actions) {
     for (const Action& a : actions) {
@@ -44,6 +44,11 @@ std::vector<std::string> Play(const std::vector<std::string>& steps, Millis ring
     std::string what, value;
     in >> t >> what;
     std::getline(in >> std::ws, value);
+    std::string line;
+    if (std::size_t at = what.find('@'); at != std::string::npos) {
+      line = what.substr(at + 1);
+      what.resize(at);
+    }
     std::optional<Millis> last;
     for (std::optional<Millis> d = tracker.NextDeadline(); d && *d <= t; d = tracker.NextDeadline()) {
       // A deadline that OnTimer does not clear would keep the loop awake.
@@ -76,9 +81,14 @@ std::vector<std::string> Play(const std::vector<std::string>& steps, Millis ring
     if (what == "complete") kind = CallEvent::kCallerIdComplete;
     if (what == "nocarrier") kind = CallEvent::kCallEnded;
     if (what == "lost") kind = CallEvent::kSourceLost;
-    record(t, tracker.OnEvent(CallEvent{kind, value}, t));
+    record(t, tracker.OnEvent(CallEvent{kind, value, line}, t));
   }
   return trace;
+}
+
+std::vector<std::string> Play(const std::vector<std::string>& steps, Millis ringTimeout = 1000) {
+  CallTracker tracker(TrackerSettings{ringTimeout, 500, 10000});
+  return Play(tracker, steps);
 }
 
 using V = std::vector<std::string>;
@@ -158,18 +168,71 @@ TEST(CallTrackerTest, Scenarios) {
   for (const Case& c : cases) EXPECT_EQ(Play(c.steps), c.trace) << c.name;
 }
 
+TEST(CallTrackerTest, SeveralLines) {
+  // A network server's calls: whole records at once, rings and ends per
+  // line (the ring time-out is 8 s here).
+  struct Case {
+    const char* name;
+    V steps;
+    V trace;
+  };
+  const Case cases[] = {
+      {"a call on another line takes over; rings of the first do not bring it back",
+       {"0 nmbr@POTS 5551234", "0 name@POTS ANN LEE", "0 complete@POTS", "2000 ring@POTS", "3000 nmbr@VOIP 5559876",
+        "3000 complete@VOIP", "3500 ring@POTS", "4000 exit 99", "5000 ring@POTS", "6000 nocarrier@VOIP",
+        "6500 exit 99", "7000 nocarrier@POTS", "30000 until"},
+       {"0: call from 5551234 (ANN LEE) on line POTS", "0 start 5551234",
+        "3000: call on line VOIP takes over the announcement", "3000 end", "4000: call from 5559876 on line VOIP",
+        "4000 start 5559876", "6000: call ended on line VOIP", "6000 end", "7000: call ended on line POTS"}},
+      {"without an end, each line's call times out on its own",
+       {"0 nmbr@A 1", "0 complete@A", "5000 nmbr@B 2", "5000 complete@B", "6000 exit 99", "14000 exit 99",
+        "30000 until"},
+       {"0: call from 1 on line A", "0 start 1", "5000: call on line B takes over the announcement", "5000 end",
+        "6000: call from 2 on line B", "6000 start 2", "8000: call ended on line A", "13000: call ended on line B",
+        "13000 end"}},
+      {"an older call does not take the announcement back, but is announced once it is free",
+       {"0 ring@A", "100 nmbr@B 2", "100 complete@B", "200 ring@A", "300 nocarrier@B", "400 exit 99"},
+       {"100: call from 2 on line B", "100 start 2", "300: call ended on line B", "300 end",
+        "400: call from Unknown on line A", "400 start Unknown"}},
+      {"the same line's record joins its call: the first number wins",
+       {"0 ring@A", "100 nmbr@A 1", "100 complete@A", "200 nmbr@A 2", "200 complete@A", "300 nocarrier@A"},
+       {"100: call from 1 on line A", "100 start 1", "300: call ended on line A", "300 end"}},
+      {"an end on a line without a call is nothing",
+       {"0 nmbr@A 1", "0 complete@A", "100 nocarrier@B", "200 until"},
+       {"0: call from 1 on line A", "0 start 1"}},
+      {"the source lost ends every call",
+       {"0 nmbr@A 1", "0 complete@A", "100 nmbr@B 2", "100 complete@B", "200 lost", "300 exit 99", "30000 until"},
+       {"0: call from 1 on line A", "0 start 1", "100: call on line B takes over the announcement", "100 end",
+        "200: call ended on line B", "200: call ended on line A"}},
+      {"a line is shown in caret notation",
+       {"0 nmbr@X\x1b[2J 5", "0 complete@X\x1b[2J"},
+       {"0: call from 5 on line X^[[2J", "0 start 5"}},
+  };
+  for (const Case& c : cases) EXPECT_EQ(Play(c.steps, 8000), c.trace) << c.name;
+
+  // Lines beyond the ones followed are ignored until a call has ended.
+  CallTracker tracker(TrackerSettings{8000, 500, 10000});
+  V steps, trace;
+  for (std::size_t i = 0; i <= CallTracker::kMaxCalls; ++i) steps.push_back("0 ring@L" + std::to_string(i));
+  for (std::size_t i = CallTracker::kMaxCalls; i-- > 0;) trace.push_back("8000: call ended on line L" + std::to_string(i));
+  steps.push_back("9000 until");
+  EXPECT_EQ(Play(tracker, steps), trace);
+  EXPECT_EQ(tracker.CallsEnded(), static_cast<int>(CallTracker::kMaxCalls));
+  EXPECT_FALSE(tracker.InCall());
+}
+
 TEST(CallTrackerTest, WhatTheLoopAsks) {
   // --once ends when a call has ended and no announcer runs any more.
   CallTracker tracker(TrackerSettings{1000, 500, 10000});
   EXPECT_FALSE(tracker.NextDeadline().has_value());  // idle: poll sleeps without a time-out
-  tracker.OnEvent(CallEvent{CallEvent::kRing, ""}, 0);
-  tracker.OnEvent(CallEvent{CallEvent::kNumber, "5551234"}, 100);
+  tracker.OnEvent(CallEvent{CallEvent::kRing, "", ""}, 0);
+  tracker.OnEvent(CallEvent{CallEvent::kNumber, "5551234", ""}, 100);
   EXPECT_TRUE(tracker.InCall());
   EXPECT_EQ(tracker.NextDeadline(), Millis{600});
   tracker.OnTimer(600);
   EXPECT_TRUE(tracker.AnnouncerBusy());
   EXPECT_EQ(tracker.NextDeadline(), Millis{1100});
-  tracker.OnEvent(CallEvent{CallEvent::kCallEnded, ""}, 800);
+  tracker.OnEvent(CallEvent{CallEvent::kCallEnded, "", ""}, 800);
   EXPECT_FALSE(tracker.InCall());
   EXPECT_EQ(tracker.CallsEnded(), 1);
   EXPECT_TRUE(tracker.AnnouncerBusy());

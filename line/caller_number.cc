@@ -9,16 +9,8 @@ namespace annc {
 
 namespace {
 
-// ASCII letters only: these markers come from the network as plain ASCII,
-// and the result must not depend on the locale annc-line runs in.
-bool SameAsciiIgnoringCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    if (AsciiLower(a[i]) != AsciiLower(b[i])) return false;
-  }
-  return true;
-}
-
+// They come from the network as plain ASCII, compared without regard to the
+// locale annc-line runs in.
 constexpr std::array<std::string_view, 9> kUnknownMarkers = {
     "P", "O", "A", "PRIVATE", "ANONYMOUS", "OUT-OF-AREA", "UNAVAILABLE", "WITHHELD", "NO-NUMBER"};
 
@@ -31,6 +23,15 @@ std::string AnnouncedNumber(std::string_view raw) {
     if (SameAsciiIgnoringCase(number, marker)) return "Unknown";
   }
   return std::string(number);
+}
+
+std::string AnnouncerArgument(std::string_view raw) {
+  std::string number = AnnouncedNumber(raw);
+  std::string digits;
+  for (char c : number) {
+    if (c >= '0' && c <= '9') digits += c;
+  }
+  return digits.empty() ? "Unknown" : digits;
 }
 
 }  // namespace annc

@@ -15,6 +15,12 @@ namespace annc {
 // with its unknown-number recording.
 std::string AnnouncedNumber(std::string_view raw);
 
+// What annc is given as its first argument for a number as received:
+// "Unknown" where AnnouncedNumber says so, otherwise the number's digits
+// alone, so that no text from the phone network or a server can become one
+// of annc's switches (such as /L:FILE); "Unknown" too when it has no digit.
+std::string AnnouncerArgument(std::string_view raw);
+
 }  // namespace annc
 
 #endif  // ANNC_LINE_CALLER_NUMBER_H_

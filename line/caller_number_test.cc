@@ -41,5 +41,37 @@ TEST(CallerNumberTest, MarkersAndNumbers) {
   }
 }
 
+TEST(CallerNumberTest, OnlyDigitsReachAnncsCommandLine) {
+  struct Case {
+    const char* number;
+    const char* announced;
+  };
+  const Case cases[] = {
+      {"5551234", "5551234"},
+      {" 9196278340 ", "9196278340"},
+      {"P", "Unknown"},
+      {"p", "Unknown"},
+      {"O", "Unknown"},
+      {"A", "Unknown"},
+      {"PRIVATE", "Unknown"},
+      {"Private", "Unknown"},
+      {"ANONYMOUS", "Unknown"},
+      {"OUT-OF-AREA", "Unknown"},
+      {"UNAVAILABLE", "Unknown"},
+      {"Withheld", "Unknown"},
+      {"no-number", "Unknown"},
+      {"", "Unknown"},
+      {"   ", "Unknown"},
+      {"Restricted", "Unknown"},  // no digit
+      {"+44 20 7946 0123", "442079460123"},
+      {"555-1234", "5551234"},
+      // Text from the network never becomes a switch of annc's.
+      {"/L:/etc/passwd", "Unknown"},
+      {"-H:3", "3"},
+      {"5551234:2", "55512342"},
+  };
+  for (const Case& c : cases) EXPECT_EQ(AnnouncerArgument(c.number), c.announced) << c.number;
+}
+
 }  // namespace
 }  // namespace annc

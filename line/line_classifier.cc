@@ -1,5 +1,6 @@
 #include "line/line_classifier.h"
 
+#include "line/cid_packet.h"
 #include "text/caseless.h"
 #include "text/terminal_text.h"
 
@@ -18,17 +19,6 @@ constexpr Label kLabels[] = {
     {"DATE", ModemLine::kCallerIdInfo},  {"TIME", ModemLine::kCallerIdInfo},
     {"MESG", ModemLine::kCallerIdInfo},
 };
-
-constexpr const char* kUnknownMarkers[] = {"P",           "O",           "A",       "PRIVATE", "ANONYMOUS",
-                                           "OUT-OF-AREA", "UNAVAILABLE", "WITHHELD"};
-
-bool SameAscii(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    if (AsciiLower(a[i]) != AsciiLower(b[i])) return false;
-  }
-  return true;
-}
 
 bool IsBlank(char c) { return c == ' ' || c == '\t'; }
 
@@ -57,16 +47,22 @@ ModemLine ClassifyLine(std::string_view line) {
   }
   if (result.kind != ModemLine::kIgnored) return result;
 
-  // A raw caller-ID packet (one line of hexadecimal digits, from a modem in
-  // unformatted mode) is decoded here once a packet decoder exists; until
-  // then such a line matches no label below and is ignored.
+  // A raw caller-ID packet: one line of hexadecimal digits, from a modem in
+  // unformatted mode. No label below is made of hexadecimal digits alone.
+  if (std::optional<CallerIdPacket> packet = DecodeHexPacket(line)) {
+    result.kind = ModemLine::kPacket;
+    result.value = std::move(packet->number);
+    result.name = packet->name.empty() ? std::move(packet->nameAbsentReason) : std::move(packet->name);
+    result.warnings = std::move(packet->warnings);
+    return result;
+  }
 
   // LABEL [blanks] '=' or ':' [blanks] VALUE
   std::size_t separator = line.find_first_of("=:");
   if (separator == std::string_view::npos) return result;
   std::string_view label = TrimBlanks(line.substr(0, separator));
   for (const Label& known : kLabels) {
-    if (SameAscii(label, known.text)) {
+    if (SameAsciiIgnoringCase(label, known.text)) {
       result.kind = known.kind;
       result.value.assign(TrimBlanks(line.substr(separator + 1)));
       break;
@@ -75,17 +71,28 @@ ModemLine ClassifyLine(std::string_view line) {
   return result;
 }
 
-std::string AnnouncerNumber(std::string_view number) {
-  static const std::string kUnknown = "Unknown";
-  number = TrimBlanks(number);
-  for (const char* marker : kUnknownMarkers) {
-    if (SameAscii(number, marker)) return kUnknown;
+std::vector<CallEvent> ModemCallEvents(ModemLine line) {
+  std::vector<CallEvent> events;
+  auto add = [&events](CallEvent::Kind kind, std::string value = {}) {
+    events.push_back(CallEvent{kind, std::move(value), {}});
+  };
+  switch (line.kind) {
+    case ModemLine::kRing: add(CallEvent::kRing); break;
+    case ModemLine::kNumber: add(CallEvent::kNumber, std::move(line.value)); break;
+    case ModemLine::kName: add(CallEvent::kName, std::move(line.value)); break;
+    case ModemLine::kCallerIdInfo: add(CallEvent::kCallerIdInfo); break;
+    case ModemLine::kPacket:
+      add(CallEvent::kNumber, std::move(line.value));
+      if (!line.name.empty()) add(CallEvent::kName, std::move(line.name));
+      add(CallEvent::kCallerIdComplete);
+      break;
+    case ModemLine::kNoCarrier: add(CallEvent::kCallEnded); break;
+    case ModemLine::kOk:
+    case ModemLine::kError:
+    case ModemLine::kIgnored:
+      break;
   }
-  std::string digits;
-  for (char c : number) {
-    if (c >= '0' && c <= '9') digits += c;
-  }
-  return digits.empty() ? kUnknown : digits;
+  return events;
 }
 
 }  // namespace annc

@@ -4,6 +4,9 @@
 
 #include <string>
 #include <string_view>
+#include <vector>
+
+#include "line/call_tracker.h"
 
 namespace annc {
 
@@ -14,25 +17,30 @@ struct ModemLine {
     kNumber,       // NMBR, DDN_NMBR, DDN, NBR, CALLER NUMBER
     kName,         // NAME, CALLER NAME
     kCallerIdInfo, // DATE, TIME, MESG: part of a caller-ID block, value unused
+    kPacket,       // a whole caller-ID packet in hexadecimal (unformatted mode)
     kNoCarrier,
     kOk,
     kError,
   };
   Kind kind = kIgnored;
-  std::string value;  // what follows a label, blanks at its ends cut off
+  std::string value;  // what follows a label, blanks at its ends cut off;
+                      // kPacket: the number (or its absence reason, P or O)
+  std::string name;   // kPacket: the name, else the reason it is absent
+  std::vector<std::string> warnings;  // kPacket: what was wrong with it
 };
 
 // Classifies one line as read (no line end). Blanks and control bytes at the
 // ends of the line do not count. Labels match in any letter case; RING and
-// the result codes only as modems write them.
+// the result codes only as modems write them. A line of hexadecimal digits
+// that decodes as a caller-ID packet (SDMF or MDMF) is one; what decodes
+// cleanly of a packet with a wrong length or checksum is still used.
 ModemLine ClassifyLine(std::string_view line);
 
-// The number annc is given for a caller-ID number: "Unknown" for a withheld
-// or unavailable one (P, O, A, PRIVATE, ANONYMOUS, OUT-OF-AREA, UNAVAILABLE,
-// WITHHELD in any letter case, or nothing), otherwise its digits alone, so
-// that no text from the phone network can become one of annc's switches;
-// "Unknown" too when it has no digit.
-std::string AnnouncerNumber(std::string_view number);
+// The call events a classified line gives: a ring, a number, a name, another
+// line of a caller-ID block, NO CARRIER; a packet gives its number, its name
+// when it has one, and the end of the block (it is the whole block). Result
+// codes and other lines give none. A modem has one line: the events name none.
+std::vector<CallEvent> ModemCallEvents(ModemLine line);
 
 }  // namespace annc
 

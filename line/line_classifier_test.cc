@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
 namespace annc {
 namespace {
@@ -79,35 +80,63 @@ TEST(LineClassifierTest, OverlongAndControlBytes) {
   EXPECT_EQ(ClassifyLine(std::string(256, 'R')).kind, ModemLine::kIgnored);
 }
 
-TEST(LineClassifierTest, AnnouncerNumber) {
+TEST(LineClassifierTest, HexPackets) {
+  using Warnings = std::vector<std::string>;
   struct Case {
-    const char* number;
-    const char* announced;
+    std::string line;
+    ModemLine::Kind kind;
+    std::string number, name;
+    Warnings warnings;
   };
   const Case cases[] = {
-      {"5551234", "5551234"},
-      {" 9196278340 ", "9196278340"},
-      {"P", "Unknown"},
-      {"p", "Unknown"},
-      {"O", "Unknown"},
-      {"A", "Unknown"},
-      {"PRIVATE", "Unknown"},
-      {"Private", "Unknown"},
-      {"ANONYMOUS", "Unknown"},
-      {"OUT-OF-AREA", "Unknown"},
-      {"UNAVAILABLE", "Unknown"},
-      {"Withheld", "Unknown"},
-      {"", "Unknown"},
-      {"   ", "Unknown"},
-      {"Restricted", "Unknown"},  // no digit
-      {"+44 20 7946 0123", "442079460123"},
-      {"555-1234", "5551234"},
-      // Text from the network never becomes a switch of annc's.
-      {"/L:/etc/passwd", "Unknown"},
-      {"-H:3", "3"},
-      {"5551234:2", "55512342"},
+      {"041230353131313835323430373535353030303059", ModemLine::kPacket, "4075550000", "", {}},
+      {"802001083035313131383532020A3430373535353030303007084A4F484E20444F4584", ModemLine::kPacket,
+       "4075550000", "JOHN DOE", {}},
+      {" 802001083035313131383532020a3430373535353030303007084a4f484e20444f4584\r", ModemLine::kPacket,
+       "4075550000", "JOHN DOE", {}},
+      // Withheld: the reasons stand in for the number and the name.
+      {"8010010830313032303330340401500801502F", ModemLine::kPacket, "P", "P", {}},
+      // Printed with a wrong checksum: what decodes is used, with a warning.
+      {"04123035313131383532343037353535303030305A", ModemLine::kPacket, "4075550000", "", {"bad checksum"}},
+      // Hexadecimal that is no packet, and a label whose value is hex.
+      {"0412", ModemLine::kIgnored, "", "", {}},
+      {"123456", ModemLine::kIgnored, "", "", {}},
+      {"0412303531313138353234303735353530303030", ModemLine::kPacket, "4075550000", "", {"no checksum"}},
+      {"NMBR = 041230353131313835323430373535353030303059", ModemLine::kNumber,
+       "041230353131313835323430373535353030303059", "", {}},
   };
-  for (const Case& c : cases) EXPECT_EQ(AnnouncerNumber(c.number), c.announced) << c.number;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.line);
+    ModemLine got = ClassifyLine(c.line);
+    EXPECT_EQ(got.kind, c.kind);
+    EXPECT_EQ(got.value, c.number);
+    EXPECT_EQ(got.name, c.name);
+    EXPECT_EQ(got.warnings, c.warnings);
+  }
+}
+
+TEST(LineClassifierTest, CallEvents) {
+  auto events = [](std::string_view line) {
+    std::vector<std::string> trace;
+    for (const CallEvent& e : ModemCallEvents(ClassifyLine(line))) {
+      static const char* const kKinds[] = {"ring", "number", "name", "info", "complete", "ended", "lost"};
+      trace.push_back(std::string(kKinds[e.kind]) + (e.value.empty() ? "" : " " + e.value) + e.line);
+    }
+    return trace;
+  };
+  using V = std::vector<std::string>;
+  EXPECT_EQ(events("RING A"), V{"ring"});
+  EXPECT_EQ(events("DDN_NMBR= 9196278340"), V{"number 9196278340"});
+  EXPECT_EQ(events("NAME = O"), V{"name O"});
+  EXPECT_EQ(events("NMBR = "), V{"number"});
+  EXPECT_EQ(events("DATE = 1124"), V{"info"});
+  EXPECT_EQ(events("NO CARRIER"), V{"ended"});
+  EXPECT_EQ(events("OK"), V{});
+  EXPECT_EQ(events("CONNECT"), V{});
+  // A packet is the whole block: nothing more of it is waited for.
+  EXPECT_EQ(events("802001083035313131383532020A3430373535353030303007084A4F484E20444F4584"),
+            (V{"number 4075550000", "name JOHN DOE", "complete"}));
+  EXPECT_EQ(events("041230353131313835323430373535353030303059"), (V{"number 4075550000", "complete"}));
 }
 
 }  // namespace

@@ -13,11 +13,21 @@
 #include "line/line_classifier.h"
 #include "platform/files.h"
 #include "platform/serial_port.h"
+#include "text/caseless.h"
 
 namespace annc {
 namespace {
 
 constexpr const char* kCallerIdCommands[] = {"AT+VCID=1", "AT#CID=1", "AT%CCID=1"};
+
+// An --init command that sets the caller-ID mode itself (AT+VCID=2 for the
+// raw packet, say): once the modem took it, annc-line leaves the mode alone.
+bool SetsCallerIdMode(std::string_view command) {
+  for (std::string_view prefix : {"AT+VCID=", "AT#CID=", "AT%CCID="}) {
+    if (command.size() > prefix.size() && SameAsciiIgnoringCase(command.substr(0, prefix.size()), prefix)) return true;
+  }
+  return false;
+}
 constexpr std::size_t kMaxAnswerLines = 32;
 
 long long NowMs() {
@@ -91,8 +101,10 @@ ModemSetup ModemPort::Initialise() {
     if (stopped(answer)) return setup;
     if (answer.kind == ModemAnswer::kError) setup.warnings.push_back("the modem refused " + command);
     if (answer.kind == ModemAnswer::kNone) setup.warnings.push_back("no answer to " + command);
+    if (answer.kind == ModemAnswer::kOk && SetsCallerIdMode(command)) setup.callerIdCommand = command;
   }
   for (const char* command : kCallerIdCommands) {
+    if (!setup.callerIdCommand.empty()) break;
     ModemAnswer answer = Command(command);
     if (stopped(answer)) return setup;
     if (answer.kind == ModemAnswer::kOk) {

@@ -58,7 +58,8 @@ class ModemPort {
 
   // Locks and opens the device and runs the initialisation: ATZ (one retry
   // when unanswered), ATE0V1Q0, every --init command, then caller ID on
-  // (AT+VCID=1, else AT#CID=1, else AT%CCID=1). Anything but kReady leaves
+  // (AT+VCID=1, else AT#CID=1, else AT%CCID=1) unless an --init command
+  // that sets the caller-ID mode was accepted. Anything but kReady leaves
   // the port closed and the lock released.
   ModemSetup Open();
   // Closes the port and removes the lock.

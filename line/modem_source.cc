@@ -56,36 +56,17 @@ std::optional<Millis> ModemSource::NextAttempt() const {
 void ModemSource::Deliver(std::string_view line, const SourceOutput& out) {
   out.line(line);
   ModemLine classified = ClassifyLine(line);
-  switch (classified.kind) {
-    case ModemLine::kRing:
-      out.event(CallEvent{CallEvent::kRing, {}});
-      break;
-    case ModemLine::kNumber:
-      out.event(CallEvent{CallEvent::kNumber, std::move(classified.value)});
-      break;
-    case ModemLine::kName:
-      out.event(CallEvent{CallEvent::kName, std::move(classified.value)});
-      break;
-    case ModemLine::kCallerIdInfo:
-      out.event(CallEvent{CallEvent::kCallerIdInfo, {}});
-      break;
-    case ModemLine::kNoCarrier:
-      out.event(CallEvent{CallEvent::kCallEnded, {}});
-      break;
-    case ModemLine::kOk:
-    case ModemLine::kError:
-    case ModemLine::kIgnored:
-      break;
-  }
+  for (const std::string& warning : classified.warnings) out.status("caller-ID packet: " + CaretNotation(warning, ""));
+  for (const CallEvent& event : ModemCallEvents(std::move(classified))) out.event(event);
 }
 
-void ModemSource::OnReadable(Millis now, const SourceOutput& out) {
+void ModemSource::OnReady(Millis now, const SourceOutput& out) {
   if (port_.ReadLines([&](std::string_view line) { Deliver(line, out); })) return;
   port_.Close();
   waiting_ = true;
   nextAttempt_ = now + kRetryMs;
   out.status("modem unplugged, waiting for it");
-  out.event(CallEvent{CallEvent::kSourceLost, {}});
+  out.event(CallEvent{CallEvent::kSourceLost, {}, {}});
 }
 
 void ModemSource::OnTimer(Millis now, const SourceOutput& out) {

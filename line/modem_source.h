@@ -26,7 +26,7 @@ class ModemSource : public CallSource {
 
   int fd() const override { return port_.fd(); }
   std::optional<Millis> NextAttempt() const override;
-  void OnReadable(Millis now, const SourceOutput& out) override;
+  void OnReady(Millis now, const SourceOutput& out) override;
   void OnTimer(Millis now, const SourceOutput& out) override;
 
  private:

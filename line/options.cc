@@ -6,33 +6,50 @@
 
 namespace annc {
 
-const char kLineUsage[] = "usage: annc-line [options] DEVICE\n";
+const char kLineUsage[] = "usage: annc-line [options] DEVICE|ncid:HOST[:PORT]\n";
 
 const char kLineHelp[] =
     "usage: annc-line [options] DEVICE\n"
+    "       annc-line [options] ncid:HOST[:PORT]\n"
     "\n"
     "Holds a caller-ID modem on DEVICE (/dev/ttyACM0, /dev/ttyS0,\n"
-    "/dev/serial/by-id/...) and runs annc once per incoming call.\n"
+    "/dev/serial/by-id/...), or takes the calls an NCID server reports (HOST a\n"
+    "name or an address, an IPv6 address in brackets; PORT 3333 when left out),\n"
+    "and runs annc once per incoming call.\n"
     "\n"
     "options:\n"
     "  --annc PATH            the announcer to run (default: annc beside annc-line)\n"
     "  --log FILE             passed to annc as /L:FILE\n"
     "  --ring-timeout SECONDS a call has ended when no ring came this long (default 8;\n"
     "                         decimals allowed)\n"
-    "  --speed BAUD           line speed, 8 data bits, no parity (default 115200)\n"
-    "  --init COMMAND         an extra AT command sent after the reset and before\n"
-    "                         caller ID is switched on; may be given several times\n"
-    "  --lock-dir DIR         where the UUCP lock file goes (default /var/lock)\n"
+    "  --speed BAUD           modem only: line speed, 8 data bits, no parity\n"
+    "                         (default 115200)\n"
+    "  --init COMMAND         modem only: an extra AT command sent after the reset\n"
+    "                         and before caller ID is switched on; may be given\n"
+    "                         several times; one that sets the caller-ID mode\n"
+    "                         (AT+VCID=2 for the raw packet) replaces annc-line's\n"
+    "                         own choice\n"
+    "  --lock-dir DIR         modem only: where the UUCP lock file goes (default\n"
+    "                         /var/lock)\n"
     "  --once                 end after the first call has ended\n"
     "  --check                initialise the modem, show what it is, its country and\n"
     "                         which caller-ID command it took, then print every line\n"
-    "                         it sends until Ctrl-C; starts no announcer\n"
+    "                         it sends until Ctrl-C; starts no announcer. With an\n"
+    "                         NCID server: print every line the server sends\n"
     "  --help                 show this text\n"
     "  --version              show the version\n"
     "\n"
+    "An NCID server's calls are announced from the end of its start-up on (its\n"
+    "call history never); the server's CIDINFO lines give the rings and the end of\n"
+    "a call, and without them a call ends --ring-timeout seconds after its CID\n"
+    "line. A call on another phone line ends the announcement under way and is\n"
+    "announced. A lost connection ends the call in progress and is made again\n"
+    "after 1 s, then after waits that double up to 60 s.\n"
+    "\n"
     "exit codes: 0 ended by SIGINT, SIGTERM or SIGHUP, or after --once;\n"
     "            1 the device cannot be opened, is in use, or the modem does not\n"
-    "              answer; 2 a usage error\n";
+    "              answer; the NCID server cannot be found or reached at start;\n"
+    "            2 a usage error\n";
 
 namespace {
 
@@ -82,6 +99,7 @@ ParsedCommandLine ParseLineCommandLine(const std::vector<std::string_view>& args
     return parsed;
   };
 
+  std::string_view modemOption;  // the first option only a modem takes
   bool optionsEnded = false;
   for (std::size_t i = 0; i < args.size(); ++i) {
     std::string_view arg = args[i];
@@ -126,6 +144,7 @@ ParsedCommandLine ParseLineCommandLine(const std::vector<std::string_view>& args
       if (i + 1 >= args.size()) return fail("option " + Shown(name) + " needs a value");
       value = args[++i];
     }
+    if (modemOption.empty() && (name == "--speed" || name == "--init" || name == "--lock-dir")) modemOption = name;
     if (name == "--ring-timeout") {
       int ms = ParseSeconds(value);
       if (ms < 0) return fail("--ring-timeout needs seconds above 0 (such as 8 or 0.5), not '" + Shown(value) + "'");
@@ -146,10 +165,16 @@ ParsedCommandLine ParseLineCommandLine(const std::vector<std::string_view>& args
       o.lockDir.assign(value);
     }
   }
-  if (devices.empty()) return fail("no DEVICE given");
+  if (devices.empty()) return fail("no DEVICE or ncid:HOST given");
   if (devices.size() > 1) return fail("one DEVICE only, not '" + Shown(devices[1]) + "' as well");
   if (devices[0].empty()) return fail("DEVICE is empty");
   o.device.assign(devices[0]);
+  if (IsNcidSource(o.device)) {
+    ParsedNcidSource server = ParseNcidSource(o.device);
+    if (!server.source) return fail(server.error);
+    if (!modemOption.empty()) return fail(std::string(modemOption) + " is for a modem, not for an NCID server");
+    o.ncid = server.source;
+  }
   return parsed;
 }
 

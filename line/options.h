@@ -2,14 +2,18 @@
 #ifndef ANNC_LINE_OPTIONS_H_
 #define ANNC_LINE_OPTIONS_H_
 
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "line/ncid_line.h"
+
 namespace annc {
 
 struct LineOptions {
-  std::string device;
+  std::string device;               // as given: a device path, or ncid:HOST[:PORT]
+  std::optional<NcidSource> ncid;   // set when calls come from an NCID server
   std::string annc;  // empty: annc beside annc-line's own executable
   std::string log;   // empty: annc's default log
   int ringTimeoutMs = 8000;
@@ -28,7 +32,9 @@ struct ParsedCommandLine {
 };
 
 // Options come as "--name VALUE" or "--name=VALUE"; "--" ends them; exactly
-// one device. --help and --version win over everything after them.
+// one device or ncid:HOST[:PORT]. --help and --version win over everything
+// after them. --speed, --init and --lock-dir are a modem's: with an NCID
+// server they are a usage error.
 ParsedCommandLine ParseLineCommandLine(const std::vector<std::string_view>& args);
 
 // "--ring-timeout" values: seconds with up to three decimals ("8", "0.5"),

@@ -46,6 +46,30 @@ TEST(LineOptionsTest, DeviceAfterDoubleDashMayLookLikeAnOption) {
   EXPECT_EQ(p.options.device, "--odd-name");
 }
 
+TEST(LineOptionsTest, NcidServer) {
+  struct Case {
+    std::vector<std::string_view> args;
+    const char* host;
+    int port;
+  };
+  const Case cases[] = {
+      {{"ncid:192.168.1.10"}, "192.168.1.10", 3333},
+      {{"--once", "--check", "--log", "calls.log", "ncid:nas.local:3334"}, "nas.local", 3334},
+      {{"--ring-timeout=4", "ncid:[::1]:3333"}, "::1", 3333},
+  };
+  for (const Case& c : cases) {
+    ParsedCommandLine p = Parse(c.args);
+    ASSERT_EQ(p.kind, ParsedCommandLine::kRun) << p.error;
+    ASSERT_TRUE(p.options.ncid.has_value());
+    EXPECT_EQ(p.options.ncid->host, c.host);
+    EXPECT_EQ(p.options.ncid->port, c.port);
+    EXPECT_EQ(p.options.device, c.args.back());
+  }
+  EXPECT_FALSE(Parse({"/dev/ttyACM0"}).options.ncid.has_value());
+  // A device that merely contains "ncid:" is a device.
+  EXPECT_FALSE(Parse({"./ncid:1"}).options.ncid.has_value());
+}
+
 TEST(LineOptionsTest, HelpAndVersion) {
   EXPECT_EQ(Parse({"--help"}).kind, ParsedCommandLine::kHelp);
   EXPECT_EQ(Parse({"/dev/ttyS0", "--help"}).kind, ParsedCommandLine::kHelp);
@@ -74,6 +98,11 @@ TEST(LineOptionsTest, UsageErrors) {
       {{"/dev/a", "--annc="}, "--annc needs a value"},
       {{"/dev/a", "--once=yes"}, "takes no value"},
       {{"/dev/a", "--unknown\x1b[2J"}, "unknown option --unknown^[[2J"},
+      // A modem's options make no sense for a server.
+      {{"--speed", "9600", "ncid:localhost"}, "--speed is for a modem, not for an NCID server"},
+      {{"--init=ATZ", "ncid:localhost"}, "--init is for a modem"},
+      {{"ncid:localhost", "--lock-dir", "/tmp"}, "--lock-dir is for a modem"},
+      {{"ncid:"}, "ncid:: no host"},  // the server argument's own errors come through
   };
   for (const Case& c : cases) {
     ParsedCommandLine p = Parse(c.args);

@@ -1,4 +1,5 @@
-"""Runs the real annc-line with the real annc on an emulated modem.
+"""Runs the real annc-line with the real annc on an emulated modem or with
+a fake NCID server.
 
 annc-line is started in a Sandbox (see annc_harness): it runs the sandbox's
 copy of annc (--annc), so annc finds the synthetic recordings and plays them
@@ -17,6 +18,7 @@ from annc_harness import (
     REPO_ROOT, AnncTestCase, candidate_cycles, decode_samples,
     parse_log_line)
 from modem_emulator import ModemEmulator
+from ncid_server import NcidServer
 
 RING_TIMEOUT = 1.0
 
@@ -62,8 +64,10 @@ class LineRun:
         os.makedirs(self.lock_dir, exist_ok=True)
         self.err_path = os.path.join(sandbox.root, "line-%d.err" % id(self))
         self.out_path = os.path.join(sandbox.root, "line-%d.out" % id(self))
-        cmd = [annc_line_binary(), "--annc", annc or sandbox.exe,
-               "--lock-dir", self.lock_dir,
+        # A lock folder is a modem's: with an NCID server it is an error.
+        where = [] if device.startswith("ncid:") else ["--lock-dir",
+                                                       self.lock_dir]
+        cmd = [annc_line_binary(), "--annc", annc or sandbox.exe] + where + [
                "--ring-timeout", str(ring_timeout)] + list(args) + [device]
         self._keys_r, self._keys_w = os.pipe()
         with open(self.err_path, "wb") as err, open(self.out_path, "wb") as out:
@@ -144,13 +148,26 @@ class LineTestCase(AnncTestCase):
         self.addCleanup(emu.close)
         return emu
 
+    def ncid_server(self, **kw):
+        server = NcidServer(**kw).start()
+        self.addCleanup(server.close)
+        return server
+
     def start(self, sandbox, modem, args=(), wait_ready=True, **kw):
-        """annc-line on an emulated modem, or on a device path."""
-        device = modem if isinstance(modem, str) else modem.link
+        """annc-line on an emulated modem, a fake NCID server, or on a
+        device path."""
+        if isinstance(modem, str):
+            device = modem
+        elif isinstance(modem, NcidServer):
+            device = modem.address
+        else:
+            device = modem.link
         run = LineRun(sandbox, device, args, **kw)
         self.addCleanup(run.close)
         if wait_ready:
-            run.wait_status("modem ready on")
+            run.wait_status("connected to NCID server"
+                            if isinstance(modem, NcidServer)
+                            else "modem ready on")
         return run
 
     def assertExitCode(self, run, code, timeout=20.0):

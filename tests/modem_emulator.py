@@ -14,6 +14,8 @@ Profiles say how the modem answers AT commands:
     none    refuses every caller-ID command
     echo    echoes every command before its answer (even after ATE0),
             accepts AT+VCID=1
+    hex     takes caller ID only in unformatted mode (AT+VCID=2), where the
+            caller-ID block is one line of hexadecimal digits (packet_block)
     silent  answers nothing at all
 
 Every command received is recorded in `commands`.  Calls are played as
@@ -28,10 +30,18 @@ import threading
 import time
 import tty
 
-PROFILES = ("vcid", "cid", "none", "echo", "silent")
+PROFILES = ("vcid", "cid", "none", "echo", "hex", "silent")
 
+_CID_COMMANDS = ("AT+VCID=1", "AT#CID=1", "AT%CCID=1",
+                 "AT+VCID=2", "AT#CID=2", "AT%CCID=2")
 _ACCEPTED_CID = {"vcid": ("AT+VCID=1",), "echo": ("AT+VCID=1",),
-                 "cid": ("AT#CID=1",), "none": (), "silent": ()}
+                 "cid": ("AT#CID=1",), "hex": ("AT+VCID=2",), "none": (),
+                 "silent": ()}
+
+# A multiple-message packet as a modem in unformatted mode sends it: number
+# 4075550000, name JOHN DOE, 05-11 18:52.
+MDMF_PACKET = ("802001083035313131383532020A34303735353530303030"
+               "07084A4F484E20444F4584")
 
 IDENTITY = "EMULATED CALLER-ID MODEM 1.0"
 COUNTRY = "+GCI: B5"
@@ -193,7 +203,7 @@ class ModemEmulator:
             echo = True
         elif upper.startswith("ATE0"):
             echo = False
-        elif upper in ("AT+VCID=1", "AT#CID=1", "AT%CCID=1"):
+        elif upper in _CID_COMMANDS:
             ok = upper in _ACCEPTED_CID[self.profile]
         elif upper == "ATI":
             lines = [IDENTITY]
@@ -216,6 +226,11 @@ def north_american_block(number, name=None, pause=0.15):
         script.append((0.01, "NAME = " + name))
     script.append((0.01, "DDN_NMBR= " + number))
     return script
+
+
+def packet_block(packet=MDMF_PACKET, pause=0.15):
+    """The first ring, then the caller-ID packet in hexadecimal."""
+    return [(0, "RING"), (pause, packet)]
 
 
 def uk_block(number, pause=0.0):

@@ -13,7 +13,7 @@ import unittest
 
 from annc_harness import NOPHONE, SEPARATOR
 from line_harness import RING_TIMEOUT, LineTestCase
-from modem_emulator import north_american_block, uk_block
+from modem_emulator import north_american_block, packet_block, uk_block
 
 # annc notices the end of the call at its next look at the line, which comes
 # after each number spoken: a little over a second in these recordings.
@@ -22,16 +22,16 @@ END_MARGIN = 3.0
 
 class CallTest(LineTestCase):
 
-    def one_call(self, block, number, profile="vcid", args=()):
+    def one_call(self, block, number, profile="vcid", args=(), words=12):
         """Plays one call with --once: the block, then rings until annc has
-        spoken one whole cycle. Returns (run, sandbox, last ring time)."""
+        spoken `words` words (one whole cycle). Returns (run, sandbox, last
+        ring time); the modem is self.emu."""
         sb = self.sandbox()
-        emu = self.modem(sb, profile)
+        emu = self.emu = self.modem(sb, profile)
         run = self.start(sb, emu, ["--once"] + list(args))
         emu.play(block)
         played = lambda: sum(len(w) for w in self.calls_played(sb))
-        # Rings go on until a cycle and a bit has been heard.
-        spoken = lambda: played() >= 12
+        spoken = lambda: played() >= words
         last_ring = emu.ring_until(spoken, gap=0.4, limit=30)
         self.assertExitCode(run, 0)
         self.assertLess(time.monotonic() - last_ring,
@@ -83,6 +83,20 @@ class CallTest(LineTestCase):
         self.assertEqual(self.calls_logged(sb, sb.cwd + "/calls.log"),
                          [b"Unknown"])
         self.assertIsNone(sb.log_bytes())
+
+    def test_raw_packet_from_a_modem_in_unformatted_mode(self):
+        # Caller ID switched to unformatted mode through --init: annc-line
+        # leaves the mode alone, and decodes the packet.
+        run, sb, _ = self.one_call(packet_block(), "4075550000",
+                                   profile="hex", args=["--init", "AT+VCID=2"],
+                                   words=15)
+        self.assertOneAnnouncement(run, sb, "4075550000", b"4075550000")
+        self.assertEqual(self.emu.commands_seen(),
+                         ["ATZ", "ATE0V1Q0", "AT+VCID=2"])
+        status = run.stderr()
+        self.assertIn("(AT+VCID=2)", status)
+        self.assertIn("call from 4075550000 (JOHN DOE)\n", status)
+        self.assertNotIn("caller-ID packet:", status)      # no warning
 
     def test_key_press_quiets_the_call_and_the_next_is_announced(self):
         sb = self.sandbox()

@@ -190,7 +190,8 @@ class CommandLineTest(LineTestCase):
         r = self.line("--help")
         self.assertEqual(r.returncode, 0)
         for option in ("--annc", "--log", "--ring-timeout", "--speed",
-                       "--init", "--lock-dir", "--once", "--check"):
+                       "--init", "--lock-dir", "--once", "--check",
+                       "ncid:HOST[:PORT]"):
             self.assertIn(option.encode(), r.stdout)
         self.assertEqual(r.stderr, b"")
         r = self.line("--version")
@@ -198,12 +199,15 @@ class CommandLineTest(LineTestCase):
         self.assertRegex(r.stdout, rb"^annc-line \d+\.\d+\.\d+\n$")
 
     def test_usage_errors(self):
-        cases = [((), "no DEVICE given"),
+        cases = [((), "no DEVICE or ncid:HOST given"),
                  (("--ring-timeout", "abc", "/dev/null"), "--ring-timeout"),
                  (("--speed", "7", "/dev/null"), "--speed"),
                  (("--bogus", "/dev/null"), "unknown option --bogus"),
                  (("/dev/a", "/dev/b"), "one DEVICE only"),
-                 (("/dev/a", "--init"), "--init needs a value")]
+                 (("/dev/a", "--init"), "--init needs a value"),
+                 (("--lock-dir", "/tmp", "ncid:localhost"),
+                  "--lock-dir is for a modem, not for an NCID server"),
+                 (("ncid:[::1",), "no ']' after the IPv6 address")]
         for args, says in cases:
             with self.subTest(args=args):
                 r = self.line(*args)
@@ -213,7 +217,8 @@ class CommandLineTest(LineTestCase):
                 self.assertEqual(len(lines), 2, lines)
                 self.assertTrue(lines[0].startswith("annc-line: "))
                 self.assertIn(says, lines[0])
-                self.assertEqual(lines[1], "usage: annc-line [options] DEVICE")
+                self.assertEqual(lines[1], "usage: annc-line [options] "
+                                 "DEVICE|ncid:HOST[:PORT]")
 
     def test_missing_announcer(self):
         sb = self.sandbox()

@@ -1,0 +1,59 @@
+// One connection to an NCID server as annc-line reads it: bytes in, lines
+// and call events out; and how long to wait before connecting again.
+#ifndef ANNC_LINE_NCID_SESSION_H_
+#define ANNC_LINE_NCID_SESSION_H_
+
+#include <cstddef>
+#include <string_view>
+#include <vector>
+
+#include "line/call_source.h"
+#include "line/line_reader.h"
+#include "line/ncid_line.h"
+
+namespace annc {
+
+// The call events one line from the server gives once the start-up is over:
+// a call is its number, its name (none for NCID's "-" and "NO NAME") and the
+// end of its caller-ID record, all at once; CIDINFO gives a ring or the end
+// of the call; each names the phone line the server gave.
+std::vector<CallEvent> NcidCallEvents(const NcidEvent& event);
+
+class NcidSession {
+ public:
+  // Lines longer than this are cut here and the rest of them dropped.
+  static constexpr std::size_t kMaxLine = 1024;
+
+  // A new connection: the server's start-up comes again.
+  void Reset();
+  // Cuts `bytes` into lines (ending in CR LF, CR or LF), hands each to
+  // out.line and, once the start-up has ended with "300 End of connection
+  // startup", each line's call events to out.event: the greeting and the
+  // call history before it are never announced. Returns true when these
+  // bytes ended the start-up.
+  bool Feed(std::string_view bytes, const SourceOutput& out);
+  bool Live() const { return live_; }
+  std::size_t pending() const { return reader_.pending(); }
+
+ private:
+  LineReader reader_{kMaxLine};
+  bool live_ = false;
+};
+
+// The wait before the next attempt to connect: 1 s, doubling up to 60 s;
+// back to 1 s once a connection has worked.
+class Backoff {
+ public:
+  static constexpr Millis kFirst = 1000;
+  static constexpr Millis kLongest = 60000;
+
+  Millis Next();
+  void Reset() { next_ = kFirst; }
+
+ private:
+  Millis next_ = kFirst;
+};
+
+}  // namespace annc
+
+#endif  // ANNC_LINE_NCID_SESSION_H_
