@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <optional>
 
+#include "text/parse_integer.h"
 #include "text/terminal_text.h"
 
 namespace annc {
@@ -23,13 +24,6 @@ enum Tag : std::uint8_t {
   kName = 0x07,
   kNameAbsent = 0x08,
 };
-
-int HexDigit(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  return -1;
-}
 
 // The bytes the digits stand for; nullopt unless the text is an even number
 // of hexadecimal digits and nothing else.

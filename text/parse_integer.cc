@@ -1,7 +1,6 @@
 #include "text/parse_integer.h"
 
 namespace annc {
-namespace {
 
 int HexDigit(char c) {
   if (c >= '0' && c <= '9') return c - '0';
@@ -9,6 +8,8 @@ int HexDigit(char c) {
   if (c >= 'A' && c <= 'F') return c - 'A' + 10;
   return -1;
 }
+
+namespace {
 
 std::optional<std::int32_t> ParseHex(std::string_view digits) {
   if (digits.empty()) return std::nullopt;

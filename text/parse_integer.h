@@ -16,6 +16,9 @@ namespace annc {
 // else, trailing blanks included, is not an integer.
 std::optional<std::int32_t> ParseInteger(std::string_view text);
 
+// The value of a hexadecimal digit of either case, -1 for any other byte.
+int HexDigit(char c);
+
 }  // namespace annc
 
 #endif  // ANNC_TEXT_PARSE_INTEGER_H_
