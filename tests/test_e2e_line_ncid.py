@@ -191,6 +191,18 @@ class NcidTest(LineTestCase):
         self.assertEqual(run.stderr(), "annc-line: ncid:127.0.0.1:%d: cannot "
                          "connect: Connection refused\n" % port)
 
+    def test_host_unknown_at_start(self):
+        # An empty label: the resolver turns the name down without sending
+        # a query, so no network is needed to see the failure.
+        sb = self.sandbox()
+        run = self.start(sb, "ncid:no..such.host", wait_ready=False)
+        self.assertExitCode(run, 1, timeout=15)
+        stderr = run.stderr()
+        self.assertTrue(stderr.startswith(
+            "annc-line: ncid:no..such.host: cannot find the host: "),
+            stderr)
+        self.assertEqual(stderr.count("\n"), 1, stderr)
+
     @unittest.skipUnless(has_ipv6_loopback(), "no IPv6 loopback here")
     def test_ipv6_server(self):
         sb = self.sandbox()
