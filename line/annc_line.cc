@@ -16,7 +16,7 @@
 #include "line/ncid_client.h"
 #include "line/options.h"
 #include "platform/files.h"
-#include "platform/signal_pipe.h"
+#include "posix/signal_pipe.h"
 #include "text/paths.h"
 #include "text/terminal_text.h"
 

@@ -6,7 +6,7 @@
 
 #include <vector>
 
-#include "platform/child_process.h"
+#include "posix/child_process.h"
 
 namespace annc {
 namespace {

@@ -9,7 +9,7 @@
 #include <string>
 
 #include "line/call_tracker.h"
-#include "platform/pseudo_terminal.h"
+#include "posix/pseudo_terminal.h"
 
 namespace annc {
 

@@ -9,15 +9,15 @@ namespace {
 
 struct Label {
   const char* text;
-  ModemLine::Kind kind;
+  ClassifiedLine::Kind kind;
 };
 
 constexpr Label kLabels[] = {
-    {"NMBR", ModemLine::kNumber},        {"DDN_NMBR", ModemLine::kNumber}, {"DDN", ModemLine::kNumber},
-    {"NBR", ModemLine::kNumber},         {"CALLER NUMBER", ModemLine::kNumber},
-    {"NAME", ModemLine::kName},          {"CALLER NAME", ModemLine::kName},
-    {"DATE", ModemLine::kCallerIdInfo},  {"TIME", ModemLine::kCallerIdInfo},
-    {"MESG", ModemLine::kCallerIdInfo},
+    {"NMBR", ClassifiedLine::kNumber},        {"DDN_NMBR", ClassifiedLine::kNumber}, {"DDN", ClassifiedLine::kNumber},
+    {"NBR", ClassifiedLine::kNumber},         {"CALLER NUMBER", ClassifiedLine::kNumber},
+    {"NAME", ClassifiedLine::kName},          {"CALLER NAME", ClassifiedLine::kName},
+    {"DATE", ClassifiedLine::kCallerIdInfo},  {"TIME", ClassifiedLine::kCallerIdInfo},
+    {"MESG", ClassifiedLine::kCallerIdInfo},
 };
 
 bool IsBlank(char c) { return c == ' ' || c == '\t'; }
@@ -31,26 +31,26 @@ bool IsRing(std::string_view line) {
 
 }  // namespace
 
-ModemLine ClassifyLine(std::string_view line) {
-  ModemLine result;
+ClassifiedLine ClassifyLine(std::string_view line) {
+  ClassifiedLine result;
   line = TrimBlanks(line);
   if (IsRing(line)) {
-    result.kind = ModemLine::kRing;
+    result.kind = ClassifiedLine::kRing;
     return result;
   }
   if (line == "NO CARRIER") {
-    result.kind = ModemLine::kNoCarrier;
+    result.kind = ClassifiedLine::kNoCarrier;
   } else if (line == "OK") {
-    result.kind = ModemLine::kOk;
+    result.kind = ClassifiedLine::kOk;
   } else if (line == "ERROR") {
-    result.kind = ModemLine::kError;
+    result.kind = ClassifiedLine::kError;
   }
-  if (result.kind != ModemLine::kIgnored) return result;
+  if (result.kind != ClassifiedLine::kIgnored) return result;
 
   // A raw caller-ID packet: one line of hexadecimal digits, from a modem in
   // unformatted mode. No label below is made of hexadecimal digits alone.
   if (std::optional<CallerIdPacket> packet = DecodeHexPacket(line)) {
-    result.kind = ModemLine::kPacket;
+    result.kind = ClassifiedLine::kPacket;
     result.value = std::move(packet->number);
     result.name = packet->name.empty() ? std::move(packet->nameAbsentReason) : std::move(packet->name);
     result.warnings = std::move(packet->warnings);
@@ -71,25 +71,25 @@ ModemLine ClassifyLine(std::string_view line) {
   return result;
 }
 
-std::vector<CallEvent> ModemCallEvents(ModemLine line) {
+std::vector<CallEvent> ModemCallEvents(ClassifiedLine line) {
   std::vector<CallEvent> events;
   auto add = [&events](CallEvent::Kind kind, std::string value = {}) {
     events.push_back(CallEvent{kind, std::move(value), {}});
   };
   switch (line.kind) {
-    case ModemLine::kRing: add(CallEvent::kRing); break;
-    case ModemLine::kNumber: add(CallEvent::kNumber, std::move(line.value)); break;
-    case ModemLine::kName: add(CallEvent::kName, std::move(line.value)); break;
-    case ModemLine::kCallerIdInfo: add(CallEvent::kCallerIdInfo); break;
-    case ModemLine::kPacket:
+    case ClassifiedLine::kRing: add(CallEvent::kRing); break;
+    case ClassifiedLine::kNumber: add(CallEvent::kNumber, std::move(line.value)); break;
+    case ClassifiedLine::kName: add(CallEvent::kName, std::move(line.value)); break;
+    case ClassifiedLine::kCallerIdInfo: add(CallEvent::kCallerIdInfo); break;
+    case ClassifiedLine::kPacket:
       add(CallEvent::kNumber, std::move(line.value));
       if (!line.name.empty()) add(CallEvent::kName, std::move(line.name));
       add(CallEvent::kCallerIdComplete);
       break;
-    case ModemLine::kNoCarrier: add(CallEvent::kCallEnded); break;
-    case ModemLine::kOk:
-    case ModemLine::kError:
-    case ModemLine::kIgnored:
+    case ClassifiedLine::kNoCarrier: add(CallEvent::kCallEnded); break;
+    case ClassifiedLine::kOk:
+    case ClassifiedLine::kError:
+    case ClassifiedLine::kIgnored:
       break;
   }
   return events;

@@ -10,7 +10,7 @@
 
 namespace annc {
 
-struct ModemLine {
+struct ClassifiedLine {
   enum Kind {
     kIgnored,      // anything else: unknown labels, CONNECT, DRON=...
     kRing,         // RING, or RING and a blank and more (distinctive rings)
@@ -34,13 +34,13 @@ struct ModemLine {
 // the result codes only as modems write them. A line of hexadecimal digits
 // that decodes as a caller-ID packet (SDMF or MDMF) is one; what decodes
 // cleanly of a packet with a wrong length or checksum is still used.
-ModemLine ClassifyLine(std::string_view line);
+ClassifiedLine ClassifyLine(std::string_view line);
 
 // The call events a classified line gives: a ring, a number, a name, another
 // line of a caller-ID block, NO CARRIER; a packet gives its number, its name
 // when it has one, and the end of the block (it is the whole block). Result
 // codes and other lines give none. A modem has one line: the events name none.
-std::vector<CallEvent> ModemCallEvents(ModemLine line);
+std::vector<CallEvent> ModemCallEvents(ClassifiedLine line);
 
 }  // namespace annc
 

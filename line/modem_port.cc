@@ -12,7 +12,7 @@
 
 #include "line/line_classifier.h"
 #include "platform/files.h"
-#include "platform/serial_port.h"
+#include "posix/serial_port.h"
 #include "text/caseless.h"
 
 namespace annc {
@@ -145,11 +145,11 @@ ModemAnswer ModemPort::Command(std::string_view command, bool numericResults) {
       return;
     }
     if (line == command) return;  // the modem's echo
-    ModemLine classified = ClassifyLine(line);
-    if (classified.kind == ModemLine::kOk || (numericResults && line == "0")) {
+    ClassifiedLine classified = ClassifyLine(line);
+    if (classified.kind == ClassifiedLine::kOk || (numericResults && line == "0")) {
       answer.kind = ModemAnswer::kOk;
       answered = true;
-    } else if (classified.kind == ModemLine::kError || (numericResults && line == "4")) {
+    } else if (classified.kind == ClassifiedLine::kError || (numericResults && line == "4")) {
       answer.kind = ModemAnswer::kError;
       answered = true;
     } else if (answer.lines.size() < kMaxAnswerLines) {

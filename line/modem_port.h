@@ -14,7 +14,7 @@
 #include "line/line_reader.h"
 #include "line/options.h"
 #include "line/uucp_lock.h"
-#include "platform/signal_pipe.h"
+#include "posix/signal_pipe.h"
 
 namespace annc {
 

@@ -55,7 +55,7 @@ std::optional<Millis> ModemSource::NextAttempt() const {
 
 void ModemSource::Deliver(std::string_view line, const SourceOutput& out) {
   out.line(line);
-  ModemLine classified = ClassifyLine(line);
+  ClassifiedLine classified = ClassifyLine(line);
   for (const std::string& warning : classified.warnings) out.status("caller-ID packet: " + CaretNotation(warning, ""));
   for (const CallEvent& event : ModemCallEvents(std::move(classified))) out.event(event);
 }

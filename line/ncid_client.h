@@ -9,7 +9,7 @@
 #include "line/call_source.h"
 #include "line/ncid_line.h"
 #include "line/ncid_session.h"
-#include "platform/tcp_client.h"
+#include "posix/tcp_client.h"
 
 namespace annc {
 

@@ -1,6 +1,6 @@
 #include "line/options.h"
 
-#include "platform/serial_port.h"
+#include "posix/serial_port.h"
 #include "text/parse_integer.h"
 #include "text/terminal_text.h"
 

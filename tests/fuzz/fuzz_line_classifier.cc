@@ -44,9 +44,9 @@ std::size_t HexDigits(std::string_view line) {
 }
 
 void CheckLine(std::string_view line) {
-  annc::ModemLine got = annc::ClassifyLine(line);
+  annc::ClassifiedLine got = annc::ClassifyLine(line);
   switch (got.kind) {
-    case annc::ModemLine::kPacket:
+    case annc::ClassifiedLine::kPacket:
       if (HexDigits(line) % 2 != 0 || HexDigits(line) < 6) Fail("a packet of odd or too few digits", line);
       if (got.value.size() > HexDigits(line) / 2 || got.name.size() > HexDigits(line) / 2) {
         Fail("packet fields longer than its bytes", line);
@@ -58,7 +58,7 @@ void CheckLine(std::string_view line) {
         }
       }
       break;
-    case annc::ModemLine::kRing:
+    case annc::ClassifiedLine::kRing:
       if (line.find("RING") == std::string_view::npos) Fail("a ring without RING", line);
       [[fallthrough]];
     default:
@@ -146,8 +146,8 @@ void CheckBuiltPacket(FuzzedDataProvider& in) {
   for (unsigned char b : packet) sum += b;
   packet += static_cast<char>((256 - sum % 256) % 256);
   std::string line = Hex(packet);
-  annc::ModemLine got = annc::ClassifyLine(line);
-  if (got.kind != annc::ModemLine::kPacket || got.value != number || got.name != name || !got.warnings.empty()) {
+  annc::ClassifiedLine got = annc::ClassifyLine(line);
+  if (got.kind != annc::ClassifiedLine::kPacket || got.value != number || got.name != name || !got.warnings.empty()) {
     Fail("built packet read back wrong", line);
   }
 }

@@ -1,4 +1,4 @@
-#include "platform/child_process.h"
+#include "posix/child_process.h"
 
 #include <fcntl.h>
 #include <linux/close_range.h>

@@ -1,7 +1,7 @@
 // A pseudo-terminal pair: the master side stays with this process, the slave
 // side is handed to a child as if it were a serial line.
-#ifndef ANNC_PLATFORM_PSEUDO_TERMINAL_H_
-#define ANNC_PLATFORM_PSEUDO_TERMINAL_H_
+#ifndef ANNC_POSIX_PSEUDO_TERMINAL_H_
+#define ANNC_POSIX_PSEUDO_TERMINAL_H_
 
 namespace annc {
 
@@ -18,4 +18,4 @@ void ClosePseudoTerminal(PseudoTerminal* pty);
 
 }  // namespace annc
 
-#endif  // ANNC_PLATFORM_PSEUDO_TERMINAL_H_
+#endif  // ANNC_POSIX_PSEUDO_TERMINAL_H_

@@ -1,4 +1,4 @@
-#include "platform/tcp_client.h"
+#include "posix/tcp_client.h"
 
 #include <netdb.h>
 #include <netinet/in.h>

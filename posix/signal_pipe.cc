@@ -1,4 +1,4 @@
-#include "platform/signal_pipe.h"
+#include "posix/signal_pipe.h"
 
 #include <fcntl.h>
 #include <signal.h>

@@ -1,7 +1,7 @@
 // Holding a modem's serial port the way dialers and gettys do: exclusive,
 // raw 8N1, no carrier needed, the modem hung up when the port is closed.
-#ifndef ANNC_PLATFORM_SERIAL_PORT_H_
-#define ANNC_PLATFORM_SERIAL_PORT_H_
+#ifndef ANNC_POSIX_SERIAL_PORT_H_
+#define ANNC_POSIX_SERIAL_PORT_H_
 
 #include <string>
 
@@ -32,4 +32,4 @@ void CloseSerialPort(int fd);
 
 }  // namespace annc
 
-#endif  // ANNC_PLATFORM_SERIAL_PORT_H_
+#endif  // ANNC_POSIX_SERIAL_PORT_H_

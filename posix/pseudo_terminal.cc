@@ -1,4 +1,4 @@
-#include "platform/pseudo_terminal.h"
+#include "posix/pseudo_terminal.h"
 
 #include <fcntl.h>
 #include <stdlib.h>

@@ -1,8 +1,8 @@
 // Signals turned into bytes on a pipe, so that a program waiting in poll
 // learns of them with its other descriptors and handles them in its own
 // time, never inside a handler.
-#ifndef ANNC_PLATFORM_SIGNAL_PIPE_H_
-#define ANNC_PLATFORM_SIGNAL_PIPE_H_
+#ifndef ANNC_POSIX_SIGNAL_PIPE_H_
+#define ANNC_POSIX_SIGNAL_PIPE_H_
 
 #include <initializer_list>
 
@@ -37,4 +37,4 @@ class SignalPipe {
 
 }  // namespace annc
 
-#endif  // ANNC_PLATFORM_SIGNAL_PIPE_H_
+#endif  // ANNC_POSIX_SIGNAL_PIPE_H_

@@ -1,4 +1,4 @@
-#include "platform/serial_port.h"
+#include "posix/serial_port.h"
 
 #include <fcntl.h>
 #include <sys/file.h>

@@ -1,7 +1,7 @@
 // Starting a child program that inherits one extra descriptor, and learning
 // how it ended.
-#ifndef ANNC_PLATFORM_CHILD_PROCESS_H_
-#define ANNC_PLATFORM_CHILD_PROCESS_H_
+#ifndef ANNC_POSIX_CHILD_PROCESS_H_
+#define ANNC_POSIX_CHILD_PROCESS_H_
 
 #include <sys/types.h>
 
@@ -33,4 +33,4 @@ bool WaitChild(pid_t pid, int timeoutMs, ChildEnd* end);
 
 }  // namespace annc
 
-#endif  // ANNC_PLATFORM_CHILD_PROCESS_H_
+#endif  // ANNC_POSIX_CHILD_PROCESS_H_

@@ -1,8 +1,8 @@
 // Connecting to a TCP server by name or address (IPv4 or IPv6) without
 // blocking, so that a program waiting in poll goes on with its other work
 // while the connection is made.
-#ifndef ANNC_PLATFORM_TCP_CLIENT_H_
-#define ANNC_PLATFORM_TCP_CLIENT_H_
+#ifndef ANNC_POSIX_TCP_CLIENT_H_
+#define ANNC_POSIX_TCP_CLIENT_H_
 
 #include <sys/socket.h>
 
@@ -38,4 +38,4 @@ int FinishTcpConnect(int fd);
 
 }  // namespace annc
 
-#endif  // ANNC_PLATFORM_TCP_CLIENT_H_
+#endif  // ANNC_POSIX_TCP_CLIENT_H_
