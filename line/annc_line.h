@@ -3,11 +3,19 @@
 #ifndef ANNC_LINE_ANNC_LINE_H_
 #define ANNC_LINE_ANNC_LINE_H_
 
+#include "line/options.h"
+#include "posix/line_system.h"
+
 namespace annc {
 
 // The whole program; returns its exit code: 0 ended by a signal or after
 // --once, 1 a fatal error, 2 a usage error.
 int RunAnncLine(int argc, char** argv);
+
+// The program after its command line, on `system`: the call source started,
+// then calls announced (or, with --check, the source's lines printed) until
+// a signal or --once ends it. `options.annc` names the announcer.
+int RunLine(const LineOptions& options, const LineSystem& system);
 
 }  // namespace annc
 

@@ -1,6 +1,6 @@
-// Where calls come from: the event loop polls a source's descriptor and
+// Where calls come from: the event loop waits on a source's handle and
 // calls it back; the source turns what it reads into call events. A modem
-// on a serial port is one source; a network caller-ID server can be another.
+// on a serial port is one source; a network caller-ID server is another.
 #ifndef ANNC_LINE_CALL_SOURCE_H_
 #define ANNC_LINE_CALL_SOURCE_H_
 
@@ -22,14 +22,23 @@ struct SourceOutput {
 
 class CallSource {
  public:
+  // How the first opening or connection went.
+  enum Startup { kStarting, kStarted, kFailed };
+
   virtual ~CallSource() = default;
-  // The descriptor to poll; -1 while not connected.
-  virtual int fd() const = 0;
-  // Poll it for writing rather than reading (while a connection is made).
+  // The first attempt; startup() tells how it goes.
+  virtual void Begin(Millis now, const SourceOutput& out) = 0;
+  virtual Startup startup() const = 0;
+  // kFailed: why annc-line cannot start, in one line.
+  virtual std::string FailureText() const = 0;
+
+  // The handle to wait on; -1 while there is none.
+  virtual int handle() const = 0;
+  // Wait for it to be writable rather than readable (while connecting).
   virtual bool WantsWritable() const { return false; }
-  // When OnTimer wants to run next (to connect again), if at all.
-  virtual std::optional<Millis> NextAttempt() const = 0;
-  // The descriptor is ready as asked, or reports a hang-up or an error.
+  // When OnTimer wants to run next, if at all.
+  virtual std::optional<Millis> NextDeadline() const = 0;
+  // The handle is ready as asked, or reports a hang-up or an error.
   virtual void OnReady(Millis now, const SourceOutput& out) = 0;
   virtual void OnTimer(Millis now, const SourceOutput& out) = 0;
 };

@@ -7,35 +7,63 @@
 
 namespace annc {
 
-ModemSetup ModemSource::OpenAtStart(const SourceOutput& out) {
-  ModemSetup setup = port_.Open();
-  if (setup.kind == ModemSetup::kReady) Ready(setup, out);
-  return setup;
-}
+void ModemSource::Begin(Millis now, const SourceOutput& out) { Open(now, out); }
 
-std::string ModemSource::FailureText(const ModemSetup& setup) const {
-  std::string text = CaretNotation(options_.device, "") + ": ";
-  switch (setup.kind) {
-    case ModemSetup::kInUse:
-      if (setup.owner > 0) return text + "in use by process " + std::to_string(setup.owner);
-      return text + "in use by another program";
-    case ModemSetup::kLockFailed:
-      return text + "cannot make the lock file in " + CaretNotation(options_.lockDir, "") + ": " +
-             std::strerror(setup.error);
-    case ModemSetup::kNoAnswer:
-      return text + "the modem answers nothing to ATZ";
-    case ModemSetup::kLost:
-      return text + "the device went away while the modem was being set up";
-    case ModemSetup::kOpenFailed:
-      return text + "cannot " + setup.step + ": " + std::strerror(setup.error);
-    case ModemSetup::kReady:
-    case ModemSetup::kInterrupted:
+void ModemSource::Open(Millis now, const SourceOutput& out) {
+  Close();
+  std::string device = CaretNotation(options_.device, "") + ": ";
+  PortOpening opening = ports_.Open(options_.device, options_.speed, options_.lockDir);
+  switch (opening.kind) {
+    case PortOpening::kOpen:
       break;
+    case PortOpening::kInUse:
+      Failed(device + (opening.owner > 0 ? "in use by process " + std::to_string(opening.owner)
+                                         : std::string("in use by another program")),
+             now);
+      return;
+    case PortOpening::kLockFailed:
+      Failed(device + "cannot make the lock file in " + CaretNotation(options_.lockDir, "") + ": " +
+                 std::strerror(opening.error),
+             now);
+      return;
+    case PortOpening::kOpenFailed:
+      Failed(device + "cannot " + opening.step + ": " + std::strerror(opening.error), now);
+      return;
   }
-  return text;
+  handle_ = opening.handle;
+  reader_.Reset();
+  ports_.DiscardInput(handle_);
+  state_ = kSettingUp;
+  Follow(dialogue_.BeginSetup(options_.init, now), now, out);
 }
 
-void ModemSource::Ready(const ModemSetup& setup, const SourceOutput& out) {
+// Writes what the dialogue says and hands on the lines of a call.
+void ModemSource::Follow(const DialogueOutput& step, Millis now, const SourceOutput& out) {
+  for (const std::string& line : step.handOn) Deliver(line, out);
+  for (const std::string& command : step.send) {
+    if (!ports_.Write(handle_, command + "\r")) {
+      Lost(now, out);
+      return;
+    }
+  }
+  if (!step.finished) return;
+  if (state_ == kSettingUp) {
+    SetUpDone(now, out);
+  } else if (state_ == kCommand) {
+    state_ = kReady;
+  }
+}
+
+void ModemSource::SetUpDone(Millis now, const SourceOutput& out) {
+  const ModemSetupResult& setup = dialogue_.setup();
+  if (!setup.answered) {
+    Failed(CaretNotation(options_.device, "") + ": the modem answers nothing to ATZ", now);
+    return;
+  }
+  state_ = kReady;
+  startup_ = kStarted;
+  unplugged_ = false;
+  callerIdCommand_ = setup.callerIdCommand;
   std::string device = CaretNotation(options_.device, "");
   for (const std::string& warning : setup.warnings) out.status(device + ": " + CaretNotation(warning, ""));
   if (setup.callerIdCommand.empty()) {
@@ -44,13 +72,48 @@ void ModemSource::Ready(const ModemSetup& setup, const SourceOutput& out) {
   } else {
     out.status("modem ready on " + device + " (" + setup.callerIdCommand + ")");
   }
-  waiting_ = false;
-  port_.TakeLeftover([&](std::string_view line) { Deliver(line, out); });
 }
 
-std::optional<Millis> ModemSource::NextAttempt() const {
-  if (!waiting_) return std::nullopt;
-  return nextAttempt_;
+// The first opening failing ends annc-line; later ones are tried again,
+// quietly, until the modem is back.
+void ModemSource::Failed(std::string why, Millis now) {
+  Close();
+  if (startup_ == kStarting) {
+    startup_ = kFailed;
+    failure_ = std::move(why);
+    return;
+  }
+  nextAttempt_ = now + kRetryMs;
+}
+
+void ModemSource::Lost(Millis now, const SourceOutput& out) {
+  if (startup_ == kStarting) {
+    Failed(CaretNotation(options_.device, "") + ": the device went away while the modem was being set up", now);
+    return;
+  }
+  bool wasReady = state_ == kReady || state_ == kCommand;
+  Close();
+  nextAttempt_ = now + kRetryMs;
+  if (wasReady && !unplugged_) {
+    unplugged_ = true;
+    out.status("modem unplugged, waiting for it");
+  }
+  out.event(CallEvent{CallEvent::kSourceLost, {}, {}});
+}
+
+void ModemSource::RunCommand(std::string command, Millis now) {
+  if (state_ != kReady) return;
+  state_ = kCommand;
+  SourceOutput none{[](const CallEvent&) {}, [](std::string_view) {}, [](const std::string&) {}};
+  Follow(dialogue_.BeginCommand(std::move(command), now), now, none);
+}
+
+std::optional<Millis> ModemSource::NextDeadline() const {
+  if (state_ == kClosed) {
+    if (startup_ != kStarted) return std::nullopt;
+    return nextAttempt_;
+  }
+  return dialogue_.Deadline();
 }
 
 void ModemSource::Deliver(std::string_view line, const SourceOutput& out) {
@@ -61,24 +124,37 @@ void ModemSource::Deliver(std::string_view line, const SourceOutput& out) {
 }
 
 void ModemSource::OnReady(Millis now, const SourceOutput& out) {
-  if (port_.ReadLines([&](std::string_view line) { Deliver(line, out); })) return;
-  port_.Close();
-  waiting_ = true;
-  nextAttempt_ = now + kRetryMs;
-  out.status("modem unplugged, waiting for it");
-  out.event(CallEvent{CallEvent::kSourceLost, {}, {}});
+  if (handle_ < 0) return;
+  char buffer[kMaxLine];
+  ReadResult read = ports_.Read(handle_, buffer, sizeof buffer);
+  if (read.Nothing()) return;
+  if (read.n <= 0) {
+    Lost(now, out);
+    return;
+  }
+  reader_.Feed(std::string_view(buffer, static_cast<std::size_t>(read.n)), [&](std::string_view line) {
+    if (handle_ < 0) return;  // lost while an earlier line's command was written
+    if (dialogue_.Busy()) {
+      Follow(dialogue_.OnLine(line, now), now, out);
+    } else {
+      Deliver(line, out);
+    }
+  });
 }
 
 void ModemSource::OnTimer(Millis now, const SourceOutput& out) {
-  if (!waiting_ || now < nextAttempt_) return;
-  ModemSetup setup = port_.Open();
-  if (setup.kind == ModemSetup::kReady) {
-    Ready(setup, out);
+  if (state_ == kClosed) {
+    if (startup_ == kStarted && now >= nextAttempt_) Open(now, out);
     return;
   }
-  // Not back yet (or not answering, or taken by another program): quietly
-  // try again later.
-  nextAttempt_ = now + kRetryMs;
+  if (dialogue_.Busy()) Follow(dialogue_.OnTimer(now), now, out);
+}
+
+void ModemSource::Close() {
+  if (handle_ >= 0) ports_.Close(handle_);
+  handle_ = -1;
+  reader_.Reset();
+  state_ = kClosed;
 }
 
 }  // namespace annc

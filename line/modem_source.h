@@ -1,41 +1,68 @@
-// A caller-ID modem as a source of calls: its lines become call events; when
-// it is unplugged it is closed, and opened and initialised again every 2 s
-// until it is back.
+// A caller-ID modem as a source of calls: the port is locked, opened and
+// set up by the AT dialogue, its lines become call events; when it is
+// unplugged it is closed, and opened and set up again every 2 s until it is
+// back. Every wait is the event loop's.
 #ifndef ANNC_LINE_MODEM_SOURCE_H_
 #define ANNC_LINE_MODEM_SOURCE_H_
 
 #include <string>
 
 #include "line/call_source.h"
-#include "line/modem_port.h"
+#include "line/line_reader.h"
+#include "line/modem_dialogue.h"
+#include "line/options.h"
+#include "posix/line_system.h"
 
 namespace annc {
 
 class ModemSource : public CallSource {
  public:
   static constexpr Millis kRetryMs = 2000;
+  // Modem lines are cut at this length.
+  static constexpr std::size_t kMaxLine = 256;
 
-  ModemSource(const LineOptions& options, SignalPipe& signals) : options_(options), port_(options, signals) {}
+  ModemSource(const LineOptions& options, ModemPorts& ports) : options_(options), ports_(ports) {}
+  ~ModemSource() override { Close(); }
+  ModemSource(const ModemSource&) = delete;
+  ModemSource& operator=(const ModemSource&) = delete;
 
-  // The first opening: kReady, or why annc-line cannot start.
-  ModemSetup OpenAtStart(const SourceOutput& out);
-  // The one line saying why the modem cannot be used (for exit code 1).
-  std::string FailureText(const ModemSetup& setup) const;
+  void Begin(Millis now, const SourceOutput& out) override;
+  Startup startup() const override { return startup_; }
+  std::string FailureText() const override { return failure_; }
 
-  ModemPort& port() { return port_; }
+  // Once set up: sends one command and collects its answer (--check).
+  void RunCommand(std::string command, Millis now);
+  bool CommandBusy() const { return state_ == kCommand; }
+  const ModemAnswer& answer() const { return dialogue_.answer(); }
+  // The caller-ID command the modem took at its last set-up; empty when none.
+  const std::string& callerIdCommand() const { return callerIdCommand_; }
 
-  int fd() const override { return port_.fd(); }
-  std::optional<Millis> NextAttempt() const override;
+  int handle() const override { return handle_; }
+  std::optional<Millis> NextDeadline() const override;
   void OnReady(Millis now, const SourceOutput& out) override;
   void OnTimer(Millis now, const SourceOutput& out) override;
 
  private:
-  void Ready(const ModemSetup& setup, const SourceOutput& out);
+  enum State { kClosed, kSettingUp, kReady, kCommand };
+
+  void Open(Millis now, const SourceOutput& out);
+  void Follow(const DialogueOutput& step, Millis now, const SourceOutput& out);
+  void SetUpDone(Millis now, const SourceOutput& out);
+  void Lost(Millis now, const SourceOutput& out);
+  void Failed(std::string why, Millis now);
   void Deliver(std::string_view line, const SourceOutput& out);
+  void Close();
 
   const LineOptions& options_;
-  ModemPort port_;
-  bool waiting_ = false;  // unplugged, trying to open it again
+  ModemPorts& ports_;
+  State state_ = kClosed;
+  Startup startup_ = kStarting;
+  std::string failure_;
+  int handle_ = -1;
+  LineReader reader_{kMaxLine};
+  ModemDialogue dialogue_;
+  std::string callerIdCommand_;
+  bool unplugged_ = false;  // said once; quiet until the modem is back
   Millis nextAttempt_ = 0;
 };
 

@@ -1,8 +1,5 @@
 #include "line/ncid_client.h"
 
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include <cerrno>
 #include <cstring>
 
@@ -15,19 +12,23 @@ constexpr std::size_t kReadBytes = 4096;
 
 }  // namespace
 
-NcidClient::NcidClient(NcidSource server, std::string_view version)
-    : server_(std::move(server)), hello_(NcidHello(version)) {
+NcidClient::NcidClient(NcidSource server, std::string device, std::string_view version, Network& network)
+    : server_(std::move(server)), device_(std::move(device)), network_(network), hello_(NcidHello(version)) {
   std::string host = CaretNotation(server_.host, "");
   if (server_.host.find(':') != std::string::npos) host = "[" + host + "]";
   shown_ = host + ":" + std::to_string(server_.port);
 }
 
-void NcidClient::Begin(Millis now) {
+void NcidClient::Begin(Millis now, const SourceOutput& /*out*/) { Connect(now); }
+
+std::string NcidClient::FailureText() const { return CaretNotation(device_, "") + ": " + lastError_; }
+
+void NcidClient::Connect(Millis now) {
   CloseSocket();
   addresses_.clear();
   next_ = 0;
   std::string error;
-  if (ResolveTcp(server_.host, server_.port, &addresses_, &error) != 0) {
+  if (network_.Resolve(server_.host, server_.port, &addresses_, &error) != 0) {
     lastError_ = "cannot find the host: " + error;
     Failed(now);
     return;
@@ -40,7 +41,7 @@ void NcidClient::TryAddress(Millis now) {
   for (; next_ < addresses_.size(); ++next_) {
     bool done = false;
     int fd = -1;
-    if (int error = StartTcpConnect(addresses_[next_], &fd, &done); error != 0) {
+    if (int error = network_.StartConnect(addresses_[next_], &fd, &done); error != 0) {
       lastError_ = std::string("cannot connect: ") + std::strerror(error);
       continue;
     }
@@ -58,15 +59,17 @@ void NcidClient::TryAddress(Millis now) {
 
 void NcidClient::OnConnected() {
   state_ = kConnected;
+  startup_ = kStarted;
   session_.Reset();
   // The server waits only a few milliseconds for the greeting. It fits any
   // socket buffer: a short send means the connection is already gone, which
   // the next read reports.
-  (void)::send(fd_, hello_.data(), hello_.size(), MSG_NOSIGNAL);
+  (void)network_.Send(fd_, hello_);
 }
 
 void NcidClient::Failed(Millis now) {
   CloseSocket();
+  if (startup_ == kStarting) startup_ = kFailed;
   state_ = kWaiting;
   deadline_ = now + backoff_.Next();
 }
@@ -80,14 +83,14 @@ void NcidClient::Lost(Millis now, const SourceOutput& out, const std::string& wh
   Failed(now);
 }
 
-std::optional<Millis> NcidClient::NextAttempt() const {
-  if (state_ == kConnected) return std::nullopt;
+std::optional<Millis> NcidClient::NextDeadline() const {
+  if (state_ == kConnected || startup_ == kFailed) return std::nullopt;
   return deadline_;
 }
 
 void NcidClient::OnReady(Millis now, const SourceOutput& out) {
   if (state_ == kConnecting) {
-    if (int error = FinishTcpConnect(fd_); error != 0) {
+    if (int error = network_.FinishConnect(fd_); error != 0) {
       lastError_ = std::string("cannot connect: ") + std::strerror(error);
       CloseSocket();
       ++next_;
@@ -102,13 +105,13 @@ void NcidClient::OnReady(Millis now, const SourceOutput& out) {
 
 void NcidClient::ReadSome(Millis now, const SourceOutput& out) {
   char buffer[kReadBytes];
-  ssize_t n = ::read(fd_, buffer, sizeof buffer);
-  if (n < 0 && (errno == EAGAIN || errno == EINTR)) return;
-  if (n <= 0) {
-    Lost(now, out, n == 0 ? "closed by the server" : std::strerror(errno));
+  ReadResult read = network_.Read(fd_, buffer, sizeof buffer);
+  if (read.Nothing()) return;
+  if (read.n <= 0) {
+    Lost(now, out, read.n == 0 ? "closed by the server" : std::strerror(read.error));
     return;
   }
-  if (session_.Feed(std::string_view(buffer, static_cast<std::size_t>(n)), out)) {
+  if (session_.Feed(std::string_view(buffer, static_cast<std::size_t>(read.n)), out)) {
     backoff_.Reset();
     outageReported_ = false;
     out.status("connected to NCID server " + shown_);
@@ -116,9 +119,9 @@ void NcidClient::ReadSome(Millis now, const SourceOutput& out) {
 }
 
 void NcidClient::OnTimer(Millis now, const SourceOutput& /*out*/) {
-  if (state_ == kConnected || now < deadline_) return;
+  if (state_ == kConnected || startup_ == kFailed || now < deadline_) return;
   if (state_ == kWaiting) {
-    Begin(now);
+    Connect(now);
   } else if (state_ == kConnecting) {
     lastError_ = std::string("cannot connect: ") + std::strerror(ETIMEDOUT);
     CloseSocket();
@@ -128,7 +131,7 @@ void NcidClient::OnTimer(Millis now, const SourceOutput& /*out*/) {
 }
 
 void NcidClient::CloseSocket() {
-  if (fd_ >= 0) ::close(fd_);
+  if (fd_ >= 0) network_.Close(fd_);
   fd_ = -1;
 }
 

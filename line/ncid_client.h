@@ -9,7 +9,7 @@
 #include "line/call_source.h"
 #include "line/ncid_line.h"
 #include "line/ncid_session.h"
-#include "posix/tcp_client.h"
+#include "posix/line_system.h"
 
 namespace annc {
 
@@ -18,30 +18,30 @@ class NcidClient : public CallSource {
   // One address's connection is made within this time or given up.
   static constexpr Millis kConnectMs = 10000;
 
+  // `device`: the source as given on the command line (ncid:HOST...);
   // `version`: annc-line's, for the greeting.
-  NcidClient(NcidSource server, std::string_view version);
+  NcidClient(NcidSource server, std::string device, std::string_view version, Network& network);
   ~NcidClient() { CloseSocket(); }
   NcidClient(const NcidClient&) = delete;
   NcidClient& operator=(const NcidClient&) = delete;
 
-  // The first attempt: afterwards Connecting() until it has been made or
-  // has failed (then LastError() says why, and the next attempt waits).
-  void Begin(Millis now);
-  bool Connecting() const { return state_ == kConnecting; }
-  bool Connected() const { return state_ == kConnected; }
-  // Why the last attempt failed, in one line: "cannot connect: ..." or
-  // "cannot find the host: ...".
-  const std::string& LastError() const { return lastError_; }
+  // The first attempt: started once a connection is made; failed when it
+  // cannot be (FailureText() then says why: "cannot connect: ..." or
+  // "cannot find the host: ...").
+  void Begin(Millis now, const SourceOutput& out) override;
+  Startup startup() const override { return startup_; }
+  std::string FailureText() const override;
 
-  int fd() const override { return fd_; }
+  int handle() const override { return fd_; }
   bool WantsWritable() const override { return state_ == kConnecting; }
-  std::optional<Millis> NextAttempt() const override;
+  std::optional<Millis> NextDeadline() const override;
   void OnReady(Millis now, const SourceOutput& out) override;
   void OnTimer(Millis now, const SourceOutput& out) override;
 
  private:
   enum State { kWaiting, kConnecting, kConnected };
 
+  void Connect(Millis now);
   void TryAddress(Millis now);
   void OnConnected();
   void Failed(Millis now);
@@ -50,6 +50,9 @@ class NcidClient : public CallSource {
   void CloseSocket();
 
   NcidSource server_;
+  std::string device_;
+  Network& network_;
+  Startup startup_ = kStarting;
   std::string shown_;  // HOST:PORT, an IPv6 address in brackets
   std::string hello_;
   State state_ = kWaiting;

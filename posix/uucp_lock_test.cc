@@ -1,4 +1,4 @@
-#include "line/uucp_lock.h"
+#include "posix/uucp_lock.h"
 
 #include <dirent.h>
 #include <sys/stat.h>

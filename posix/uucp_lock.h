@@ -1,7 +1,7 @@
 // The UUCP lock file that dialers, gettys and modem programs honour:
 // <dir>/LCK..<device name>, holding the owner's process id as "%10d\n".
-#ifndef ANNC_LINE_UUCP_LOCK_H_
-#define ANNC_LINE_UUCP_LOCK_H_
+#ifndef ANNC_POSIX_UUCP_LOCK_H_
+#define ANNC_POSIX_UUCP_LOCK_H_
 
 #include <sys/types.h>
 
@@ -50,4 +50,4 @@ class UucpLock {
 
 }  // namespace annc
 
-#endif  // ANNC_LINE_UUCP_LOCK_H_
+#endif  // ANNC_POSIX_UUCP_LOCK_H_

@@ -1,4 +1,4 @@
-#include "line/uucp_lock.h"
+#include "posix/uucp_lock.h"
 
 #include <fcntl.h>
 #include <signal.h>

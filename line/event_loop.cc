@@ -1,0 +1,46 @@
+#include "line/event_loop.h"
+
+#include <signal.h>
+
+#include <vector>
+
+namespace annc {
+namespace {
+
+std::optional<Millis> Earliest(std::optional<Millis> a, std::optional<Millis> b) {
+  if (!a) return b;
+  if (!b) return a;
+  return *a < *b ? a : b;
+}
+
+}  // namespace
+
+bool EventLoop::EndRequested() const {
+  return signals_.Seen(SIGINT) || signals_.Seen(SIGTERM) || signals_.Seen(SIGHUP);
+}
+
+bool EventLoop::Step(CallSource& source, const SourceOutput& out, LoopClient* client) {
+  std::optional<Millis> deadline = source.NextDeadline();
+  if (client != nullptr) deadline = Earliest(deadline, client->NextDeadline());
+  std::vector<Watch> watches = {Watch{signals_.handle(), false, false}};
+  if (source.handle() >= 0) watches.push_back(Watch{source.handle(), source.WantsWritable(), false});
+  waiter_.Wait(&watches, deadline);
+  signals_.Take();
+  if (EndRequested()) return false;
+  if (client != nullptr) client->Reap(clock_.Now());
+  signals_.Clear(SIGCHLD);
+  if (watches.size() > 1 && watches[1].ready) source.OnReady(clock_.Now(), out);
+  source.OnTimer(clock_.Now(), out);
+  if (EndRequested()) return false;
+  if (client != nullptr) client->OnTimer(clock_.Now());
+  return true;
+}
+
+void EventLoop::WaitForChild(Millis deadline) {
+  std::vector<Watch> watches = {Watch{signals_.handle(), false, false}};
+  waiter_.Wait(&watches, deadline);
+  signals_.Take();
+  signals_.Clear(SIGCHLD);
+}
+
+}  // namespace annc

@@ -1,0 +1,47 @@
+// annc-line's one event loop: each step waits on the call source, the
+// signals and the earliest deadline, takes the signals, lets the announcer
+// be reaped, hands the source what is ready and runs the timers. Normal
+// running, --check and the start-up all turn this one step.
+#ifndef ANNC_LINE_EVENT_LOOP_H_
+#define ANNC_LINE_EVENT_LOOP_H_
+
+#include <optional>
+
+#include "line/call_source.h"
+#include "posix/line_system.h"
+
+namespace annc {
+
+// What the loop serves besides the source: the calls and their announcer.
+class LoopClient {
+ public:
+  virtual ~LoopClient() = default;
+  virtual std::optional<Millis> NextDeadline() const = 0;
+  // A child may have ended (SIGCHLD, or any step: reaping costs nothing).
+  virtual void Reap(Millis now) = 0;
+  virtual void OnTimer(Millis now) = 0;
+};
+
+class EventLoop {
+ public:
+  EventLoop(Clock& clock, Waiter& waiter, Signals& signals) : clock_(clock), waiter_(waiter), signals_(signals) {}
+
+  // One step; false once SIGINT, SIGTERM or SIGHUP asked annc-line to end.
+  // `client` may be null (--check announces nothing).
+  bool Step(CallSource& source, const SourceOutput& out, LoopClient* client);
+  // Waits for a child's end (SIGCHLD) or `deadline`, serving nothing else:
+  // annc-line's own end, while the announcer is given a moment to stop.
+  void WaitForChild(Millis deadline);
+
+  bool EndRequested() const;
+  Millis Now() { return clock_.Now(); }
+
+ private:
+  Clock& clock_;
+  Waiter& waiter_;
+  Signals& signals_;
+};
+
+}  // namespace annc
+
+#endif  // ANNC_LINE_EVENT_LOOP_H_

@@ -1,0 +1,87 @@
+#include "line/launcher.h"
+
+#include <signal.h>
+
+#include <cstring>
+
+#include "text/terminal_text.h"
+
+namespace annc {
+namespace {
+
+// The line that tells annc the call has ended.
+constexpr char kNoCarrier[] = "NO CARRIER\r\n";
+
+}  // namespace
+
+Launcher::Launcher(const LineOptions& options, Announcers& announcers, StatusOutput& output)
+    : options_(options),
+      announcers_(announcers),
+      output_(output),
+      tracker_(TrackerSettings{options.ringTimeoutMs, TrackerSettings{}.blockComplete,
+                               TrackerSettings{}.terminateAfter}) {
+  out_.event = [this](const CallEvent& event) { Apply(tracker_.OnEvent(event, now_), now_); };
+  out_.line = [](std::string_view) {};
+  out_.status = [this](const std::string& text) { output_.Status(text); };
+}
+
+bool Launcher::Reaped(AnnouncerExit* exit) {
+  if (!running_) return false;
+  ChildEnd end;
+  if (!announcers_.Reap(&end)) return false;
+  running_ = false;
+  exit->kind = end.exited ? AnnouncerExit::kExited : AnnouncerExit::kSignalled;
+  exit->code = end.exited ? end.code : end.signal;
+  if (!end.exited) announcers_.RestoreConsole();
+  return true;
+}
+
+void Launcher::Reap(Millis now) {
+  now_ = now;
+  AnnouncerExit exit;
+  if (Reaped(&exit)) Apply(tracker_.OnAnnouncerExited(exit, now), now);
+}
+
+void Launcher::Apply(const Actions& actions, Millis now) {
+  for (const Action& action : actions) {
+    switch (action.kind) {
+      case Action::kStatus:
+        output_.Status(action.text);
+        break;
+      case Action::kStartAnnouncer: {
+        std::vector<std::string> args;
+        if (!options_.log.empty()) args.push_back("/L:" + options_.log);
+        if (int error = announcers_.Start(options_.annc, action.number, args); error != 0) {
+          output_.Status("cannot start " + CaretNotation(options_.annc, "") + ": " + std::strerror(error));
+          Apply(tracker_.OnAnnouncerExited(AnnouncerExit{AnnouncerExit::kNotStarted, error}, now), now);
+        } else {
+          running_ = true;
+        }
+        break;
+      }
+      case Action::kEndAnnouncement:
+        announcers_.WriteLine(kNoCarrier);
+        break;
+      case Action::kTerminateAnnouncer:
+        announcers_.Signal(SIGTERM);
+        break;
+    }
+  }
+}
+
+void Launcher::Stop(EventLoop& loop) {
+  if (!running_) return;
+  AnnouncerExit exit;
+  announcers_.Signal(SIGTERM);
+  for (int next : {SIGKILL, 0}) {
+    Millis deadline = loop.Now() + kStopWaitMs;
+    for (;;) {
+      if (Reaped(&exit)) return;
+      if (loop.Now() >= deadline) break;
+      loop.WaitForChild(deadline);
+    }
+    if (next != 0) announcers_.Signal(next);
+  }
+}
+
+}  // namespace annc

@@ -1,0 +1,54 @@
+// The calls and their announcer: call events go to the call tracker, and
+// its actions are carried out on the announcer's process; an announcer that
+// ends is reaped, and one killed by a signal gets the console put back.
+#ifndef ANNC_LINE_LAUNCHER_H_
+#define ANNC_LINE_LAUNCHER_H_
+
+#include <string>
+
+#include "line/call_tracker.h"
+#include "line/event_loop.h"
+#include "line/options.h"
+#include "posix/line_system.h"
+
+namespace annc {
+
+class Launcher : public LoopClient {
+ public:
+  // After SIGTERM at annc-line's own end, the announcer gets this long
+  // before SIGKILL, and as long again to be gone.
+  static constexpr Millis kStopWaitMs = 2000;
+
+  // `options.annc` names the announcer to run.
+  Launcher(const LineOptions& options, Announcers& announcers, StatusOutput& output);
+
+  // What the call sources hand on goes here.
+  const SourceOutput& output() const { return out_; }
+
+  // --once: the first call has ended and its announcer is gone.
+  bool Done() const { return tracker_.CallsEnded() > 0 && !tracker_.AnnouncerBusy(); }
+
+  std::optional<Millis> NextDeadline() const override { return tracker_.NextDeadline(); }
+  void Reap(Millis now) override;
+  void OnTimer(Millis now) override { Apply(tracker_.OnTimer(now), now); }
+
+  // annc-line's end: an announcer still running gets SIGTERM, then SIGKILL.
+  void Stop(EventLoop& loop);
+
+ private:
+  void Apply(const Actions& actions, Millis now);
+  // Reaps the announcer if it has ended; true then.
+  bool Reaped(AnnouncerExit* exit);
+
+  const LineOptions& options_;
+  Announcers& announcers_;
+  StatusOutput& output_;
+  CallTracker tracker_;
+  bool running_ = false;
+  Millis now_ = 0;  // the time of the event being handled
+  SourceOutput out_;
+};
+
+}  // namespace annc
+
+#endif  // ANNC_LINE_LAUNCHER_H_

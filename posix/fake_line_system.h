@@ -1,0 +1,128 @@
+// annc-line's system for unit tests: a clock that moves only when the
+// program waits, and a modem, a caller-ID server and an announcer that a
+// test scripts. Everything the program does to them is written to a trace,
+// one line each, led by the time: "3000 > ATZ" (a command to the modem),
+// "3000 start 5551234 /L:x.log", "3000 nocarrier", "3000 signal 15",
+// "3000: status text", "3000| a printed line", "3000 console restored".
+#ifndef ANNC_POSIX_FAKE_LINE_SYSTEM_H_
+#define ANNC_POSIX_FAKE_LINE_SYSTEM_H_
+
+#include <deque>
+#include <functional>
+#include <map>
+#include <optional>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "posix/line_system.h"
+
+namespace annc {
+
+class FakeLineSystem : public Clock,
+                       public Waiter,
+                       public Signals,
+                       public StatusOutput,
+                       public ModemPorts,
+                       public Network,
+                       public Announcers {
+ public:
+  static constexpr int kSignalHandle = 3;
+  static constexpr int kPortHandle = 10;
+  static constexpr int kSocketHandle = 20;
+  // A program still waiting this long after the scripted events is stuck.
+  static constexpr Millis kGiveUpAfter = 24LL * 3600 * 1000;
+
+  FakeLineSystem();
+
+  LineSystem system() { return LineSystem{*this, *this, *this, *this, *this, *this, *this}; }
+
+  // Runs `what` when the clock reaches `at`.
+  void At(Millis at, std::function<void()> what);
+  void Raise(int signal);
+
+  // The modem. `modem` gives the bytes it answers a command with (no CR);
+  // the default echoes until ATE0 and answers OK to everything.
+  std::function<std::string(const std::string& command)> modem;
+  bool echo = true;
+  std::deque<PortOpening> openings;  // what the next Open calls give; then kOpen
+  void ModemSends(const std::string& bytes);
+  void Unplug();  // the port reads its end, and opening it fails with ENOENT
+  void Plug();
+
+  // The server. Each connection attempt takes the front of `connects` (0:
+  // accepted; an errno value: refused); when empty, attempts are accepted.
+  std::deque<int> connects;
+  std::optional<std::string> resolveError;  // the host cannot be found
+  std::function<void()> onConnect;          // the server's greeting, say
+  void ServerSends(const std::string& bytes);
+  void ServerCloses();
+
+  // The announcer. Each start takes the front of `startErrors` (0: it
+  // starts); when empty, starts work. A running announcer ends with 99
+  // `exitAfterNoCarrier` ms after NO CARRIER and with the signal 10 ms after
+  // SIGTERM or SIGKILL, unless `hung` (then only SIGKILL ends it).
+  std::deque<int> startErrors;
+  bool hung = false;
+  Millis exitAfterNoCarrier = 50;
+  void AnnouncerExits(int code);
+  void AnnouncerKilled(int signal);
+  bool AnnouncerRunning() const { return running_; }
+
+  Millis now = 0;
+  std::vector<std::string> trace;
+
+  // Clock, Waiter, Signals, StatusOutput
+  Millis Now() override { return now; }
+  void Wait(std::vector<Watch>* watches, std::optional<Millis> deadline) override;
+  int handle() const override { return kSignalHandle; }
+  void Take() override;
+  bool Seen(int signal) const override { return seen_.count(signal) != 0; }
+  void Clear(int signal) override { seen_.erase(signal); }
+  void Status(std::string_view text) override;
+  void Print(std::string_view line) override;
+  // ModemPorts
+  PortOpening Open(const std::string& device, int speed, const std::string& lockDir) override;
+  void DiscardInput(int handle) override;
+  bool Write(int handle, std::string_view bytes) override;
+  ReadResult Read(int handle, char* buffer, std::size_t size) override;
+  void Close(int handle) override;
+  // Network
+  int Resolve(const std::string& host, int port, std::vector<TcpAddress>* addresses, std::string* error) override;
+  int StartConnect(const TcpAddress& address, int* handle, bool* done) override;
+  int FinishConnect(int handle) override;
+  bool Send(int handle, std::string_view bytes) override;
+  // Announcers
+  int Start(const std::string& program, const std::string& number, const std::vector<std::string>& args) override;
+  void WriteLine(std::string_view bytes) override;
+  void Signal(int signal) override;
+  bool Reap(ChildEnd* end) override;
+  void RestoreConsole() override;
+
+ private:
+  void Record(const std::string& what);
+  bool MarkReady(std::vector<Watch>* watches) const;
+  void RunDue();
+  void Ended(ChildEnd end);
+
+  std::multimap<Millis, std::function<void()>> script_;
+  std::set<int> pending_;
+  std::set<int> seen_;
+  // The modem's port.
+  bool plugged_ = true;
+  bool portOpen_ = false;
+  bool portGone_ = false;
+  std::string portInput_;
+  // The connection.
+  bool socketOpen_ = false;
+  bool socketClosed_ = false;
+  std::string socketInput_;
+  // The announcer.
+  bool running_ = false;
+  std::optional<ChildEnd> ended_;
+  long long generation_ = 0;  // which announcer a scheduled end is for
+};
+
+}  // namespace annc
+
+#endif  // ANNC_POSIX_FAKE_LINE_SYSTEM_H_

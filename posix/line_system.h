@@ -1,0 +1,163 @@
+// Everything annc-line asks of the system, in its own words: the clock, the
+// wait for something to happen, the signals, the status output, the modem's
+// port, the network and the announcer's process. The event loop and the
+// call sources are handed these explicitly; posix_line_system.h has the real
+// implementation and fake_line_system.h the one the unit tests script.
+#ifndef ANNC_POSIX_LINE_SYSTEM_H_
+#define ANNC_POSIX_LINE_SYSTEM_H_
+
+#include <sys/types.h>
+
+#include <cerrno>
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "posix/child_process.h"
+#include "posix/tcp_client.h"
+
+namespace annc {
+
+// Milliseconds on a clock that only goes forward.
+using Millis = std::int64_t;
+
+// One clock for the whole program: monotonic, never set back.
+class Clock {
+ public:
+  virtual ~Clock() = default;
+  virtual Millis Now() = 0;
+};
+
+// A handle the loop waits on, for reading or for writing; Wait() sets
+// `ready` when it is (or reports a hang-up or an error).
+struct Watch {
+  int handle = -1;
+  bool forWriting = false;
+  bool ready = false;
+};
+
+class Waiter {
+ public:
+  virtual ~Waiter() = default;
+  // Returns when a watched handle is ready or `deadline` has come (at once
+  // when it has passed); without a deadline it waits for a handle.
+  virtual void Wait(std::vector<Watch>* watches, std::optional<Millis> deadline) = 0;
+};
+
+// The signals annc-line handles (SIGINT, SIGTERM, SIGHUP, SIGCHLD), turned
+// into a handle that becomes readable when one has come.
+class Signals {
+ public:
+  virtual ~Signals() = default;
+  virtual int handle() const = 0;
+  // Takes what has come; afterwards Seen() tells which signals did.
+  virtual void Take() = 0;
+  virtual bool Seen(int signal) const = 0;
+  virtual void Clear(int signal) = 0;
+};
+
+// Status lines (standard error, "annc-line: " before each) and the lines
+// --check prints (standard output).
+class StatusOutput {
+ public:
+  virtual ~StatusOutput() = default;
+  virtual void Status(std::string_view text) = 0;
+  virtual void Print(std::string_view line) = 0;
+};
+
+// What one read gave: bytes (n > 0), the end (n == 0: unplugged, closed by
+// the peer) or an error (n < 0, `error` its errno value; EAGAIN and EINTR
+// mean nothing now).
+struct ReadResult {
+  long n = 0;
+  int error = 0;
+  bool Nothing() const { return n < 0 && (error == 0 || error == EAGAIN || error == EINTR); }
+};
+
+// How opening the modem's port went.
+struct PortOpening {
+  enum Kind {
+    kOpen,        // handle
+    kOpenFailed,  // error, step: the device cannot be opened or set up
+    kInUse,       // owner: the process holding the lock (0 when unknown)
+    kLockFailed,  // error: the UUCP lock file cannot be made
+  };
+  Kind kind = kOpenFailed;
+  int handle = -1;
+  int error = 0;
+  const char* step = "";
+  pid_t owner = 0;
+};
+
+// The caller-ID modem's serial port, locked the way other modem programs
+// expect while it is open.
+class ModemPorts {
+ public:
+  virtual ~ModemPorts() = default;
+  // Resolves the device's path, takes the UUCP lock in `lockDir`, opens and
+  // sets the port up (raw 8N1 at `speed`) and discards what came before.
+  virtual PortOpening Open(const std::string& device, int speed, const std::string& lockDir) = 0;
+  // Throws away what the modem sent and nobody read yet.
+  virtual void DiscardInput(int handle) = 0;
+  virtual bool Write(int handle, std::string_view bytes) = 0;
+  // Call it when the handle is ready: it does not wait.
+  virtual ReadResult Read(int handle, char* buffer, std::size_t size) = 0;
+  // Closes the port (the modem hangs up) and removes the lock.
+  virtual void Close(int handle) = 0;
+};
+
+// TCP connections to a caller-ID server.
+class Network {
+ public:
+  virtual ~Network() = default;
+  // The addresses of `host` at `port`; 0, or the resolver's error code with
+  // its text in *error.
+  virtual int Resolve(const std::string& host, int port, std::vector<TcpAddress>* addresses, std::string* error) = 0;
+  // Starts connecting without waiting: 0 with *handle set and *done telling
+  // whether the connection is made already (else wait for the handle to be
+  // writable and call FinishConnect), or an errno value.
+  virtual int StartConnect(const TcpAddress& address, int* handle, bool* done) = 0;
+  virtual int FinishConnect(int handle) = 0;
+  virtual ReadResult Read(int handle, char* buffer, std::size_t size) = 0;
+  // Sends without waiting; false when the connection is gone or the bytes
+  // did not fit.
+  virtual bool Send(int handle, std::string_view bytes) = 0;
+  virtual void Close(int handle) = 0;
+};
+
+// The announcer: one annc process at a time, each with a pseudo-terminal of
+// its own as its modem line.
+class Announcers {
+ public:
+  virtual ~Announcers() = default;
+  // Starts `program NUMBER /H:N ARGS...`, N being the pseudo-terminal's
+  // slave, which the announcer alone inherits. Returns 0 or an errno value
+  // (the program is missing or cannot be run).
+  virtual int Start(const std::string& program, const std::string& number, const std::vector<std::string>& args) = 0;
+  // Writes `bytes` into the announcer's line, without waiting.
+  virtual void WriteLine(std::string_view bytes) = 0;
+  virtual void Signal(int signal) = 0;
+  // Reaps the announcer when it has ended: true then, with `end` filled.
+  virtual bool Reap(ChildEnd* end) = 0;
+  // Puts the console back as it was before any announcer changed it (one
+  // that was killed could not do so itself).
+  virtual void RestoreConsole() = 0;
+};
+
+// The whole system, handed to annc-line's run as one bundle of references.
+struct LineSystem {
+  Clock& clock;
+  Waiter& waiter;
+  Signals& signals;
+  StatusOutput& output;
+  ModemPorts& ports;
+  Network& network;
+  Announcers& announcers;
+};
+
+}  // namespace annc
+
+#endif  // ANNC_POSIX_LINE_SYSTEM_H_

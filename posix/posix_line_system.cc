@@ -1,0 +1,183 @@
+#include "posix/posix_line_system.h"
+
+#include <limits.h>
+#include <poll.h>
+#include <signal.h>
+#include <stdlib.h>
+#include <sys/socket.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <climits>
+
+#include "platform/files.h"
+#include "posix/serial_port.h"
+
+namespace annc {
+
+Millis PosixClock::Now() {
+  timespec t{};
+  ::clock_gettime(CLOCK_MONOTONIC, &t);
+  return static_cast<Millis>(t.tv_sec) * 1000 + t.tv_nsec / 1000000;
+}
+
+void PollWaiter::Wait(std::vector<Watch>* watches, std::optional<Millis> deadline) {
+  int timeout = -1;
+  if (deadline) {
+    Millis left = *deadline - clock_.Now();
+    timeout = left <= 0 ? 0 : left > INT_MAX ? INT_MAX : static_cast<int>(left);
+  }
+  std::vector<pollfd> fds;
+  fds.reserve(watches->size());
+  for (const Watch& watch : *watches) {
+    fds.push_back(pollfd{watch.handle, static_cast<short>(watch.forWriting ? POLLOUT : POLLIN), 0});
+  }
+  int ready = ::poll(fds.data(), static_cast<nfds_t>(fds.size()), timeout);
+  for (std::size_t i = 0; i < fds.size(); ++i) (*watches)[i].ready = ready > 0 && fds[i].revents != 0;
+}
+
+int PipeSignals::Open() {
+  if (int error = pipe_.Open({SIGINT, SIGTERM, SIGHUP, SIGCHLD}); error != 0) return error;
+  ::signal(SIGPIPE, SIG_IGN);
+  return 0;
+}
+
+void StandardStreams::Status(std::string_view text) {
+  std::string line = "annc-line: ";
+  line.append(text);
+  line += '\n';
+  (void)WriteAll(STDERR_FILENO, line);
+}
+
+void StandardStreams::Print(std::string_view text) {
+  std::string line(text);
+  line += '\n';
+  (void)WriteAll(STDOUT_FILENO, line);
+}
+
+SerialModemPorts::~SerialModemPorts() {
+  while (!locks_.empty()) Close(locks_.begin()->first);
+}
+
+PortOpening SerialModemPorts::Open(const std::string& device, int speed, const std::string& lockDir) {
+  PortOpening opening;
+  char resolved[PATH_MAX];
+  if (::realpath(device.c_str(), resolved) == nullptr) {
+    opening.error = errno;
+    opening.step = "open";
+    return opening;
+  }
+  auto lock = std::make_unique<UucpLock>();
+  LockOutcome locked = lock->Acquire(lockDir, UucpLockName(resolved));
+  if (locked.kind == LockOutcome::kInUse) {
+    opening.kind = PortOpening::kInUse;
+    opening.owner = locked.owner;
+    return opening;
+  }
+  if (locked.kind == LockOutcome::kFailed) {
+    opening.kind = PortOpening::kLockFailed;
+    opening.error = locked.error;
+    return opening;
+  }
+  SerialPortOpen port = OpenSerialPort(resolved, speed);
+  if (port.fd < 0) {
+    opening.error = port.error;
+    opening.step = port.step;
+    if (port.error == EWOULDBLOCK || port.error == EBUSY) opening.kind = PortOpening::kInUse;
+    return opening;  // the lock goes with `lock`
+  }
+  opening.kind = PortOpening::kOpen;
+  opening.handle = port.fd;
+  locks_[port.fd] = std::move(lock);
+  return opening;
+}
+
+void SerialModemPorts::DiscardInput(int handle) { (void)::tcflush(handle, TCIFLUSH); }
+
+bool SerialModemPorts::Write(int handle, std::string_view bytes) { return WriteAll(handle, bytes) == 0; }
+
+ReadResult SerialModemPorts::Read(int handle, char* buffer, std::size_t size) {
+  ReadResult result;
+  result.n = static_cast<long>(::read(handle, buffer, size));
+  result.error = result.n < 0 ? errno : 0;
+  return result;
+}
+
+void SerialModemPorts::Close(int handle) {
+  CloseSerialPort(handle);
+  locks_.erase(handle);  // releases the lock
+}
+
+int TcpNetwork::Resolve(const std::string& host, int port, std::vector<TcpAddress>* addresses, std::string* error) {
+  return ResolveTcp(host, port, addresses, error);
+}
+
+int TcpNetwork::StartConnect(const TcpAddress& address, int* handle, bool* done) {
+  return StartTcpConnect(address, handle, done);
+}
+
+int TcpNetwork::FinishConnect(int handle) { return FinishTcpConnect(handle); }
+
+ReadResult TcpNetwork::Read(int handle, char* buffer, std::size_t size) {
+  ReadResult result;
+  result.n = static_cast<long>(::read(handle, buffer, size));
+  result.error = result.n < 0 ? errno : 0;
+  return result;
+}
+
+bool TcpNetwork::Send(int handle, std::string_view bytes) {
+  ssize_t n = ::send(handle, bytes.data(), bytes.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
+  return n == static_cast<ssize_t>(bytes.size());
+}
+
+void TcpNetwork::Close(int handle) { ::close(handle); }
+
+PtyAnnouncers::PtyAnnouncers() {
+  consoleSaved_ = ::isatty(STDIN_FILENO) == 1 && ::tcgetattr(STDIN_FILENO, &console_) == 0;
+}
+
+PtyAnnouncers::~PtyAnnouncers() { ClosePseudoTerminal(&pty_); }
+
+int PtyAnnouncers::Start(const std::string& program, const std::string& number, const std::vector<std::string>& args) {
+  if (pid_ > 0) return EBUSY;
+  if (int error = OpenPseudoTerminal(&pty_); error != 0) return error;
+  std::vector<std::string> argv = {program, number, "/H:" + std::to_string(pty_.slave)};
+  argv.insert(argv.end(), args.begin(), args.end());
+  pid_t pid = -1;
+  int error = SpawnWithDescriptor(argv, pty_.slave, &pid);
+  // The slave is annc's alone now; the master stays here until annc is gone.
+  ::close(pty_.slave);
+  pty_.slave = -1;
+  if (error != 0) {
+    ClosePseudoTerminal(&pty_);
+    return error;
+  }
+  pid_ = pid;
+  return 0;
+}
+
+void PtyAnnouncers::WriteLine(std::string_view bytes) {
+  // The master does not block: an announcer that reads nothing cannot hold
+  // annc-line up, and the few bytes always fit.
+  if (pty_.master >= 0) (void)!::write(pty_.master, bytes.data(), bytes.size());
+}
+
+void PtyAnnouncers::Signal(int signal) {
+  if (pid_ > 0) ::kill(pid_, signal);
+}
+
+bool PtyAnnouncers::Reap(ChildEnd* end) {
+  if (pid_ <= 0 || !ReapChild(pid_, end)) return false;
+  pid_ = -1;
+  ClosePseudoTerminal(&pty_);
+  return true;
+}
+
+void PtyAnnouncers::RestoreConsole() {
+  // Only while annc-line is in the foreground: a background process that
+  // touches the terminal is stopped.
+  if (consoleSaved_ && ::tcgetpgrp(STDIN_FILENO) == ::getpgrp()) (void)::tcsetattr(STDIN_FILENO, TCSANOW, &console_);
+}
+
+}  // namespace annc

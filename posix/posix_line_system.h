@@ -1,0 +1,107 @@
+// annc-line's system over POSIX: the monotonic clock, poll, the signal
+// pipe, standard error and output, serial ports under UUCP locks, TCP
+// sockets, and annc run on a pseudo-terminal of its own.
+#ifndef ANNC_POSIX_POSIX_LINE_SYSTEM_H_
+#define ANNC_POSIX_POSIX_LINE_SYSTEM_H_
+
+#include <termios.h>
+
+#include <map>
+#include <memory>
+
+#include "posix/line_system.h"
+#include "posix/pseudo_terminal.h"
+#include "posix/signal_pipe.h"
+#include "posix/uucp_lock.h"
+
+namespace annc {
+
+class PosixClock : public Clock {
+ public:
+  Millis Now() override;
+};
+
+class PollWaiter : public Waiter {
+ public:
+  explicit PollWaiter(Clock& clock) : clock_(clock) {}
+  void Wait(std::vector<Watch>* watches, std::optional<Millis> deadline) override;
+
+ private:
+  Clock& clock_;
+};
+
+// SIGINT, SIGTERM, SIGHUP and SIGCHLD through a pipe; SIGPIPE ignored, so
+// that a closed standard error shows as a failed write.
+class PipeSignals : public Signals {
+ public:
+  // Returns 0 or an errno value.
+  int Open();
+  int handle() const override { return pipe_.fd(); }
+  void Take() override { pipe_.Take(); }
+  bool Seen(int signal) const override { return pipe_.Seen(signal); }
+  void Clear(int signal) override { pipe_.Clear(signal); }
+
+ private:
+  SignalPipe pipe_;
+};
+
+class StandardStreams : public StatusOutput {
+ public:
+  void Status(std::string_view text) override;
+  void Print(std::string_view line) override;
+};
+
+class SerialModemPorts : public ModemPorts {
+ public:
+  ~SerialModemPorts() override;
+  PortOpening Open(const std::string& device, int speed, const std::string& lockDir) override;
+  void DiscardInput(int handle) override;
+  bool Write(int handle, std::string_view bytes) override;
+  ReadResult Read(int handle, char* buffer, std::size_t size) override;
+  void Close(int handle) override;
+
+ private:
+  std::map<int, std::unique_ptr<UucpLock>> locks_;  // one per open port
+};
+
+class TcpNetwork : public Network {
+ public:
+  int Resolve(const std::string& host, int port, std::vector<TcpAddress>* addresses, std::string* error) override;
+  int StartConnect(const TcpAddress& address, int* handle, bool* done) override;
+  int FinishConnect(int handle) override;
+  ReadResult Read(int handle, char* buffer, std::size_t size) override;
+  bool Send(int handle, std::string_view bytes) override;
+  void Close(int handle) override;
+};
+
+class PtyAnnouncers : public Announcers {
+ public:
+  PtyAnnouncers();
+  ~PtyAnnouncers() override;
+  int Start(const std::string& program, const std::string& number, const std::vector<std::string>& args) override;
+  void WriteLine(std::string_view bytes) override;
+  void Signal(int signal) override;
+  bool Reap(ChildEnd* end) override;
+  void RestoreConsole() override;
+
+ private:
+  PseudoTerminal pty_;
+  pid_t pid_ = -1;
+  bool consoleSaved_ = false;
+  termios console_{};
+};
+
+// All of them, for annc-line's main.
+struct PosixLineSystem {
+  PosixClock clock;
+  PollWaiter waiter{clock};
+  PipeSignals signals;
+  StandardStreams output;
+  SerialModemPorts ports;
+  TcpNetwork network;
+  PtyAnnouncers announcers;
+};
+
+}  // namespace annc
+
+#endif  // ANNC_POSIX_POSIX_LINE_SYSTEM_H_
