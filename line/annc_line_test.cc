@@ -1,0 +1,360 @@
+// annc-line's glue, run whole on the scripted system: the modem's set-up
+// and re-plugging, the NCID connection, the announcer's start and end, the
+// signals, --check and --once.
+#include "line/annc_line.h"
+
+#include <gtest/gtest.h>
+#include <signal.h>
+
+#include <algorithm>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "posix/fake_line_system.h"
+
+namespace annc {
+namespace {
+
+// A North American call at `t`: a ring, the caller-ID block, a ring.
+void NorthAmericanCall(FakeLineSystem& fake, Millis t, const std::string& number) {
+  fake.At(t, [&fake] { fake.ModemSends("\r\nRING\r\n"); });
+  fake.At(t + 500, [&fake, number] { fake.ModemSends("\r\nDATE = 1209\r\nNMBR = " + number + "\r\n"); });
+  fake.At(t + 4000, [&fake] { fake.ModemSends("\r\nRING\r\n"); });
+}
+
+LineOptions ModemOptions() {
+  LineOptions options;
+  options.device = "/dev/ttyACM0";
+  options.annc = "/usr/lib/annc/annc";
+  return options;
+}
+
+LineOptions NcidOptions() {
+  LineOptions options;
+  options.device = "ncid:server";
+  options.ncid = NcidSource{"server", 3333};
+  options.annc = "/usr/lib/annc/annc";
+  return options;
+}
+
+// Whether `wanted` appear in `trace` in this order (others may come between).
+bool InOrder(const std::vector<std::string>& trace, const std::vector<std::string>& wanted) {
+  auto at = trace.begin();
+  for (const std::string& line : wanted) {
+    at = std::find(at, trace.end(), line);
+    if (at == trace.end()) return false;
+    ++at;
+  }
+  return true;
+}
+
+std::string Shown(const std::vector<std::string>& trace) {
+  std::string text;
+  for (const std::string& line : trace) text += "  " + line + "\n";
+  return text;
+}
+
+struct Scenario {
+  const char* name;
+  LineOptions options;
+  std::function<void(FakeLineSystem&)> script;
+  int code;
+  std::vector<std::string> inOrder;  // these, in this order
+  std::vector<std::string> never;    // and none of these
+  std::vector<std::pair<std::string, int>> counts = {};  // lines that appear exactly so often, at any time
+};
+
+void Play(const std::vector<Scenario>& scenarios) {
+  for (const Scenario& s : scenarios) {
+    FakeLineSystem fake;
+    s.script(fake);
+    int code = RunLine(s.options, fake.system());
+    EXPECT_EQ(code, s.code) << s.name;
+    EXPECT_TRUE(InOrder(fake.trace, s.inOrder)) << s.name << "; the trace:\n" << Shown(fake.trace);
+    for (const std::string& line : s.never) {
+      EXPECT_EQ(std::count(fake.trace.begin(), fake.trace.end(), line), 0) << s.name << ": " << line;
+    }
+    for (const auto& [what, times] : s.counts) {
+      auto untimed = [&what](const std::string& line) { return line.substr(line.find_first_not_of("0123456789")) == what; };
+      EXPECT_EQ(std::count_if(fake.trace.begin(), fake.trace.end(), untimed), times) << s.name << ": " << what;
+    }
+  }
+}
+
+TEST(AnncLineTest, ModemSetUp) {
+  Play({
+      {"the set-up as a modem takes it, then a call",
+       ModemOptions(),
+       [](FakeLineSystem& f) {
+         NorthAmericanCall(f, 1000, "5551234");
+         f.At(30000, [&f] { f.Raise(SIGTERM); });
+       },
+       0,
+       {"0 open", "0 > ATZ", "0 > ATE0V1Q0", "0 > AT+VCID=1", "0: modem ready on /dev/ttyACM0 (AT+VCID=1)",
+        "2000: call from 5551234", "2000 start 5551234", "13000: call ended", "13000 nocarrier", "30000 close"},
+       {}},
+      {"a modem that does not answer the first reset gets a second",
+       ModemOptions(),
+       [](FakeLineSystem& f) {
+         auto standard = f.modem;
+         int resets = 0;
+         f.modem = [standard, resets](const std::string& command) mutable {
+           if (command == "ATZ" && resets++ == 0) return std::string();
+           return standard(command);
+         };
+         f.At(10000, [&f] { f.Raise(SIGTERM); });
+       },
+       0,
+       {"0 > ATZ", "3000 > ATZ", "3000 > ATE0V1Q0", "3000: modem ready on /dev/ttyACM0 (AT+VCID=1)"},
+       {}},
+      {"a silent modem: one line and exit 1",
+       ModemOptions(),
+       [](FakeLineSystem& f) { f.modem = [](const std::string&) { return std::string(); }; },
+       1,
+       {"0 > ATZ", "3000 > ATZ", "6000 close", "6000: /dev/ttyACM0: the modem answers nothing to ATZ"},
+       {"6000 > ATE0V1Q0"}},
+      {"SIGTERM during the set-up ends annc-line at once, the port closed",
+       ModemOptions(),
+       [](FakeLineSystem& f) {
+         f.modem = [](const std::string&) { return std::string(); };
+         f.At(1000, [&f] { f.Raise(SIGTERM); });
+       },
+       0,
+       {"0 > ATZ", "1000 close"},
+       {"3000 > ATZ"}},
+      {"a port in use: one line and exit 1",
+       ModemOptions(),
+       [](FakeLineSystem& f) {
+         PortOpening busy;
+         busy.kind = PortOpening::kInUse;
+         busy.owner = 4321;
+         f.openings.push_back(busy);
+       },
+       1,
+       {"0 open", "0: /dev/ttyACM0: in use by process 4321"},
+       {"0 > ATZ"}},
+  });
+}
+
+TEST(AnncLineTest, ModemUnpluggedAndBack) {
+  Play({
+      {"unplugged: said once, tried every 2 s, set up again when back",
+       ModemOptions(),
+       [](FakeLineSystem& f) {
+         f.At(5000, [&f] { f.Unplug(); });
+         f.At(10500, [&f] { f.Plug(); });
+         NorthAmericanCall(f, 20000, "5559876");
+         f.At(40000, [&f] { f.Raise(SIGTERM); });
+       },
+       0,
+       {"5000 close", "5000: modem unplugged, waiting for it", "7000 open", "9000 open", "11000 open", "11000 > ATZ",
+        "11000: modem ready on /dev/ttyACM0 (AT+VCID=1)", "21000 start 5559876"},
+       {},
+       {{": modem unplugged, waiting for it", 1}, {": modem ready on /dev/ttyACM0 (AT+VCID=1)", 2}}},
+      {"a call that comes while the modem is set up again is announced",
+       ModemOptions(),
+       [](FakeLineSystem& f) {
+         f.At(5000, [&f] { f.Unplug(); });
+         f.At(6000, [&f] {
+           f.Plug();
+           // Back, but slow to answer its first reset.
+           auto standard = f.modem;
+           bool first = true;
+           f.modem = [standard, first](const std::string& command) mutable {
+             if (command == "ATZ" && first) {
+               first = false;
+               return std::string();
+             }
+             return standard(command);
+           };
+         });
+         f.At(7500, [&f] { f.ModemSends("\r\nRING\r\n\r\nNMBR = 5551234\r\n\r\nRING\r\n"); });
+         f.At(30000, [&f] { f.Raise(SIGTERM); });
+       },
+       0,
+       {"7000 open", "7000 > ATZ", "7500: call from 5551234", "7500 start 5551234", "10000 > ATZ",
+        "10000: modem ready on /dev/ttyACM0 (AT+VCID=1)"},
+       {}},
+      {"a call in progress ends when the modem goes",
+       ModemOptions(),
+       [](FakeLineSystem& f) {
+         NorthAmericanCall(f, 1000, "5551234");
+         f.At(6000, [&f] { f.Unplug(); });
+         f.At(8000, [&f] { f.Raise(SIGTERM); });
+       },
+       0,
+       {"2000 start 5551234", "6000: modem unplugged, waiting for it", "6000: call ended", "6000 nocarrier"},
+       {}},
+  });
+}
+
+TEST(AnncLineTest, Announcer) {
+  Play({
+      {"an announcer that cannot start: said, and the next call is announced",
+       ModemOptions(),
+       [](FakeLineSystem& f) {
+         f.startErrors.push_back(ENOENT);
+         NorthAmericanCall(f, 1000, "5551234");
+         NorthAmericanCall(f, 20000, "5559876");
+         f.At(40000, [&f] { f.Raise(SIGTERM); });
+       },
+       0,
+       {"2000 start 5551234", "2000: cannot start /usr/lib/annc/annc: No such file or directory", "13000: call ended",
+        "21000 start 5559876"},
+       {}},
+      {"killed by a signal: said, and the console put back",
+       ModemOptions(),
+       [](FakeLineSystem& f) {
+         NorthAmericanCall(f, 1000, "5551234");
+         f.At(3000, [&f] { f.AnnouncerKilled(SIGKILL); });
+         f.At(20000, [&f] { f.Raise(SIGTERM); });
+       },
+       0,
+       {"2000 start 5551234", "3000 console restored", "3000: announcer ended by signal 9"},
+       {}},
+      {"ended by a key: the call stays quiet, the console as annc left it",
+       ModemOptions(),
+       [](FakeLineSystem& f) {
+         NorthAmericanCall(f, 1000, "5551234");
+         f.At(3000, [&f] { f.AnnouncerExits(0); });
+         f.At(20000, [&f] { f.Raise(SIGTERM); });
+       },
+       0,
+       {"2000 start 5551234", "3000: announcement stopped by a key; this call stays quiet"},
+       {"3000 console restored"},
+       {{" start 5551234", 1}}},
+      {"the log and the number as annc is given them",
+       [] {
+         LineOptions o = ModemOptions();
+         o.log = "/var/log/annc/calls.log";
+         return o;
+       }(),
+       [](FakeLineSystem& f) {
+         NorthAmericanCall(f, 1000, "555-1234");
+         f.At(20000, [&f] { f.Raise(SIGTERM); });
+       },
+       0,
+       {"2000 start 5551234 /L:/var/log/annc/calls.log"},
+       {}},
+      {"an announcer that does not end gets SIGTERM 10 s after its call",
+       ModemOptions(),
+       [](FakeLineSystem& f) {
+         f.hung = true;
+         NorthAmericanCall(f, 1000, "5551234");
+         f.At(40000, [&f] { f.Raise(SIGTERM); });
+       },
+       0,
+       {"13000 nocarrier", "23000 signal 15", "23000: announcer still running after the call ended: terminating it"},
+       {}},
+      {"SIGTERM during a call ends the announcer, then annc-line",
+       ModemOptions(),
+       [](FakeLineSystem& f) {
+         NorthAmericanCall(f, 1000, "5551234");
+         f.At(3000, [&f] { f.Raise(SIGTERM); });
+       },
+       0,
+       {"2000 start 5551234", "3000 signal 15", "3010 close"},
+       {"3000 signal 9", "5000 signal 9"}},
+      {"SIGTERM during a call, the announcer hung: SIGKILL 2 s later",
+       ModemOptions(),
+       [](FakeLineSystem& f) {
+         f.hung = true;
+         NorthAmericanCall(f, 1000, "5551234");
+         f.At(3000, [&f] { f.Raise(SIGTERM); });
+       },
+       0,
+       {"3000 signal 15", "5000 signal 9", "5010 console restored", "5010 close"},
+       {}},
+      {"--once: ends when the first call's announcer is gone",
+       [] {
+         LineOptions o = ModemOptions();
+         o.once = true;
+         return o;
+       }(),
+       [](FakeLineSystem& f) { NorthAmericanCall(f, 1000, "5551234"); },
+       0,
+       {"2000 start 5551234", "13000 nocarrier", "13050 close"},
+       {"13000 signal 15"}},
+  });
+}
+
+TEST(AnncLineTest, Check) {
+  LineOptions check = ModemOptions();
+  check.check = true;
+  Play({
+      {"--check: the modem's answers without their echo, then every line",
+       check,
+       [](FakeLineSystem& f) {
+         // A modem that keeps echoing whatever it is told.
+         f.modem = [](const std::string& command) {
+           std::string reply = command + "\r\r\n";
+           if (command == "ATI") reply += "Conexant\r\n";
+           if (command == "AT+GCI?") reply += "+GCI: B5\r\n";
+           return reply + "OK\r\n";
+         };
+         f.At(1000, [&f] { f.ModemSends("\r\nRING\r\n"); });
+         f.At(2000, [&f] { f.Raise(SIGINT); });
+       },
+       0,
+       {"0 > ATI", "0| modem: Conexant", "0 > AT+GCI?", "0| country: +GCI: B5", "0| caller ID: AT+VCID=1 accepted",
+        "0| every line the modem sends follows; Ctrl-C ends", "1000| RING"},
+       {"0| modem: ATI", "0| country: AT+GCI?", "1000 start Unknown"}},
+  });
+}
+
+TEST(AnncLineTest, NcidServer) {
+  auto live = [](FakeLineSystem& f) {
+    f.onConnect = [&f] { f.ServerSends("200 Server: ncidd\r\n300 End of connection startup\r\n"); };
+  };
+  Play({
+      {"connected: calls announced; a lost connection is made again after 1 s, 2 s, 4 s, then 1 s once it worked",
+       NcidOptions(),
+       [live](FakeLineSystem& f) {
+         live(f);
+         f.At(1000, [&f] { f.ServerSends("CID: *DATE*12092026*TIME*1015*LINE*POTS*NMBR*5551234*MESG*NONE*NAME*ANN*\r\n"); });
+         f.At(5000, [&f] {
+           f.connects = {ECONNREFUSED, ECONNREFUSED};
+           f.ServerCloses();
+         });
+         f.At(15000, [&f] { f.ServerCloses(); });
+         f.At(30000, [&f] { f.Raise(SIGTERM); });
+       },
+       0,
+       {"0 connect", "0 send HELLO: IDENT: client annc-line " ANNC_LINE_VERSION,
+        "0: connected to NCID server server:3333", "1000 start 5551234",
+        "5000: connection to NCID server server:3333 lost (closed by the server); connecting again", "6000 connect",
+        "8000 connect", "12000 connect", "15000 disconnect", "16000 connect"},
+       {},
+       {{": connection to NCID server server:3333 lost (closed by the server); connecting again", 2}}},
+      {"a server that hangs up at once, again and again: the loss said once",
+       NcidOptions(),
+       [live](FakeLineSystem& f) {
+         live(f);
+         f.At(5000, [&f] {
+           f.onConnect = [&f] { f.ServerCloses(); };
+           f.ServerCloses();
+         });
+         f.At(20000, [&f] { f.Raise(SIGTERM); });
+       },
+       0,
+       {"5000 disconnect", "6000 connect", "6000 disconnect", "8000 connect", "8000 disconnect", "12000 connect"},
+       {},
+       {{": connection to NCID server server:3333 lost (closed by the server); connecting again", 1}}},
+      {"refused at start: one line and exit 1",
+       NcidOptions(),
+       [](FakeLineSystem& f) { f.connects = {ECONNREFUSED}; },
+       1,
+       {"0 connect", "0: ncid:server: cannot connect: Connection refused"},
+       {"1000 connect"}},
+      {"the host unknown at start: one line and exit 1",
+       NcidOptions(),
+       [](FakeLineSystem& f) { f.resolveError = "Name or service not known"; },
+       1,
+       {"0: ncid:server: cannot find the host: Name or service not known"},
+       {"0 connect"}},
+  });
+}
+
+}  // namespace
+}  // namespace annc

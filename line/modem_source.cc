@@ -62,7 +62,6 @@ void ModemSource::SetUpDone(Millis now, const SourceOutput& out) {
   }
   state_ = kReady;
   startup_ = kStarted;
-  unplugged_ = false;
   callerIdCommand_ = setup.callerIdCommand;
   std::string device = CaretNotation(options_.device, "");
   for (const std::string& warning : setup.warnings) out.status(device + ": " + CaretNotation(warning, ""));
@@ -91,13 +90,12 @@ void ModemSource::Lost(Millis now, const SourceOutput& out) {
     Failed(CaretNotation(options_.device, "") + ": the device went away while the modem was being set up", now);
     return;
   }
+  // Said when a modem that was set up goes; not again for each attempt
+  // that finds it still away, or loses it during its set-up.
   bool wasReady = state_ == kReady || state_ == kCommand;
   Close();
   nextAttempt_ = now + kRetryMs;
-  if (wasReady && !unplugged_) {
-    unplugged_ = true;
-    out.status("modem unplugged, waiting for it");
-  }
+  if (wasReady) out.status("modem unplugged, waiting for it");
   out.event(CallEvent{CallEvent::kSourceLost, {}, {}});
 }
 

@@ -62,7 +62,6 @@ class ModemSource : public CallSource {
   LineReader reader_{kMaxLine};
   ModemDialogue dialogue_;
   std::string callerIdCommand_;
-  bool unplugged_ = false;  // said once; quiet until the modem is back
   Millis nextAttempt_ = 0;
 };
 
