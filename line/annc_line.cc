@@ -1,5 +1,7 @@
 #include "line/annc_line.h"
 
+#include <limits.h>
+#include <stdlib.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -62,6 +64,13 @@ bool DescribeModem(EventLoop& loop, ModemSource& modem, const SourceOutput& out,
 
 }  // namespace
 
+std::string CallLogFile(const LineOptions& options) {
+  if (!options.log.empty()) return options.log;
+  char resolved[PATH_MAX];
+  std::string annc = ::realpath(options.annc.c_str(), resolved) != nullptr ? resolved : options.annc;
+  return ChangeExtension(annc, "log");
+}
+
 int RunLine(const LineOptions& options, const LineSystem& system) {
   EventLoop loop(system.clock, system.waiter, system.signals);
   std::unique_ptr<CallSource> source;
@@ -74,7 +83,9 @@ int RunLine(const LineOptions& options, const LineSystem& system) {
     source = std::move(owned);
   }
   std::unique_ptr<Launcher> launcher;
-  if (!options.check) launcher = std::make_unique<Launcher>(options, system.announcers, system.output);
+  if (!options.check) {
+    launcher = std::make_unique<Launcher>(options, CallLogFile(options), system.announcers, system.log, system.output);
+  }
   const SourceOutput out = launcher ? launcher->output() : CheckOutput(system.output);
   LoopClient* client = launcher.get();
 
@@ -124,8 +135,8 @@ int RunAnncLine(int argc, char** argv) {
     posix.output.Status("cannot run the announcer " + CaretNotation(options.annc, "") + ": " + std::strerror(errno));
     return kExitFatal;
   }
-  LineSystem system{posix.clock, posix.waiter,  posix.signals,   posix.output,
-                    posix.ports, posix.network, posix.announcers};
+  LineSystem system{posix.clock, posix.waiter,  posix.signals,    posix.output,
+                    posix.ports, posix.network, posix.announcers, posix.log};
   return RunLine(options, system);
 }
 

@@ -3,6 +3,8 @@
 #ifndef ANNC_LINE_ANNC_LINE_H_
 #define ANNC_LINE_ANNC_LINE_H_
 
+#include <string>
+
 #include "line/options.h"
 #include "posix/line_system.h"
 
@@ -16,6 +18,10 @@ int RunAnncLine(int argc, char** argv);
 // then calls announced (or, with --check, the source's lines printed) until
 // a signal or --once ends it. `options.annc` names the announcer.
 int RunLine(const LineOptions& options, const LineSystem& system);
+
+// The calls log annc writes: --log's, or annc's default (its real path with
+// the extension .log).
+std::string CallLogFile(const LineOptions& options);
 
 }  // namespace annc
 

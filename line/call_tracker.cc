@@ -19,6 +19,15 @@ std::string OnLine(const std::string& line) {
   return line.empty() ? std::string() : " on line " + CaretNotation(line, "");
 }
 
+// "5551234 (ANN LEE)": a call as status lines name it.
+std::string Caller(const std::string& number, const std::string& name) {
+  return name.empty() ? number : number + " (" + CaretNotation(name, "") + ")";
+}
+
+std::size_t Digits(std::string_view text) {
+  return static_cast<std::size_t>(std::count_if(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; }));
+}
+
 }  // namespace
 
 std::size_t CallTracker::CallOn(const std::string& line, Millis now) {
@@ -49,8 +58,21 @@ Actions CallTracker::OnEvent(const CallEvent& event, Millis now) {
     }
     return actions;
   }
+  // A new caller-ID record on a line whose call already has a whole one is
+  // a new call: the one before on that line has ended.
+  if (event.kind == CallEvent::kNumber) {
+    for (std::size_t i = 0; i < calls_.size(); ++i) {
+      if (calls_[i].line == event.line && calls_[i].complete) {
+        EndCall(i, now, &actions);
+        break;
+      }
+    }
+  }
   std::size_t index = CallOn(event.line, now);
-  if (index == kMaxCalls) return actions;
+  if (index == kMaxCalls) {
+    Overflow(event, &actions);
+    return actions;
+  }
   Call& call = calls_[index];
   call.lastActivity = now;
   switch (event.kind) {
@@ -73,6 +95,17 @@ Actions CallTracker::OnEvent(const CallEvent& event, Millis now) {
   }
   TryStart(now, &actions);
   return actions;
+}
+
+// A call on one line too many: it cannot be followed, but is said and
+// logged once its number is known.
+void CallTracker::Overflow(const CallEvent& event, Actions* actions) {
+  if (event.kind != CallEvent::kNumber) return;
+  std::string number = AnnouncerArgument(event.value);
+  if (Digits(number) > kMaxDigits) number = "Unknown";
+  actions->push_back(Status("call from " + number + OnLine(event.line) + " not announced: " +
+                            std::to_string(kMaxCalls) + " calls are in progress; logged"));
+  actions->push_back(Action{Action::kLogCall, number, {}, {}});
 }
 
 Actions CallTracker::OnTimer(Millis now) {
@@ -135,20 +168,31 @@ void CallTracker::TryStart(Millis now, Actions* actions) {
     return;
   }
   std::string number = AnnouncerArgument(next->number.value_or(""));
+  if (std::size_t digits = Digits(number); digits > kMaxDigits) {
+    actions->push_back(Status("a number of " + std::to_string(digits) + " digits is no phone number: announced as Unknown"));
+    number = "Unknown";
+  }
   next->announced = true;
   announcer_ = kRunning;
   announcedSeq_ = next->seq;
   std::string name = next->name.value_or("");
-  std::string line = "call from " + number;
-  if (!name.empty()) line += " (" + CaretNotation(name, "") + ")";
-  line += OnLine(next->line);
-  actions->push_back(Status(std::move(line)));
+  actions->push_back(Status("call from " + Caller(number, name) + OnLine(next->line)));
   actions->push_back(Action{Action::kStartAnnouncer, std::move(number), std::move(name), {}});
 }
 
 void CallTracker::EndCall(std::size_t index, Millis now, Actions* actions) {
   const Call& call = calls_[index];
   ++callsEnded_;
+  if (!call.announced && Ready(call, now)) {
+    // It waited for an announcer that was still busy with another call, or
+    // still ending: it was never heard, but it is not lost.
+    std::string number = AnnouncerArgument(call.number.value_or(""));
+    if (Digits(number) > kMaxDigits) number = "Unknown";
+    std::string name = call.name.value_or("");
+    actions->push_back(Status("call from " + Caller(number, name) + OnLine(call.line) +
+                              " not announced: the announcer was busy; logged"));
+    actions->push_back(Action{Action::kLogCall, number, name, {}});
+  }
   actions->push_back(Status("call ended" + OnLine(call.line)));
   if (announcer_ == kRunning && call.seq == announcedSeq_) {
     announcer_ = kEnding;

@@ -46,6 +46,7 @@ struct Action {
     kEndAnnouncement,     // tell the announcer the call has ended
     kTerminateAnnouncer,  // it did not stop in time: SIGTERM
     kStatus,              // text: one status line (already fit for a terminal)
+    kLogCall,             // number, name: a call that was not announced, for the calls log
   };
   Kind kind;
   std::string number;
@@ -66,8 +67,12 @@ struct TrackerSettings {
 // announced next.
 class CallTracker {
  public:
-  // Calls followed at once; events of further lines are ignored meanwhile.
+  // Calls followed at once; a call on a further line meanwhile is said and
+  // logged, not announced.
   static constexpr std::size_t kMaxCalls = 8;
+  // A number with more digits than this is no phone number: the call is
+  // announced and logged as Unknown.
+  static constexpr std::size_t kMaxDigits = 32;
 
   explicit CallTracker(TrackerSettings settings) : settings_(settings) {}
 
@@ -102,6 +107,7 @@ class CallTracker {
   enum AnnouncerState { kIdle, kRunning, kEnding };
 
   std::size_t CallOn(const std::string& line, Millis now);  // kMaxCalls when no room
+  void Overflow(const CallEvent& event, Actions* actions);
   bool Ready(const Call& call, Millis now) const;
   bool MayStart(const Call& call) const;
   void TryStart(Millis now, Actions* actions);

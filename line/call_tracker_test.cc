@@ -35,6 +35,9 @@ std::vector<std::string> Play(CallTracker& tracker, const std::vector<std::strin
         case Action::kStatus:
           trace.push_back(at + ": " + a.text);
           break;
+        case Action::kLogCall:
+          trace.push_back(at + " log " + a.number + (a.name.empty() ? "" : " " + a.name));
+          break;
       }
     }
   };
@@ -194,15 +197,18 @@ TEST(CallTrackerTest, SeveralLines) {
        {"0 ring@A", "100 nmbr@B 2", "100 complete@B", "200 ring@A", "300 nocarrier@B", "400 exit 99"},
        {"100: call from 2 on line B", "100 start 2", "300: call ended on line B", "300 end",
         "400: call from Unknown on line A", "400 start Unknown"}},
-      {"the same line's record joins its call: the first number wins",
-       {"0 ring@A", "100 nmbr@A 1", "100 complete@A", "200 nmbr@A 2", "200 complete@A", "300 nocarrier@A"},
-       {"100: call from 1 on line A", "100 start 1", "300: call ended on line A", "300 end"}},
+      {"a new record on a line whose call has a whole one is a new call: the one before ends",
+       {"0 ring@A", "100 nmbr@A 1", "100 complete@A", "200 nmbr@A 2", "200 complete@A", "250 exit 99",
+        "300 nocarrier@A", "350 exit 99"},
+       {"100: call from 1 on line A", "100 start 1", "200: call ended on line A", "200 end",
+        "250: call from 2 on line A", "250 start 2", "300: call ended on line A", "300 end"}},
       {"an end on a line without a call is nothing",
        {"0 nmbr@A 1", "0 complete@A", "100 nocarrier@B", "200 until"},
        {"0: call from 1 on line A", "0 start 1"}},
       {"the source lost ends every call",
        {"0 nmbr@A 1", "0 complete@A", "100 nmbr@B 2", "100 complete@B", "200 lost", "300 exit 99", "30000 until"},
        {"0: call from 1 on line A", "0 start 1", "100: call on line B takes over the announcement", "100 end",
+        "200: call from 2 on line B not announced: the announcer was busy; logged", "200 log 2",
         "200: call ended on line B", "200: call ended on line A"}},
       {"a line is shown in caret notation",
        {"0 nmbr@X\x1b[2J 5", "0 complete@X\x1b[2J"},
@@ -219,6 +225,48 @@ TEST(CallTrackerTest, SeveralLines) {
   EXPECT_EQ(Play(tracker, steps), trace);
   EXPECT_EQ(tracker.CallsEnded(), static_cast<int>(CallTracker::kMaxCalls));
   EXPECT_FALSE(tracker.InCall());
+}
+
+TEST(CallTrackerTest, NoCallLost) {
+  const std::string digits40(40, '7');
+  struct Case {
+    const char* name;
+    V steps;
+    V trace;
+  };
+  const Case cases[] = {
+      {"a call that waits for an announcer still ending, and ends before it is gone, is logged",
+       {"0 nmbr@A 1", "0 complete@A", "100 nocarrier@A", "200 nmbr@B 2", "200 name@B BOB", "200 complete@B",
+        "300 nocarrier@B"},
+       {"0: call from 1 on line A", "0 start 1", "100: call ended on line A", "100 end",
+        "300: call from 2 (BOB) on line B not announced: the announcer was busy; logged", "300 log 2 BOB",
+        "300: call ended on line B"}},
+      {"an older call that never got the announcer is logged when it ends",
+       {"0 ring@A", "100 nmbr@B 2", "100 complete@B", "200 nmbr@A 1", "800 nocarrier@A", "900 nocarrier@B",
+        "950 exit 99"},
+       {"100: call from 2 on line B", "100 start 2", "800: call from 1 on line A not announced: the announcer was busy; logged",
+        "800 log 1", "800: call ended on line A", "900: call ended on line B", "900 end"}},
+      {"a number too long to be one is announced as Unknown",
+       {"0 ring", "100 nmbr " + digits40, "200 ring"},
+       {"200: a number of 40 digits is no phone number: announced as Unknown", "200: call from Unknown",
+        "200 start Unknown"}},
+      {"a number of 32 digits is still one",
+       {"0 ring", "100 nmbr " + std::string(32, '5'), "200 ring"},
+       {"200: call from " + std::string(32, '5'), "200 start " + std::string(32, '5')}},
+  };
+  for (const Case& c : cases) EXPECT_EQ(Play(c.steps, 8000), c.trace) << c.name;
+
+  // A call on one line more than can be followed is said and logged.
+  V steps, trace;
+  for (std::size_t i = 0; i < CallTracker::kMaxCalls; ++i) {
+    steps.push_back("0 nmbr@L" + std::to_string(i) + " " + std::to_string(100 + i));
+    steps.push_back("0 complete@L" + std::to_string(i));
+  }
+  steps.push_back("10 nmbr@X 5551234");
+  steps.push_back("10 complete@X");
+  V got = Play(steps, 8000);
+  V wanted = {"10: call from 5551234 on line X not announced: 8 calls are in progress; logged", "10 log 5551234"};
+  EXPECT_NE(std::search(got.begin(), got.end(), wanted.begin(), wanted.end()), got.end());
 }
 
 TEST(CallTrackerTest, WhatTheLoopAsks) {

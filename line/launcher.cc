@@ -14,9 +14,12 @@ constexpr char kNoCarrier[] = "NO CARRIER\r\n";
 
 }  // namespace
 
-Launcher::Launcher(const LineOptions& options, Announcers& announcers, StatusOutput& output)
+Launcher::Launcher(const LineOptions& options, std::string logFile, Announcers& announcers, CallLog& log,
+                   StatusOutput& output)
     : options_(options),
+      logFile_(std::move(logFile)),
       announcers_(announcers),
+      log_(log),
       output_(output),
       tracker_(TrackerSettings{options.ringTimeoutMs, TrackerSettings{}.blockComplete,
                                TrackerSettings{}.terminateAfter}) {
@@ -30,6 +33,8 @@ bool Launcher::Reaped(AnnouncerExit* exit) {
   ChildEnd end;
   if (!announcers_.Reap(&end)) return false;
   running_ = false;
+  noCarrierAgain_.reset();
+  killAt_.reset();
   exit->kind = end.exited ? AnnouncerExit::kExited : AnnouncerExit::kSignalled;
   exit->code = end.exited ? end.code : end.signal;
   if (!end.exited) announcers_.RestoreConsole();
@@ -42,6 +47,28 @@ void Launcher::Reap(Millis now) {
   if (Reaped(&exit)) Apply(tracker_.OnAnnouncerExited(exit, now), now);
 }
 
+std::optional<Millis> Launcher::NextDeadline() const {
+  std::optional<Millis> next = tracker_.NextDeadline();
+  for (const std::optional<Millis>& t : {noCarrierAgain_, killAt_}) {
+    if (t && (!next || *t < *next)) next = t;
+  }
+  return next;
+}
+
+void Launcher::OnTimer(Millis now) {
+  now_ = now;
+  if (running_ && killAt_ && now >= *killAt_) {
+    killAt_.reset();
+    output_.Status("announcer did not end after SIGTERM: killing it");
+    announcers_.Signal(SIGKILL);
+  }
+  if (running_ && noCarrierAgain_ && now >= *noCarrierAgain_) {
+    announcers_.WriteLine(kNoCarrier);
+    noCarrierAgain_ = now + kNoCarrierAgainMs;
+  }
+  Apply(tracker_.OnTimer(now), now);
+}
+
 void Launcher::Apply(const Actions& actions, Millis now) {
   for (const Action& action : actions) {
     switch (action.kind) {
@@ -51,6 +78,7 @@ void Launcher::Apply(const Actions& actions, Millis now) {
       case Action::kStartAnnouncer: {
         std::vector<std::string> args;
         if (!options_.log.empty()) args.push_back("/L:" + options_.log);
+        announcers_.DiscardTypedKeys();
         if (int error = announcers_.Start(options_.annc, action.number, args); error != 0) {
           output_.Status("cannot start " + CaretNotation(options_.annc, "") + ": " + std::strerror(error));
           Apply(tracker_.OnAnnouncerExited(AnnouncerExit{AnnouncerExit::kNotStarted, error}, now), now);
@@ -61,9 +89,16 @@ void Launcher::Apply(const Actions& actions, Millis now) {
       }
       case Action::kEndAnnouncement:
         announcers_.WriteLine(kNoCarrier);
+        if (running_) noCarrierAgain_ = now + kNoCarrierAgainMs;
         break;
       case Action::kTerminateAnnouncer:
         announcers_.Signal(SIGTERM);
+        if (running_) killAt_ = now + kKillAfterMs;
+        break;
+      case Action::kLogCall:
+        if (int error = log_.Append(logFile_, ' ', action.number, action.name); error != 0) {
+          output_.Status("cannot write the call to " + CaretNotation(logFile_, "") + ": " + std::strerror(error));
+        }
         break;
     }
   }

@@ -18,9 +18,16 @@ class Launcher : public LoopClient {
   // After SIGTERM at annc-line's own end, the announcer gets this long
   // before SIGKILL, and as long again to be gone.
   static constexpr Millis kStopWaitMs = 2000;
+  // An announcer that SIGTERM did not end is killed this long after it.
+  static constexpr Millis kKillAfterMs = 3000;
+  // NO CARRIER is written again this often until the announcer has gone:
+  // one that had not yet taken its line over threw the first away.
+  static constexpr Millis kNoCarrierAgainMs = 500;
 
-  // `options.annc` names the announcer to run.
-  Launcher(const LineOptions& options, Announcers& announcers, StatusOutput& output);
+  // `options.annc` names the announcer to run; `logFile` is the calls log
+  // annc writes (for the calls annc-line logs itself).
+  Launcher(const LineOptions& options, std::string logFile, Announcers& announcers, CallLog& log,
+           StatusOutput& output);
 
   // What the call sources hand on goes here.
   const SourceOutput& output() const { return out_; }
@@ -28,9 +35,9 @@ class Launcher : public LoopClient {
   // --once: the first call has ended and its announcer is gone.
   bool Done() const { return tracker_.CallsEnded() > 0 && !tracker_.AnnouncerBusy(); }
 
-  std::optional<Millis> NextDeadline() const override { return tracker_.NextDeadline(); }
+  std::optional<Millis> NextDeadline() const override;
   void Reap(Millis now) override;
-  void OnTimer(Millis now) override { Apply(tracker_.OnTimer(now), now); }
+  void OnTimer(Millis now) override;
 
   // annc-line's end: an announcer still running gets SIGTERM, then SIGKILL.
   void Stop(EventLoop& loop);
@@ -41,10 +48,14 @@ class Launcher : public LoopClient {
   bool Reaped(AnnouncerExit* exit);
 
   const LineOptions& options_;
+  std::string logFile_;
   Announcers& announcers_;
+  CallLog& log_;
   StatusOutput& output_;
   CallTracker tracker_;
   bool running_ = false;
+  std::optional<Millis> noCarrierAgain_;  // while the announcer is told to end
+  std::optional<Millis> killAt_;          // after SIGTERM
   Millis now_ = 0;  // the time of the event being handled
   SourceOutput out_;
 };

@@ -215,6 +215,7 @@ int FakeLineSystem::Start(const std::string& /*program*/, const std::string& num
   }
   if (error != 0) return error;
   running_ = true;
+  startedAt_ = now;
   ended_.reset();
   ++generation_;
   return 0;
@@ -223,7 +224,7 @@ int FakeLineSystem::Start(const std::string& /*program*/, const std::string& num
 void FakeLineSystem::WriteLine(std::string_view bytes) {
   if (!running_) return;
   Record(Shown(bytes) == "NO CARRIER" ? " nocarrier" : " write " + Shown(bytes));
-  if (hung) return;
+  if (hung || now < startedAt_ + deafAfterStart) return;
   long long which = generation_;
   At(now + exitAfterNoCarrier, [this, which] {
     if (generation_ == which) AnnouncerExits(99);
@@ -248,5 +249,12 @@ bool FakeLineSystem::Reap(ChildEnd* end) {
 }
 
 void FakeLineSystem::RestoreConsole() { Record(" console restored"); }
+
+void FakeLineSystem::DiscardTypedKeys() { Record(" keys discarded"); }
+
+int FakeLineSystem::Append(const std::string& file, char mark, std::string_view number, std::string_view name) {
+  Record(" log " + file + " " + mark + " " + std::string(number) + " - " + std::string(name));
+  return logError;
+}
 
 }  // namespace annc

@@ -25,7 +25,8 @@ class FakeLineSystem : public Clock,
                        public StatusOutput,
                        public ModemPorts,
                        public Network,
-                       public Announcers {
+                       public Announcers,
+                       public CallLog {
  public:
   static constexpr int kSignalHandle = 3;
   static constexpr int kPortHandle = 10;
@@ -35,7 +36,7 @@ class FakeLineSystem : public Clock,
 
   FakeLineSystem();
 
-  LineSystem system() { return LineSystem{*this, *this, *this, *this, *this, *this, *this}; }
+  LineSystem system() { return LineSystem{*this, *this, *this, *this, *this, *this, *this, *this}; }
 
   // Runs `what` when the clock reaches `at`.
   void At(Millis at, std::function<void()> what);
@@ -62,9 +63,12 @@ class FakeLineSystem : public Clock,
   // starts); when empty, starts work. A running announcer ends with 99
   // `exitAfterNoCarrier` ms after NO CARRIER and with the signal 10 ms after
   // SIGTERM or SIGKILL, unless `hung` (then only SIGKILL ends it).
+  // A NO CARRIER written within `deafAfterStart` ms of the start is lost
+  // (annc throws away what waits on its line when it takes the line over).
   std::deque<int> startErrors;
   bool hung = false;
   Millis exitAfterNoCarrier = 50;
+  Millis deafAfterStart = 0;
   void AnnouncerExits(int code);
   void AnnouncerKilled(int signal);
   bool AnnouncerRunning() const { return running_; }
@@ -98,6 +102,10 @@ class FakeLineSystem : public Clock,
   void Signal(int signal) override;
   bool Reap(ChildEnd* end) override;
   void RestoreConsole() override;
+  void DiscardTypedKeys() override;
+  // CallLog: "TIME log FILE MARK NUMBER - NAME"; `logError` fails it.
+  int logError = 0;
+  int Append(const std::string& file, char mark, std::string_view number, std::string_view name) override;
 
  private:
   void Record(const std::string& what);
@@ -121,6 +129,7 @@ class FakeLineSystem : public Clock,
   bool running_ = false;
   std::optional<ChildEnd> ended_;
   long long generation_ = 0;  // which announcer a scheduled end is for
+  Millis startedAt_ = 0;
 };
 
 }  // namespace annc

@@ -145,6 +145,19 @@ class Announcers {
   // Puts the console back as it was before any announcer changed it (one
   // that was killed could not do so itself).
   virtual void RestoreConsole() = 0;
+  // Throws away keys typed on the console while no announcer ran, so that
+  // the next one does not take them for a key that stops it.
+  virtual void DiscardTypedKeys() = 0;
+};
+
+// The calls log annc writes, for the calls annc-line logs itself.
+class CallLog {
+ public:
+  virtual ~CallLog() = default;
+  // Appends one line to the log `file` as annc writes its call lines, under
+  // the same lock: `mark`, a blank, the time, the number, " - " and the
+  // name. Returns 0 or an errno value.
+  virtual int Append(const std::string& file, char mark, std::string_view number, std::string_view name) = 0;
 };
 
 // The whole system, handed to annc-line's run as one bundle of references.
@@ -156,6 +169,7 @@ struct LineSystem {
   ModemPorts& ports;
   Network& network;
   Announcers& announcers;
+  CallLog& log;
 };
 
 }  // namespace annc

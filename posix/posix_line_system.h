@@ -83,12 +83,19 @@ class PtyAnnouncers : public Announcers {
   void Signal(int signal) override;
   bool Reap(ChildEnd* end) override;
   void RestoreConsole() override;
+  void DiscardTypedKeys() override;
 
  private:
   PseudoTerminal pty_;
   pid_t pid_ = -1;
   bool consoleSaved_ = false;
   termios console_{};
+};
+
+// annc's calls log, written with annc's own line format and lock.
+class FileCallLog : public CallLog {
+ public:
+  int Append(const std::string& file, char mark, std::string_view number, std::string_view name) override;
 };
 
 // All of them, for annc-line's main.
@@ -100,6 +107,7 @@ struct PosixLineSystem {
   SerialModemPorts ports;
   TcpNetwork network;
   PtyAnnouncers announcers;
+  FileCallLog log;
 };
 
 }  // namespace annc
