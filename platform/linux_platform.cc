@@ -147,11 +147,15 @@ class LinuxPlatform : public Platform {
     if (::tcgetattr(fd, &saved) != 0) return errno;
     termios tio = saved;
     // Reads never block: the time-out is a poll around each read.
-    tio.c_lflag &= ~static_cast<tcflag_t>(ICANON | ECHO | ECHOE | ECHOK | ECHONL | ISIG | IEXTEN);
-    tio.c_iflag &= ~static_cast<tcflag_t>(INLCR | IGNCR | ICRNL);
+    TermiosFields changed;
+    changed.lflag = ICANON | ECHO | ECHOE | ECHOK | ECHONL | ISIG | IEXTEN;
+    changed.iflag = INLCR | IGNCR | ICRNL;
+    changed.minAndTime = true;
+    tio.c_lflag &= ~changed.lflag;
+    tio.c_iflag &= ~changed.iflag;
     tio.c_cc[VMIN] = 0;
     tio.c_cc[VTIME] = 0;
-    return terminal::TakeLine(fd, saved, tio);
+    return terminal::TakeLine(fd, saved, tio, changed);
   }
 
   void SerialGiveBack(int) override { terminal::GiveLineBack(); }
