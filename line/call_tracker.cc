@@ -12,7 +12,7 @@ namespace {
 constexpr int kAnncKeyPressed = 0;
 constexpr int kAnncModemResult = 99;
 
-Action Status(std::string text) { return Action{Action::kStatus, {}, {}, std::move(text)}; }
+Action Status(std::string text) { return Action{Action::kStatus, {}, std::move(text)}; }
 
 // " on line X" for a source with several lines; nothing for a modem.
 std::string OnLine(const std::string& line) {
@@ -83,7 +83,7 @@ Actions CallTracker::OnTimer(Millis now) {
   TryStart(now, &actions);
   if (announcer_ == kEnding && !terminated_ && now >= endingSince_ + settings_.terminateAfter) {
     terminated_ = true;
-    actions.push_back(Action{Action::kTerminateAnnouncer, {}, {}, {}});
+    actions.push_back(Action{Action::kTerminateAnnouncer, {}, {}});
     actions.push_back(Status("announcer still running after the call ended: terminating it"));
   }
   return actions;
@@ -131,7 +131,7 @@ void CallTracker::TryStart(Millis now, Actions* actions) {
     actions->push_back(Status("call" + OnLine(next->line) + " takes over the announcement"));
     announcer_ = kEnding;
     endingSince_ = now;
-    actions->push_back(Action{Action::kEndAnnouncement, {}, {}, {}});
+    actions->push_back(Action{Action::kEndAnnouncement, {}, {}});
     return;
   }
   std::string number = AnnouncerArgument(next->number.value_or(""));
@@ -143,7 +143,7 @@ void CallTracker::TryStart(Millis now, Actions* actions) {
   if (!name.empty()) line += " (" + CaretNotation(name, "") + ")";
   line += OnLine(next->line);
   actions->push_back(Status(std::move(line)));
-  actions->push_back(Action{Action::kStartAnnouncer, std::move(number), std::move(name), {}});
+  actions->push_back(Action{Action::kStartAnnouncer, std::move(number), {}});
 }
 
 void CallTracker::EndCall(std::size_t index, Millis now, Actions* actions) {
@@ -153,7 +153,7 @@ void CallTracker::EndCall(std::size_t index, Millis now, Actions* actions) {
   if (announcer_ == kRunning && call.seq == announcedSeq_) {
     announcer_ = kEnding;
     endingSince_ = now;
-    actions->push_back(Action{Action::kEndAnnouncement, {}, {}, {}});
+    actions->push_back(Action{Action::kEndAnnouncement, {}, {}});
   }
   calls_.erase(calls_.begin() + static_cast<std::ptrdiff_t>(index));
 }
