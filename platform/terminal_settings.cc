@@ -11,7 +11,8 @@ const char* SettingNotTaken(const termios& wanted, const termios& got, const Ter
   if ((wanted.c_lflag ^ got.c_lflag) & fields.lflag) return "c_lflag";
   if (fields.minAndTime && wanted.c_cc[VMIN] != got.c_cc[VMIN]) return "VMIN";
   if (fields.minAndTime && wanted.c_cc[VTIME] != got.c_cc[VTIME]) return "VTIME";
-  if (fields.speed && (::cfgetispeed(&wanted) != ::cfgetispeed(&got) || ::cfgetospeed(&wanted) != ::cfgetospeed(&got))) {
+  if (fields.speed &&
+      (::cfgetispeed(&wanted) != ::cfgetispeed(&got) || ::cfgetospeed(&wanted) != ::cfgetospeed(&got))) {
     return "speed";
   }
   return nullptr;
