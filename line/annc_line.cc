@@ -17,6 +17,7 @@
 #include "platform/files.h"
 #include "posix/posix_line_system.h"
 #include "text/paths.h"
+#include "platform/errors.h"
 #include "text/terminal_text.h"
 
 #ifndef ANNC_LINE_VERSION
@@ -128,11 +129,11 @@ int RunAnncLine(int argc, char** argv) {
 
   PosixLineSystem posix;
   if (int error = posix.signals.Open(); error != 0) {
-    posix.output.Status(std::string("cannot watch signals: ") + std::strerror(error));
+    posix.output.Status(CannotText("watch signals", error));
     return kExitFatal;
   }
   if (!options.check && ::access(options.annc.c_str(), X_OK) != 0) {
-    posix.output.Status("cannot run the announcer " + CaretNotation(options.annc, "") + ": " + std::strerror(errno));
+    posix.output.Status(CannotText("run the announcer " + CaretNotation(options.annc, ""), errno));
     return kExitFatal;
   }
   LineSystem system{posix.clock, posix.waiter,  posix.signals,    posix.output,

@@ -42,7 +42,7 @@ struct AnnouncerExit {
 
 struct Action {
   enum Kind {
-    kStartAnnouncer,      // number: what annc is given; name: for the record
+    kStartAnnouncer,      // number: what annc is given; name: the network's, if any
     kEndAnnouncement,     // tell the announcer the call has ended
     kTerminateAnnouncer,  // it did not stop in time: SIGTERM
     kStatus,              // text: one status line (already fit for a terminal)
@@ -56,9 +56,16 @@ struct Action {
 using Actions = std::vector<Action>;
 
 struct TrackerSettings {
-  Millis ringTimeout = 8000;        // no ring or caller-ID line this long: the call has ended
-  Millis blockComplete = 500;       // no further caller-ID line this long: the block is whole
-  Millis terminateAfter = 10000;    // an announcer still running this long after the end gets SIGTERM
+  static constexpr Millis kDefaultRingTimeout = 8000;
+  static constexpr Millis kDefaultBlockComplete = 500;
+  static constexpr Millis kDefaultTerminateAfter = 10000;
+
+  // No ring or caller-ID line this long: the call has ended.
+  Millis ringTimeout = kDefaultRingTimeout;
+  // No further caller-ID line this long: the block is whole.
+  Millis blockComplete = kDefaultBlockComplete;
+  // An announcer still running this long after the end gets SIGTERM.
+  Millis terminateAfter = kDefaultTerminateAfter;
 };
 
 // One call per phone line at a time, and one announcer for all of them: a

@@ -89,8 +89,15 @@ std::vector<std::string> Play(CallTracker& tracker, const std::vector<std::strin
   return trace;
 }
 
+// The default block and SIGTERM times; the ring time-out as given.
+TrackerSettings WithRingTimeout(Millis ringTimeout) {
+  TrackerSettings settings;
+  settings.ringTimeout = ringTimeout;
+  return settings;
+}
+
 std::vector<std::string> Play(const std::vector<std::string>& steps, Millis ringTimeout = 1000) {
-  CallTracker tracker(TrackerSettings{ringTimeout, 500, 10000});
+  CallTracker tracker(WithRingTimeout(ringTimeout));
   return Play(tracker, steps);
 }
 
@@ -214,10 +221,10 @@ TEST(CallTrackerTest, SeveralLines) {
        {"0 nmbr@X\x1b[2J 5", "0 complete@X\x1b[2J"},
        {"0: call from 5 on line X^[[2J", "0 start 5"}},
   };
-  for (const Case& c : cases) EXPECT_EQ(Play(c.steps, 8000), c.trace) << c.name;
+  for (const Case& c : cases) EXPECT_EQ(Play(c.steps, TrackerSettings::kDefaultRingTimeout), c.trace) << c.name;
 
   // Lines beyond the ones followed are ignored until a call has ended.
-  CallTracker tracker(TrackerSettings{8000, 500, 10000});
+  CallTracker tracker(TrackerSettings{});
   V steps, trace;
   for (std::size_t i = 0; i <= CallTracker::kMaxCalls; ++i) steps.push_back("0 ring@L" + std::to_string(i));
   for (std::size_t i = CallTracker::kMaxCalls; i-- > 0;) trace.push_back("8000: call ended on line L" + std::to_string(i));
@@ -271,7 +278,7 @@ TEST(CallTrackerTest, NoCallLost) {
 
 TEST(CallTrackerTest, WhatTheLoopAsks) {
   // --once ends when a call has ended and no announcer runs any more.
-  CallTracker tracker(TrackerSettings{1000, 500, 10000});
+  CallTracker tracker(WithRingTimeout(1000));
   EXPECT_FALSE(tracker.NextDeadline().has_value());  // idle: poll sleeps without a time-out
   tracker.OnEvent(CallEvent{CallEvent::kRing, "", ""}, 0);
   tracker.OnEvent(CallEvent{CallEvent::kNumber, "5551234", ""}, 100);

@@ -4,6 +4,7 @@
 
 #include <cstring>
 
+#include "platform/errors.h"
 #include "text/terminal_text.h"
 
 namespace annc {
@@ -21,8 +22,8 @@ Launcher::Launcher(const LineOptions& options, std::string logFile, Announcers& 
       announcers_(announcers),
       log_(log),
       output_(output),
-      tracker_(TrackerSettings{options.ringTimeoutMs, TrackerSettings{}.blockComplete,
-                               TrackerSettings{}.terminateAfter}) {
+      tracker_(TrackerSettings{options.ringTimeoutMs, TrackerSettings::kDefaultBlockComplete,
+                               TrackerSettings::kDefaultTerminateAfter}) {
   out_.event = [this](const CallEvent& event) { Apply(tracker_.OnEvent(event, now_), now_); };
   out_.line = [](std::string_view) {};
   out_.status = [this](const std::string& text) { output_.Status(text); };
@@ -80,7 +81,7 @@ void Launcher::Apply(const Actions& actions, Millis now) {
         if (!options_.log.empty()) args.push_back("/L:" + options_.log);
         announcers_.DiscardTypedKeys();
         if (int error = announcers_.Start(options_.annc, action.number, args); error != 0) {
-          output_.Status("cannot start " + CaretNotation(options_.annc, "") + ": " + std::strerror(error));
+          output_.Status(CannotText("start " + CaretNotation(options_.annc, ""), error));
           Apply(tracker_.OnAnnouncerExited(AnnouncerExit{AnnouncerExit::kNotStarted, error}, now), now);
         } else {
           running_ = true;
@@ -97,7 +98,7 @@ void Launcher::Apply(const Actions& actions, Millis now) {
         break;
       case Action::kLogCall:
         if (int error = log_.Append(logFile_, ' ', action.number, action.name); error != 0) {
-          output_.Status("cannot write the call to " + CaretNotation(logFile_, "") + ": " + std::strerror(error));
+          output_.Status(CannotText("write the call to " + CaretNotation(logFile_, ""), error));
         }
         break;
     }

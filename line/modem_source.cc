@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "line/line_classifier.h"
+#include "platform/errors.h"
 #include "text/terminal_text.h"
 
 namespace annc {
@@ -22,12 +23,10 @@ void ModemSource::Open(Millis now, const SourceOutput& out) {
              now);
       return;
     case PortOpening::kLockFailed:
-      Failed(device + "cannot make the lock file in " + CaretNotation(options_.lockDir, "") + ": " +
-                 std::strerror(opening.error),
-             now);
+      Failed(device + CannotText("make the lock file in " + CaretNotation(options_.lockDir, ""), opening.error), now);
       return;
     case PortOpening::kOpenFailed:
-      Failed(device + "cannot " + opening.step + ": " + std::strerror(opening.error), now);
+      Failed(device + CannotText(opening.step, opening.error), now);
       return;
   }
   handle_ = opening.handle;

@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <cstring>
 
+#include "platform/errors.h"
 #include "text/terminal_text.h"
 
 namespace annc {
@@ -42,7 +43,7 @@ void NcidClient::TryAddress(Millis now) {
     bool done = false;
     int fd = -1;
     if (int error = network_.StartConnect(addresses_[next_], &fd, &done); error != 0) {
-      lastError_ = std::string("cannot connect: ") + std::strerror(error);
+      lastError_ = CannotText("connect", error);
       continue;
     }
     fd_ = fd;
@@ -91,7 +92,7 @@ std::optional<Millis> NcidClient::NextDeadline() const {
 void NcidClient::OnReady(Millis now, const SourceOutput& out) {
   if (state_ == kConnecting) {
     if (int error = network_.FinishConnect(fd_); error != 0) {
-      lastError_ = std::string("cannot connect: ") + std::strerror(error);
+      lastError_ = CannotText("connect", error);
       CloseSocket();
       ++next_;
       TryAddress(now);
@@ -108,7 +109,7 @@ void NcidClient::ReadSome(Millis now, const SourceOutput& out) {
   ReadResult read = network_.Read(fd_, buffer, sizeof buffer);
   if (read.Nothing()) return;
   if (read.n <= 0) {
-    Lost(now, out, read.n == 0 ? "closed by the server" : std::strerror(read.error));
+    Lost(now, out, read.n == 0 ? "closed by the server" : SystemErrorText(read.error));
     return;
   }
   if (session_.Feed(std::string_view(buffer, static_cast<std::size_t>(read.n)), out)) {
@@ -123,7 +124,7 @@ void NcidClient::OnTimer(Millis now, const SourceOutput& /*out*/) {
   if (state_ == kWaiting) {
     Connect(now);
   } else if (state_ == kConnecting) {
-    lastError_ = std::string("cannot connect: ") + std::strerror(ETIMEDOUT);
+    lastError_ = CannotText("connect", ETIMEDOUT);
     CloseSocket();
     ++next_;
     TryAddress(now);

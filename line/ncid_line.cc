@@ -1,5 +1,6 @@
 #include "line/ncid_line.h"
 
+#include "text/parse_integer.h"
 #include "text/terminal_text.h"
 
 namespace annc {
@@ -12,22 +13,9 @@ constexpr std::string_view kStartupDoneCode = "300";
 constexpr std::string_view kSourcePrefix = "ncid:";
 constexpr std::size_t kLongestHost = 253;  // the longest DNS name
 
-// Optional '-', then 1 to 9 decimal digits: nothing else, so that the
-// value always fits an int.
-std::optional<int> ParseDecimal(std::string_view text, bool allowNegative) {
-  bool negative = false;
-  if (allowNegative && !text.empty() && text.front() == '-') {
-    negative = true;
-    text.remove_prefix(1);
-  }
-  if (text.empty() || text.size() > 9) return std::nullopt;
-  int value = 0;
-  for (char c : text) {
-    if (c < '0' || c > '9') return std::nullopt;
-    value = value * 10 + (c - '0');
-  }
-  return negative ? -value : value;
-}
+// A ring count or a port: at most 9 digits, so that the value always fits
+// an int.
+constexpr std::size_t kMostFieldDigits = 9;
 
 // The fields of a CID or CIDINFO line: the *KEY*value* pairs from the first
 // '*' on. Returns the value of the first pair with the key, if any.
@@ -60,10 +48,6 @@ bool IsHostNameChar(char c) {
          c == '_';
 }
 
-bool IsHexDigit(char c) {
-  return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
-}
-
 // Hexadecimal groups with ':' (an IPv4 tail allowed), then optionally '%'
 // and a zone such as an interface name. The resolver has the last word.
 bool LooksLikeIpv6(std::string_view address) {
@@ -78,7 +62,7 @@ bool LooksLikeIpv6(std::string_view address) {
   for (char c : address) {
     if (c == ':') {
       ++colons;
-    } else if (!IsHexDigit(c) && c != '.') {
+    } else if (HexDigit(c) < 0 && c != '.') {
       return false;
     }
   }
@@ -107,7 +91,7 @@ NcidEvent ParseNcidLine(std::string_view line) {
     event.name = fields.Get("NAME");
   } else if (line.substr(0, kCallInfoLabel.size()) == kCallInfoLabel) {
     Fields fields = FieldsAfter(line.substr(kCallInfoLabel.size()));
-    std::optional<int> ring = ParseDecimal(fields.Find("RING").value_or(""), true);
+    std::optional<long long> ring = ParseDecimal(fields.Find("RING").value_or(""), kMostFieldDigits, true);
     if (ring && *ring > 0) {
       event.kind = NcidEvent::kRing;
     } else if (ring && *ring >= -3) {
@@ -115,7 +99,7 @@ NcidEvent ParseNcidLine(std::string_view line) {
     } else {
       return event;  // no ring count, or one that means nothing yet
     }
-    event.ring = *ring;
+    event.ring = static_cast<int>(*ring);
     event.lineId = fields.Get("LINE");
   }
   return event;
@@ -166,11 +150,11 @@ ParsedNcidSource ParseNcidSource(std::string_view argument) {
   source.host = host;
   if (port) {
     if (port->empty()) return Failure(argument, "no port after ':'");
-    std::optional<int> number = ParseDecimal(*port, false);
+    std::optional<long long> number = ParseDecimal(*port, kMostFieldDigits);
     if (!number || *number < 1 || *number > 65535) {
       return Failure(argument, "the port must be a number from 1 to 65535");
     }
-    source.port = *number;
+    source.port = static_cast<int>(*number);
   }
   ParsedNcidSource parsed;
   parsed.source = source;

@@ -53,14 +53,6 @@ const char kLineHelp[] =
 
 namespace {
 
-bool AllDigits(std::string_view text) {
-  if (text.empty()) return false;
-  for (char c : text) {
-    if (c < '0' || c > '9') return false;
-  }
-  return true;
-}
-
 // A switch's name shown in an error, without control bytes driving the terminal.
 std::string Shown(std::string_view text) { return CaretNotation(text, ""); }
 
@@ -70,23 +62,21 @@ int ParseSeconds(std::string_view text) {
   constexpr int kMaxSeconds = 86400;
   std::string_view whole = text;
   std::string_view fraction;
+  long long thousandths = 0;
   if (std::size_t dot = text.find('.'); dot != std::string_view::npos) {
     whole = text.substr(0, dot);
     fraction = text.substr(dot + 1);
-    if (fraction.empty() || fraction.size() > 3 || !AllDigits(fraction)) return -1;
+    std::optional<long long> digits = ParseDecimal(fraction, 3);
+    if (!digits) return -1;
+    thousandths = *digits;
+    for (std::size_t i = fraction.size(); i < 3; ++i) thousandths *= 10;
   }
   if (whole.empty()) whole = "0";
-  if (!AllDigits(whole) || whole.size() > 6) return -1;
-  int seconds = ParseInteger(whole).value_or(-1);
-  if (seconds < 0 || seconds > kMaxSeconds) return -1;
-  int ms = seconds * 1000;
-  int scale = 100;
-  for (char c : fraction) {
-    ms += (c - '0') * scale;
-    scale /= 10;
-  }
+  std::optional<long long> seconds = ParseDecimal(whole, 6);
+  if (!seconds || *seconds > kMaxSeconds) return -1;
+  long long ms = *seconds * 1000 + thousandths;
   if (ms <= 0 || ms > kMaxSeconds * 1000) return -1;
-  return ms;
+  return static_cast<int>(ms);
 }
 
 ParsedCommandLine ParseLineCommandLine(const std::vector<std::string_view>& args) {
@@ -150,7 +140,7 @@ ParsedCommandLine ParseLineCommandLine(const std::vector<std::string_view>& args
       if (ms < 0) return fail("--ring-timeout needs seconds above 0 (such as 8 or 0.5), not '" + Shown(value) + "'");
       o.ringTimeoutMs = ms;
     } else if (name == "--speed") {
-      int baud = AllDigits(value) && value.size() <= 8 ? ParseInteger(value).value_or(-1) : -1;
+      int baud = static_cast<int>(ParseDecimal(value, 8).value_or(-1));
       if (!IsSupportedSpeed(baud)) return fail("--speed needs a line speed such as 115200, not '" + Shown(value) + "'");
       o.speed = baud;
     } else if (value.empty()) {

@@ -7,6 +7,7 @@
 #include <string_view>
 #include <vector>
 
+#include "line/call_tracker.h"
 #include "line/ncid_line.h"
 
 namespace annc {
@@ -16,7 +17,7 @@ struct LineOptions {
   std::optional<NcidSource> ncid;   // set when calls come from an NCID server
   std::string annc;  // empty: annc beside annc-line's own executable
   std::string log;   // empty: annc's default log
-  int ringTimeoutMs = 8000;
+  int ringTimeoutMs = TrackerSettings::kDefaultRingTimeout;
   int speed = 115200;
   std::vector<std::string> init;
   std::string lockDir = "/var/lock";

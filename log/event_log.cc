@@ -2,7 +2,6 @@
 
 #include <cerrno>
 #include <cstdio>
-#include <mutex>
 
 #include "platform/errors.h"
 #include "platform/files.h"
@@ -17,10 +16,6 @@ const char* const EnglishMonthAbbrevs[13] = {"",    "Jan", "Feb", "Mar", "Apr", 
                                              "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
 
 namespace {
-// Makes each LogEvent whole against other threads of this process; an
-// advisory file lock does the same against other processes.
-std::mutex LogLock;
-
 // The old DOS end-of-file mark, which some editors pad files with.
 constexpr unsigned char kEndOfFileMark = 26;
 
@@ -64,7 +59,6 @@ std::string LogOpenErrorText(int error) {
 }
 
 void LogEvent(std::string_view prefix, std::string_view message) {
-  std::lock_guard<std::mutex> hold(LogLock);
   if (LogFileName.empty()) return;
   std::string line;
   if (!message.empty()) {

@@ -1,6 +1,7 @@
 #include "platform/errors.h"
 
 #include <cstdio>
+#include <cstring>
 
 extern "C" char __executable_start;
 
@@ -19,6 +20,26 @@ void ThrowIoError(const std::string& message, std::uintptr_t site) {
 
 void ThrowOpenError(const std::string& message, std::uintptr_t site) {
   throw UnhandledError{"EFOpenError", message, site};
+}
+
+std::string SystemErrorText(int error) {
+  char buffer[256];
+  // The GNU strerror_r returns the text, which may not be in `buffer`.
+  const char* text = ::strerror_r(error, buffer, sizeof buffer);
+  std::string result = text != nullptr ? text : "";
+  while (!result.empty() &&
+         (static_cast<unsigned char>(result.back()) <= 32 || result.back() == '.')) {
+    result.pop_back();
+  }
+  return result;
+}
+
+std::string CannotText(std::string_view what, int error) {
+  std::string text = "cannot ";
+  text.append(what);
+  text += ": ";
+  text += SystemErrorText(error);
+  return text;
 }
 
 std::string IoErrorText(int code) { return "I/O error " + std::to_string(code); }

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 namespace annc {
 
@@ -29,6 +30,15 @@ std::uintptr_t SiteOf(const void* returnAddress);
 
 [[noreturn]] void ThrowIoError(const std::string& message, std::uintptr_t site);
 [[noreturn]] void ThrowOpenError(const std::string& message, std::uintptr_t site);
+
+// The system's text for an error number, with trailing blanks, control
+// characters and dots cut off: the one reading of errno for both programs.
+std::string SystemErrorText(int error);
+
+// How annc-line reports a failed operation in one line: "cannot " + what +
+// ": " + SystemErrorText(error), as in "cannot start annc: No such file or
+// directory".
+std::string CannotText(std::string_view what, int error);
 
 // "I/O error %d".
 std::string IoErrorText(int code);

@@ -23,5 +23,19 @@ TEST(FailureTextTest, OperationAndSystemText) {
   EXPECT_EQ(SystemErrorText(EBADF), "Bad file descriptor");  // no final dot or blank
 }
 
+TEST(CannotTextTest, WhatAndSystemText) {
+  const struct {
+    const char* what;
+    int error;
+    const char* want;
+  } cases[] = {
+      {"start annc", ENOENT, "cannot start annc: No such file or directory"},
+      {"watch signals", EMFILE, "cannot watch signals: Too many open files"},
+      {"set TCP_KEEPIDLE", ENOPROTOOPT, "cannot set TCP_KEEPIDLE: Protocol not available"},
+      {"", EACCES, "cannot : Permission denied"},
+  };
+  for (const auto& c : cases) EXPECT_EQ(CannotText(c.what, c.error), c.want) << c.what;
+}
+
 }  // namespace
 }  // namespace annc

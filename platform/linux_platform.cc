@@ -2,7 +2,6 @@
 // console and the serial line, the local clock.
 #include <alsa/asoundlib.h>
 #include <fcntl.h>
-#include <langinfo.h>
 #include <poll.h>
 #include <sndfile.h>
 #include <sys/stat.h>
@@ -20,6 +19,7 @@
 #include "platform/platform.h"
 #include "platform/samples.h"
 #include "platform/terminal.h"
+#include "text/caseless.h"
 #include "text/key_sequence.h"
 
 namespace annc {
@@ -42,8 +42,6 @@ bool SameTerminal(int a, int b) {
   if (S_ISCHR(sa.st_mode) && S_ISCHR(sb.st_mode) && sa.st_rdev == sb.st_rdev) return true;
   return sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
 }
-
-bool LocaleIsUtf8() { return std::strcmp(::nl_langinfo(CODESET), "UTF-8") == 0; }
 
 class LinuxPlatform : public Platform {
  public:
@@ -149,11 +147,15 @@ class LinuxPlatform : public Platform {
     if (::tcgetattr(fd, &saved) != 0) return errno;
     termios tio = saved;
     // Reads never block: the time-out is a poll around each read.
-    tio.c_lflag &= ~static_cast<tcflag_t>(ICANON | ECHO | ECHOE | ECHOK | ECHONL | ISIG | IEXTEN);
-    tio.c_iflag &= ~static_cast<tcflag_t>(INLCR | IGNCR | ICRNL);
+    TermiosFields changed;
+    changed.lflag = ICANON | ECHO | ECHOE | ECHOK | ECHONL | ISIG | IEXTEN;
+    changed.iflag = INLCR | IGNCR | ICRNL;
+    changed.minAndTime = true;
+    tio.c_lflag &= ~changed.lflag;
+    tio.c_iflag &= ~changed.iflag;
     tio.c_cc[VMIN] = 0;
     tio.c_cc[VTIME] = 0;
-    return terminal::TakeLine(fd, saved, tio);
+    return terminal::TakeLine(fd, saved, tio, changed);
   }
 
   void SerialGiveBack(int) override { terminal::GiveLineBack(); }

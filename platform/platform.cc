@@ -1,7 +1,6 @@
 #include "platform/platform.h"
 
-#include <cstring>
-
+#include "platform/errors.h"
 #include "text/terminal_text.h"
 
 namespace annc {
@@ -43,18 +42,6 @@ std::string FailureText(std::string_view operation, std::string_view text) {
   message += ' ';
   message += ToOemText(text);
   return message;
-}
-
-std::string SystemErrorText(int error) {
-  char buffer[256];
-  // The GNU strerror_r returns the text, which may not be in `buffer`.
-  const char* text = ::strerror_r(error, buffer, sizeof buffer);
-  std::string result = text != nullptr ? text : "";
-  while (!result.empty() &&
-         (static_cast<unsigned char>(result.back()) <= 32 || result.back() == '.')) {
-    result.pop_back();
-  }
-  return result;
 }
 
 }  // namespace annc

@@ -113,12 +113,8 @@ void KeepStandardDescriptors();
 constexpr std::string_view kSaveTitle = "\x1b[22;0t";
 constexpr std::string_view kRestoreTitle = "\x1b[23;0t";
 
-// The system's text for an error number, with trailing blanks, control
-// characters and dots cut off.
-std::string SystemErrorText(int error);
-
-// How a failed system operation is reported: " Operation " and the system's
-// text for the error number, fit for the console.
+// How a failed system operation is reported in annc: " Operation " and the
+// system's text (SystemErrorText, errors.h) for the error number, fit for the console.
 std::string FailureText(std::string_view operation, int error);
 // The same with a text of the program's own where no error number applies.
 std::string FailureText(std::string_view operation, std::string_view text);

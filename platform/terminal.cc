@@ -69,18 +69,25 @@ class Blocked {
 // The steps below are async-signal-safe; their callers block what they
 // need blocked.
 
-int Apply(int fd, const termios& settings) {
-  while (::tcsetattr(fd, TCSANOW, &settings) != 0) {
-    if (errno != EINTR) return errno;
+// Puts `settings` back whole, as well as the terminal takes them.
+void Restore(int fd, const termios& settings) {
+  while (::tcsetattr(fd, TCSANOW, &settings) != 0 && errno == EINTR) {
   }
-  return 0;
+}
+
+// Applies a change and reads it back; a change that took only in part is
+// undone (`previous` put back) and fails with EINVAL.
+int Change(int fd, const termios& settings, const TermiosFields& fields, const termios& previous) {
+  int error = SetTerminalSettings(fd, settings, fields);
+  if (error == EINVAL) Restore(fd, previous);
+  return error;
 }
 
 void PutBack(Held& held) {
   int fd = held.fd;
   if (fd < 0) return;
   held.fd = -1;
-  (void)Apply(fd, held.saved);
+  Restore(fd, held.saved);
 }
 
 void TakeKeyboardNow() {
@@ -94,9 +101,12 @@ void TakeKeyboardNow() {
   keys.c_lflag &= ~static_cast<tcflag_t>(ICANON | ECHO);
   keys.c_cc[VMIN] = 1;
   keys.c_cc[VTIME] = 0;
+  TermiosFields fields;
+  fields.lflag = ICANON | ECHO;
+  fields.minAndTime = true;
   keyboard.saved = now;
   keyboard.fd = STDIN_FILENO;
-  if (Apply(STDIN_FILENO, keys) != 0) keyboard.fd = -1;
+  if (Change(STDIN_FILENO, keys, fields, now) != 0) keyboard.fd = -1;
 }
 
 // True when the title is to be written now.
@@ -225,12 +235,12 @@ void GiveConsoleBack() {
   }
 }
 
-int TakeLine(int fd, const termios& saved, const termios& raw) {
+int TakeLine(int fd, const termios& saved, const termios& raw, const TermiosFields& changed) {
   InstallSignalHandlers();
   Blocked blocked(AllSignals());
   line.saved = saved;
   line.fd = fd;
-  int error = Apply(fd, raw);
+  int error = Change(fd, raw, changed, saved);
   if (error != 0) line.fd = -1;
   return error;
 }

@@ -11,6 +11,8 @@
 
 #include <string_view>
 
+#include "platform/terminal_settings.h"
+
 namespace annc::terminal {
 
 // Whether this process may use the terminal on `fd` now: it is not our
@@ -40,9 +42,11 @@ int ShowTitle(std::string_view sequence);
 // Gives the console back: the user's title and the keyboard's settings.
 void GiveConsoleBack();
 
-// Takes the serial line over: remembers its settings and applies `raw`.
-// Returns 0 or the errno of the failed change (then nothing is held).
-int TakeLine(int fd, const termios& saved, const termios& raw);
+// Takes the serial line over: remembers its settings and applies `raw`,
+// whose `changed` fields must read back as set. Returns 0 or the errno of
+// the failed change, EINVAL when part of it did not take (then `saved` is
+// put back and nothing is held).
+int TakeLine(int fd, const termios& saved, const termios& raw, const TermiosFields& changed);
 
 // Puts the line's remembered settings back at once (TCSANOW), with nothing
 // flushed: what the modem sent meanwhile stays for the launcher.

@@ -7,6 +7,8 @@
 
 #include <cerrno>
 
+#include "platform/terminal_settings.h"
+
 namespace annc {
 
 int OpenPseudoTerminal(PseudoTerminal* pty) {
@@ -37,7 +39,14 @@ int OpenPseudoTerminal(PseudoTerminal* pty) {
       ::cfmakeraw(&tio);
       tio.c_cc[VMIN] = 1;
       tio.c_cc[VTIME] = 0;
-      if (::tcsetattr(slave, TCSANOW, &tio) != 0) error = errno;
+      // What cfmakeraw changes, and the read's minimum and time-out.
+      TermiosFields fields;
+      fields.iflag = IGNBRK | BRKINT | PARMRK | ISTRIP | INLCR | IGNCR | ICRNL | IXON;
+      fields.oflag = OPOST;
+      fields.lflag = ECHO | ECHONL | ICANON | ISIG | IEXTEN;
+      fields.cflag = CSIZE | PARENB;
+      fields.minAndTime = true;
+      error = SetTerminalSettings(slave, tio, fields);
     }
   }
   if (error != 0) {

@@ -8,6 +8,8 @@
 
 #include <cerrno>
 
+#include "platform/terminal_settings.h"
+
 namespace annc {
 namespace {
 
@@ -42,7 +44,14 @@ int SetUpLine(int fd, speed_t speed) {
   tio.c_cc[VMIN] = 1;
   tio.c_cc[VTIME] = 0;
   if (::cfsetispeed(&tio, speed) != 0 || ::cfsetospeed(&tio, speed) != 0) return errno;
-  if (::tcsetattr(fd, TCSANOW, &tio) != 0) return errno;
+  // Every flag word is set whole. Of the control bits, CRTSCTS is left out
+  // of the check: a pseudo-terminal standing in for a modem ignores it.
+  TermiosFields fields;
+  fields.iflag = fields.oflag = fields.lflag = ~tcflag_t{0};
+  fields.cflag = CSIZE | CSTOPB | CREAD | PARENB | PARODD | HUPCL | CLOCAL;
+  fields.minAndTime = true;
+  fields.speed = true;
+  if (int error = SetTerminalSettings(fd, tio, fields); error != 0) return error;
   (void)::tcflush(fd, TCIOFLUSH);
   int flags = ::fcntl(fd, F_GETFL);
   if (flags < 0 || ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0) return errno;

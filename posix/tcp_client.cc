@@ -8,6 +8,8 @@
 #include <cerrno>
 #include <cstring>
 
+#include "platform/errors.h"
+
 namespace annc {
 namespace {
 
@@ -17,12 +19,28 @@ constexpr int kKeepIdleSeconds = 60;
 constexpr int kKeepIntervalSeconds = 10;
 constexpr int kKeepCount = 3;
 
-void KeepAlive(int fd) {
-  int on = 1;
-  (void)::setsockopt(fd, SOL_SOCKET, SO_KEEPALIVE, &on, sizeof on);
-  (void)::setsockopt(fd, IPPROTO_TCP, TCP_KEEPIDLE, &kKeepIdleSeconds, sizeof kKeepIdleSeconds);
-  (void)::setsockopt(fd, IPPROTO_TCP, TCP_KEEPINTVL, &kKeepIntervalSeconds, sizeof kKeepIntervalSeconds);
-  (void)::setsockopt(fd, IPPROTO_TCP, TCP_KEEPCNT, &kKeepCount, sizeof kKeepCount);
+// Returns 0, or the errno of the option that was refused with its name in
+// *failed.
+int KeepAlive(int fd, std::string* failed) {
+  const int on = 1;
+  const struct {
+    int level;
+    int option;
+    const int* value;
+    const char* what;
+  } options[] = {
+      {SOL_SOCKET, SO_KEEPALIVE, &on, "set SO_KEEPALIVE"},
+      {IPPROTO_TCP, TCP_KEEPIDLE, &kKeepIdleSeconds, "set TCP_KEEPIDLE"},
+      {IPPROTO_TCP, TCP_KEEPINTVL, &kKeepIntervalSeconds, "set TCP_KEEPINTVL"},
+      {IPPROTO_TCP, TCP_KEEPCNT, &kKeepCount, "set TCP_KEEPCNT"},
+  };
+  for (const auto& o : options) {
+    if (::setsockopt(fd, o.level, o.option, o.value, sizeof *o.value) != 0) {
+      *failed = o.what;
+      return errno;
+    }
+  }
+  return 0;
 }
 
 }  // namespace
@@ -41,7 +59,7 @@ int ResolveTcp(const std::string& host, int port, std::vector<TcpAddress>* addre
   std::string service = std::to_string(port);
   int code = ::getaddrinfo(host.c_str(), service.c_str(), &hints, &found);
   if (code != 0) {
-    *error = code == EAI_SYSTEM ? std::strerror(errno) : ::gai_strerror(code);
+    *error = code == EAI_SYSTEM ? SystemErrorText(errno) : ::gai_strerror(code);
     return code;
   }
   for (addrinfo* a = found; a != nullptr; a = a->ai_next) {
@@ -60,12 +78,18 @@ int ResolveTcp(const std::string& host, int port, std::vector<TcpAddress>* addre
   return 0;
 }
 
-int StartTcpConnect(const TcpAddress& address, int* fd, bool* done) {
+int StartTcpConnect(const TcpAddress& address, int* fd, bool* done, std::string* failed) {
   *fd = -1;
   *done = false;
+  std::string step = "connect";
+  if (failed == nullptr) failed = &step;
+  *failed = "connect";
   int s = ::socket(address.family, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, IPPROTO_TCP);
   if (s < 0) return errno;
-  KeepAlive(s);
+  if (int error = KeepAlive(s, failed); error != 0) {
+    ::close(s);
+    return error;
+  }
   if (::connect(s, reinterpret_cast<const sockaddr*>(&address.storage), address.length) == 0) {
     *done = true;
   } else if (errno != EINPROGRESS) {

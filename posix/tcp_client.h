@@ -29,8 +29,10 @@ int ResolveTcp(const std::string& host, int port, std::vector<TcpAddress>* addre
 // noticed within a few minutes). Returns 0 with *fd set, *done telling
 // whether the connection is already made; otherwise it is in progress:
 // poll *fd for writing, then call FinishTcpConnect. Any other outcome is an
-// errno value, and nothing is left open.
-int StartTcpConnect(const TcpAddress& address, int* fd, bool* done);
+// errno value, and nothing is left open; *failed (when given) then says
+// what failed: "connect", or the socket option refused, as in
+// "set TCP_KEEPIDLE", ready for CannotText (platform/errors.h).
+int StartTcpConnect(const TcpAddress& address, int* fd, bool* done, std::string* failed = nullptr);
 
 // Once poll says a connecting socket is writable (or reports an error):
 // 0 when the connection is made, otherwise the errno value of its failure.

@@ -7,6 +7,7 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <limits>
 
 #include "platform/files.h"
 #include "text/parse_integer.h"
@@ -44,13 +45,9 @@ std::string UucpLockName(std::string_view resolvedDevicePath) {
 }
 
 std::optional<pid_t> LockFilePid(std::string_view content) {
-  std::string_view digits = TrimBlanks(content);
-  if (digits.empty() || digits.size() > 10) return std::nullopt;
-  for (char c : digits) {
-    if (c < '0' || c > '9') return std::nullopt;
-  }
-  std::optional<std::int32_t> pid = ParseInteger(digits);
-  if (!pid || *pid <= 0) return std::nullopt;
+  // "%10d" fills ten places; a value beyond what a pid_t holds is no pid.
+  std::optional<long long> pid = ParseDecimal(TrimBlanks(content), 10);
+  if (!pid || *pid <= 0 || *pid > std::numeric_limits<pid_t>::max()) return std::nullopt;
   return static_cast<pid_t>(*pid);
 }
 

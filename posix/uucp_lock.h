@@ -42,7 +42,6 @@ class UucpLock {
   void Release();
 
   bool held() const { return !path_.empty(); }
-  const std::string& path() const { return path_; }
 
  private:
   std::string path_;  // empty while not held

@@ -10,12 +10,12 @@
 
 namespace annc {
 
-namespace {
-
 bool LocaleIsUtf8() {
   const char* codeset = ::nl_langinfo(CODESET);
   return codeset != nullptr && std::strcmp(codeset, "UTF-8") == 0;
 }
+
+namespace {
 
 // One character of a multi-byte text, decoded; a byte that does not start a
 // valid character stands for itself, beyond the range of real characters.

@@ -22,6 +22,9 @@ inline bool SameAsciiIgnoringCase(std::string_view a, std::string_view b) {
   return true;
 }
 
+// Whether the current locale (LC_CTYPE) encodes text in UTF-8.
+bool LocaleIsUtf8();
+
 // How the current locale encodes text; take one per run of comparisons.
 struct Encoding {
   Encoding();

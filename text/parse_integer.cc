@@ -1,5 +1,7 @@
 #include "text/parse_integer.h"
 
+#include <algorithm>
+
 namespace annc {
 
 int HexDigit(char c) {
@@ -52,6 +54,19 @@ std::optional<std::int32_t> ParseInteger(std::string_view text) {
   }
   return negative ? static_cast<std::int32_t>(-static_cast<std::int64_t>(value))
                   : static_cast<std::int32_t>(value);
+}
+
+std::optional<long long> ParseDecimal(std::string_view text, std::size_t maxDigits, bool allowMinus) {
+  constexpr std::size_t kMostDigits = 18;
+  bool negative = allowMinus && !text.empty() && text.front() == '-';
+  if (negative) text.remove_prefix(1);
+  if (text.empty() || text.size() > std::min(maxDigits, kMostDigits)) return std::nullopt;
+  long long value = 0;
+  for (char c : text) {
+    if (c < '0' || c > '9') return std::nullopt;
+    value = value * 10 + (c - '0');
+  }
+  return negative ? -value : value;
 }
 
 }  // namespace annc

@@ -48,5 +48,45 @@ TEST(ParseIntegerTest, AnythingElseIsNotAnInteger) {
   }
 }
 
+TEST(ParseDecimalTest, DigitsOnlyWithinTheirCount) {
+  struct Case {
+    const char* text;
+    std::size_t maxDigits;
+    bool allowMinus;
+    std::optional<long long> want;
+  };
+  const Case cases[] = {
+      {"0", 1, false, 0},
+      {"7", 1, false, 7},
+      {"86400", 6, false, 86400},
+      {"000123", 6, false, 123},
+      {"0000123", 6, false, std::nullopt},  // leading zeros count as digits
+      {"115200", 8, false, 115200},
+      {"9999999999", 10, false, 9999999999LL},
+      {"999999999999999999", 18, false, 999999999999999999LL},
+      {"9999999999999999999", 30, false, std::nullopt},  // more than 18 digits never fit
+      {"-5", 9, true, -5},
+      {"-0", 9, true, 0},
+      {"-123456789", 9, true, -123456789},
+      {"-1234567890", 9, true, std::nullopt},  // the '-' is not a digit, the ten digits are too many
+      {"-5", 9, false, std::nullopt},
+      {"-", 9, true, std::nullopt},
+      {"--5", 9, true, std::nullopt},
+      {"+5", 9, true, std::nullopt},
+      {"", 9, false, std::nullopt},
+      {" 5", 9, false, std::nullopt},
+      {"5 ", 9, false, std::nullopt},
+      {"1.5", 9, false, std::nullopt},
+      {"0x10", 9, false, std::nullopt},
+      {"$10", 9, false, std::nullopt},
+      {"12a", 9, false, std::nullopt},
+      {"5", 0, false, std::nullopt},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(ParseDecimal(c.text, c.maxDigits, c.allowMinus), c.want)
+        << '"' << c.text << "\" max " << c.maxDigits << (c.allowMinus ? " minus" : "");
+  }
+}
+
 }  // namespace
 }  // namespace annc

@@ -23,6 +23,7 @@
 #include "line/call_tracker.h"
 #include "line/line_classifier.h"
 #include "line/line_reader.h"
+#include "text/parse_integer.h"
 
 namespace {
 
@@ -35,11 +36,9 @@ constexpr std::size_t kModemLine = 256;  // annc-line's modem line bound
   std::abort();
 }
 
-bool IsHexDigit(char c) { return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F'); }
-
 std::size_t HexDigits(std::string_view line) {
   std::size_t count = 0;
-  for (char c : line) count += IsHexDigit(c) ? 1 : 0;
+  for (char c : line) count += annc::HexDigit(c) >= 0 ? 1 : 0;
   return count;
 }
 
@@ -118,7 +117,7 @@ class Loop {
   }
 
   std::string_view input_;
-  annc::CallTracker tracker_{annc::TrackerSettings{8000, 500, 10000}};
+  annc::CallTracker tracker_{annc::TrackerSettings{}};
   annc::Millis now_ = 0;
   bool running_ = false;
 };
