@@ -11,7 +11,7 @@ lines, and that the announcement ends soon after the last ring.
 import time
 import unittest
 
-from annc_harness import NOPHONE, SEPARATOR
+from harness import NOPHONE, SEPARATOR
 from line_harness import RING_TIMEOUT, LineTestCase
 from modem_emulator import north_american_block, packet_block, uk_block
 

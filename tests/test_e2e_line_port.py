@@ -9,7 +9,8 @@ import subprocess
 import time
 import unittest
 
-from line_harness import LineTestCase, alive, annc_line_binary
+from harness import alive, command_line, open_files
+from line_harness import LineTestCase, annc_line_binary
 from modem_emulator import COUNTRY, IDENTITY, north_american_block
 
 
@@ -126,21 +127,16 @@ class PortTest(LineTestCase):
         """annc runs as `annc NUMBER /H:N` with N the slave of a terminal
         of its own; no descriptor of annc-line's beyond the standard three
         (the modem's, the terminal's master, the signal pipe) reaches it."""
-        with open("/proc/%d/cmdline" % pid, "rb") as f:
-            args = f.read().split(b"\0")[:-1]
+        args = command_line(pid)
         self.assertEqual(len(args), 3, args)
         self.assertEqual(args[1], b"5551234")
         self.assertTrue(args[2].startswith(b"/H:"), args)
-        line = os.readlink("/proc/%d/fd/%s" % (pid, args[2][3:].decode()))
+        line = open_files(pid)[int(args[2][3:])]
         self.assertTrue(line.startswith("/dev/pts/"), line)
         self.assertNotEqual(line, emu.slave_path)
-
-        def targets(p, first=0):
-            return {os.readlink("/proc/%d/fd/%s" % (p, fd))
-                    for fd in os.listdir("/proc/%d/fd" % p) if int(fd) >= first}
-        own = targets(run.pid, 3)
+        own = set(open_files(run.pid, 3).values())
         self.assertIn(emu.slave_path, own)
-        self.assertEqual(own & targets(pid), set())
+        self.assertEqual(own & set(open_files(pid).values()), set())
 
     def test_sigterm_in_the_middle_of_a_call(self):
         sb = self.sandbox()

@@ -3,25 +3,21 @@ espeak-ng and sox, and of annc speaking with the folder it makes."""
 
 import os
 import shutil
-import struct
 import subprocess
 import tempfile
 import unittest
-import wave
 
-from annc_harness import (
-    NUMBER_WORDS, REPO_ROOT, AnncTestCase, candidate_cycles, file_name,
-    run_cycles, STANDARD_WORDS)
+from harness import (
+    NUMBER_WORDS, REPO_ROOT, AnncTestCase, WavFile, candidate_cycles,
+    file_name, run_cycles, STANDARD_WORDS)
 
 SCRIPT = os.path.join(REPO_ROOT, "tools", "make_voice.sh")
 HAVE_TOOLS = bool(shutil.which("espeak-ng") and shutil.which("sox"))
 
 
 def wav_info(path):
-    with wave.open(path, "rb") as w:
-        frames = w.readframes(w.getnframes())
-        return (w.getnchannels(), w.getsampwidth(), w.getframerate(),
-                struct.unpack("<%dh" % (len(frames) // 2), frames))
+    w = WavFile(path)
+    return w.channels, w.width, w.rate, w.samples
 
 
 @unittest.skipUnless(HAVE_TOOLS, "espeak-ng and sox are needed")
