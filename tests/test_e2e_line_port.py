@@ -106,7 +106,7 @@ class PortTest(LineTestCase):
         run.wait_for(lambda: run.announcers() == [], "announcer gone", 5)
         time.sleep(2.5)                      # a few attempts meanwhile
         self.assertEqual(run.stderr().count("unplugged"), 1)
-        emu.commands.clear()
+        emu.clear_commands()
         emu.plug()
         run.wait_status("modem ready on", 2, timeout=10)
         # Initialised again, and locked under the new device's name.
