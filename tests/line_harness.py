@@ -10,13 +10,12 @@ the end whatever happened, and the emulated modem is closed.
 """
 
 import os
-import signal
 import subprocess
 import time
 
 from harness import (
     REPO_ROOT, AnncTestCase, candidate_cycles, children_of,
-    decode_samples, parse_log_line, read_capture_chunks, wait_until)
+    decode_samples, kill_group, parse_log_line, read_capture_chunks, wait_until)
 from modem_emulator import ModemEmulator
 from ncid_server import NcidServer
 
@@ -101,11 +100,7 @@ class LineRun:
         return self.returncode
 
     def close(self):
-        try:
-            os.killpg(self.proc.pid, signal.SIGKILL)
-        except OSError:
-            pass
-        self.proc.wait()
+        kill_group(self.proc)
         if self._keys_w is not None:
             os.close(self._keys_w)
             self._keys_w = None
@@ -151,6 +146,15 @@ class LineTestCase(AnncTestCase):
         log = sandbox.log_bytes(path) or b""
         lines = [parse_log_line(l) for l in log.split(b"\r\n")[:-1]]
         return [l["message"] for l in lines if l and l["prefix"] == b" "]
+
+    def ring_until_spoken(self, emu, sandbox, call, words=12):
+        """Rings every 0.4 s until announcement number `call` (0: the
+        first) has spoken `words` words: a whole cycle of a short
+        number."""
+        def spoken():
+            played = self.calls_played(sandbox)
+            return len(played) == call + 1 and len(played[call]) >= words
+        return emu.ring_until(spoken, gap=0.4)
 
     def calls_played(self, sandbox):
         """The words of each annc run, one list per capture file (each

@@ -115,8 +115,7 @@ class PortTest(LineTestCase):
         with open(self.lock_path(run, emu), "rb") as f:
             self.assertEqual(f.read(), lock_content(run.pid))
         emu.play(north_american_block("5559876"))
-        emu.ring_until(lambda: len(self.calls_played(sb)) == 2 and
-                       len(self.calls_played(sb)[1]) >= 12, gap=0.4)
+        self.ring_until_spoken(emu, sb, 1)
         run.wait_status("call ended", 2)
         self.assertEqual(self.calls_logged(sb),
                          [b"5551234 - Ann Lee", b"5559876 - Bob"])

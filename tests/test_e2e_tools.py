@@ -9,7 +9,8 @@ import sys
 import time
 import unittest
 
-from harness import REPO_ROOT, AnncTestCase, children_of, wait_until
+from harness import (REPO_ROOT, AnncTestCase, children_of, kill_group,
+                     wait_until)
 from line_harness import annc_line_binary
 
 TOOLS = os.path.join(REPO_ROOT, "tools")
@@ -42,11 +43,7 @@ class Tool:
                    describe=lambda: "stderr=%r" % self.stderr()[-600:])
 
     def close(self):
-        try:
-            os.killpg(self.proc.pid, signal.SIGKILL)
-        except OSError:
-            pass
-        self.proc.wait()
+        kill_group(self.proc)
         self.proc.stdin.close()
 
 

@@ -23,7 +23,8 @@ from .audio import (CODE_WORD, MARKER, SAMPLE_RATE, WORD_CODE, WORD_FRAMES,
 from .case import AnncTestCase
 from .console import (BANNER, BEL, SERIAL_CONFIRMATIONS, TITLE_RESTORE,
                       TITLE_SAVE, caller_line, report_re, title_sequence)
-from .launch import DEFAULT_TIMEOUT, Launch, Result, run_cycles, run_parallel
+from .launch import (DEFAULT_TIMEOUT, Launch, Result, kill_group, run_cycles,
+                     run_parallel)
 from .logs import (LOG_LINE, MONTH_RE, MONTHS, TIMESTAMP_RE, log_line_re,
                    log_lines, log_time_in_window, parse_log_line,
                    timestamp_re)
@@ -53,7 +54,7 @@ __all__ = [
     "capture_asoundrc", "capture_file", "capture_files", "children_of",
     "clock_readings", "command_line", "cpu_model", "cpu_seconds",
     "cpu_ticks", "cycle_pause_ms", "decode_samples", "expected_cycle",
-    "file_name", "is_unknown_number", "load_average", "local_time",
+    "file_name", "is_unknown_number", "kill_group", "load_average", "local_time",
     "log_line_re", "log_lines", "log_time_in_window", "number_groups",
     "number_words", "open_files", "open_pty", "parse_integer",
     "parse_log_line", "read_capture_chunks", "read_capture_files",

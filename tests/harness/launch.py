@@ -2,6 +2,7 @@
 watches; its Result is what was observed once it ended."""
 
 import os
+import signal
 import subprocess
 import termios
 import time
@@ -254,6 +255,16 @@ class Launch:
         if kind is not None:
             self.kill()
         return False
+
+
+def kill_group(proc):
+    """Kills a process started in a session of its own (start_new_session)
+    with everything in its group, and reaps it."""
+    try:
+        os.killpg(proc.pid, signal.SIGKILL)
+    except OSError:
+        pass                    # ended, and its group with it
+    proc.wait()
 
 
 def run_cycles(sandbox, args, cycles=1, stdin="pty", stdout="pty",
