@@ -41,6 +41,8 @@ class MakeVoiceTest(AnncTestCase):
 
     def test_every_recording_made(self):
         self.assertEqual(self.made.returncode, 0, self.made.stderr)
+        # English builds 45 as "forty" "five": no warning.
+        self.assertEqual(self.made.stderr, b"")
         names = sorted(os.listdir(self.folder))
         self.assertEqual(names, sorted([file_name(w) for w in STANDARD_WORDS]
                                        + ["aon.db"]))
@@ -86,6 +88,12 @@ class MakeVoiceTest(AnncTestCase):
                 f.write(b"123=Mine\n")
             r = self.make(out, "de")
             self.assertEqual(r.returncode, 0, r.stderr)
+            # German says five-and-forty: one warning line, and the folder
+            # made all the same.
+            warnings = r.stderr.decode().splitlines()
+            self.assertEqual(len(warnings), 1, r.stderr)
+            self.assertIn('warning: voice "de"', warnings[0])
+            self.assertIn("fünfundvierzig", warnings[0])
             with open(os.path.join(out, "aon.db"), "rb") as f:
                 self.assertEqual(f.read(), b"123=Mine\n")
             self.assertTrue(os.path.isfile(os.path.join(out, "900.wav")))
