@@ -30,8 +30,9 @@ import time
 REPO = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 sys.path.insert(0, os.path.join(REPO, "tests"))
 
-from annc_harness import Sandbox  # noqa: E402
-from line_harness import annc_line_binary, children_of  # noqa: E402
+from harness import (  # noqa: E402
+    Sandbox, capture_file, children_of, cpu_seconds, rss_kib, wait_until)
+from line_harness import annc_line_binary  # noqa: E402
 from modem_emulator import ModemEmulator, uk_block  # noqa: E402
 
 CALLS = int(os.environ.get("BENCH_CALLS", "10"))
@@ -72,31 +73,21 @@ class Launcher:
             return sum(text in l for l in self.lines)
 
     def wait_count(self, text, n, timeout=20.0):
-        deadline = time.monotonic() + timeout
-        while self.count(text) < n:
-            if time.monotonic() > deadline or self.proc.poll() is not None:
-                raise RuntimeError("waiting for %d x %r: %r"
-                                   % (n, text, self.lines[-5:]))
-            time.sleep(0.0005)
+        # Polled every 0.5 ms: the figures are times.
+        wait_until(lambda: self.count(text) >= n, timeout,
+                   "%d x %r" % (n, text), gone=lambda: self.proc.poll() is not None,
+                   describe=lambda: repr(self.lines[-5:]), interval=0.0005,
+                   settle=0)
 
     def wait_no_announcer(self, timeout=20.0):
-        deadline = time.monotonic() + timeout
-        while children_of(self.proc.pid):
-            if time.monotonic() > deadline:
-                raise RuntimeError("announcer still running")
-            time.sleep(0.001)
+        wait_until(lambda: not children_of(self.proc.pid), timeout,
+                   "the announcer's end", interval=0.001)
 
     def cpu_seconds(self):
-        with open("/proc/%d/stat" % self.proc.pid) as f:
-            fields = f.read().rsplit(")", 1)[1].split()
-        return (int(fields[11]) + int(fields[12])) / os.sysconf("SC_CLK_TCK")
+        return cpu_seconds(self.proc.pid)
 
     def rss_kb(self):
-        with open("/proc/%d/status" % self.proc.pid) as f:
-            for line in f:
-                if line.startswith("VmRSS:"):
-                    return int(line.split()[1])
-        return 0
+        return rss_kib(self.proc.pid)
 
     def close(self):
         self.proc.terminate()
@@ -107,24 +98,19 @@ class Launcher:
             self.proc.wait()
 
 
-def capture_files(sandbox):
-    return sorted(n for n in os.listdir(sandbox.capture_dir))
-
-
 def first_sound_after(sandbox, index, start, timeout=10.0):
     """Seconds from `start` until capture file number `index` (one per
     announcer) holds its first sample."""
-    name = "CAPTURE" if index == 0 else "CAPTURE.%04d" % index
-    path = os.path.join(sandbox.capture_dir, name)
-    deadline = start + timeout
-    while time.monotonic() < deadline:
+    path = capture_file(sandbox.capture_path, index)
+
+    def sounded():
         try:
-            if os.path.getsize(path) > 0:
-                return time.monotonic() - start
+            return os.path.getsize(path) > 0
         except OSError:
-            pass
-        time.sleep(0.0005)
-    raise RuntimeError("no sound in %s" % name)
+            return False
+    wait_until(sounded, start + timeout - time.monotonic(),
+               "sound in %s" % os.path.basename(path), interval=0.0005)
+    return time.monotonic() - start
 
 
 def measure_reaction(folder):

@@ -31,13 +31,12 @@ import subprocess
 import sys
 import tempfile
 import time
-import wave
 
 from run import REPO, binary, loadavg, machine, spawn, stop   # bench/run.py
 from harness import (  # tests/harness, on the path since run was imported
     CLOSING_PAUSE_MS, GROUP_PAUSE_MS, OPENING_PAUSE_MS, SEPARATOR,
-    STANDARD_WORDS, FdReader, clock_readings, file_name, number_groups,
-    parse_integer, say_number, tz_setting)
+    STANDARD_WORDS, FdReader, WavFile, clock_readings, file_name,
+    number_groups, parse_integer, say_number, tz_setting, wait_until)
 
 NUMBER = os.environ.get("BENCH_NUMBER", "5551234")
 CALLS = int(os.environ.get("BENCH_CALLS", "40"))
@@ -82,9 +81,9 @@ def read_voice(folder):
     """{word: seconds} and the one (rate, channels, width) of all recordings."""
     lengths, formats = {}, set()
     for word in STANDARD_WORDS:
-        with wave.open(os.path.join(folder, file_name(word)), "rb") as f:
-            formats.add((f.getframerate(), f.getnchannels(), f.getsampwidth()))
-            lengths[word] = f.getnframes() / float(f.getframerate())
+        w = WavFile(os.path.join(folder, file_name(word)))
+        formats.add((w.rate, w.channels, w.width))
+        lengths[word] = w.seconds
     if len(formats) != 1:
         raise SystemExit("the recordings differ in format: %r" % sorted(formats))
     return lengths, formats.pop()
@@ -240,17 +239,19 @@ class Sink:
         self.proc = subprocess.Popen(
             [sys.executable, os.path.join(REPO, "bench", "paced_sink.py"), self.fifo,
              str(self.rate), self.log], stdin=subprocess.DEVNULL)
-        deadline = time.monotonic() + 10
-        while time.monotonic() < deadline:
-            if os.path.exists(self.log):
+        def ready():
+            try:
                 with open(self.log) as f:
-                    if f.read().startswith("ready"):
-                        return
-            if self.proc.poll() is not None:
-                break
-            time.sleep(0.01)
-        self.finish()
-        raise SystemExit("the paced sink did not start")
+                    return f.read().startswith("ready")
+            except FileNotFoundError:
+                return False
+        try:
+            wait_until(ready, 10, "the paced sink's start",
+                       gone=lambda: self.proc.poll() is not None,
+                       interval=0.01)
+        except AssertionError as e:
+            self.finish()
+            raise SystemExit(str(e))
 
     def finish(self):
         """Waits for the sink to see the end of annc's sound (or ends it)."""

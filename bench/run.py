@@ -36,11 +36,11 @@ import time
 REPO = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 sys.path.insert(0, os.path.join(REPO, "tests"))
 
-# The speaking rules, the WAV writer and the output reader of the
-# end-to-end harness.
+# The speaking rules, the WAV writer, the output reader and the /proc
+# reader of the end-to-end harness.
 from harness import (  # noqa: E402
-    NOPHONE, NUMBER_WORDS, SEPARATOR, FdReader, cycle_pause_ms,
-    expected_cycle, file_name, write_wav)
+    NOPHONE, NUMBER_WORDS, SEPARATOR, FdReader, cpu_model, cycle_pause_ms,
+    expected_cycle, file_name, load_average, write_wav)
 
 BUILD_DIR = os.path.join(REPO, "build-bench")
 
@@ -97,25 +97,15 @@ def ensure_tools():
 
 
 def machine():
-    model = "?"
-    try:
-        with open("/proc/cpuinfo") as f:
-            for line in f:
-                if line.startswith("model name"):
-                    model = line.split(":", 1)[1].strip()
-                    break
-    except OSError:
-        pass
     return {
         "nproc": len(os.sched_getaffinity(0)),
-        "cpu": model,
+        "cpu": cpu_model(),
         "kernel": platform.release(),
     }
 
 
 def loadavg():
-    with open("/proc/loadavg") as f:
-        return " ".join(f.read().split()[:3])
+    return load_average()
 
 
 # ---------------------------------------------------------------------------

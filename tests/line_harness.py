@@ -1,7 +1,7 @@
 """Runs the real annc-line with the real annc on an emulated modem or with
 a fake NCID server.
 
-annc-line is started in a Sandbox (see annc_harness): it runs the sandbox's
+annc-line is started in a Sandbox (see the harness package): it runs the sandbox's
 copy of annc (--annc), so annc finds the synthetic recordings and plays them
 into the capture file.  Its lock file goes to a folder of the sandbox
 (--lock-dir); its standard error and output go to files there.  annc-line and
@@ -10,13 +10,12 @@ the end whatever happened, and the emulated modem is closed.
 """
 
 import os
-import signal
 import subprocess
 import time
 
-from annc_harness import (
-    REPO_ROOT, AnncTestCase, candidate_cycles, decode_samples,
-    parse_log_line)
+from harness import (
+    REPO_ROOT, AnncTestCase, candidate_cycles, children_of,
+    decode_samples, kill_group, parse_log_line, read_capture_chunks, wait_until)
 from modem_emulator import ModemEmulator
 from ncid_server import NcidServer
 
@@ -24,34 +23,10 @@ RING_TIMEOUT = 1.0
 
 
 def annc_line_binary():
-    """Path of the launcher under test: $ANNC_LINE_BINARY or build/annc-line."""
-    return os.environ.get("ANNC_LINE_BINARY") or os.path.join(
-        REPO_ROOT, "build", "annc-line")
-
-
-def children_of(pid):
-    """Process ids whose parent is pid."""
-    found = []
-    for name in os.listdir("/proc"):
-        if not name.isdigit():
-            continue
-        try:
-            with open("/proc/%s/stat" % name) as f:
-                fields = f.read().rsplit(")", 1)[1].split()
-        except OSError:
-            continue
-        if int(fields[1]) == pid:
-            found.append(int(name))
-    return found
-
-
-def alive(pid):
-    """Whether pid is a process that has not ended (zombies count as ended)."""
-    try:
-        with open("/proc/%d/stat" % pid) as f:
-            return f.read().rsplit(")", 1)[1].split()[0] != "Z"
-    except OSError:
-        return False
+    """Absolute path of the launcher under test: $ANNC_LINE_BINARY or
+    build/annc-line (it is run from folders of the tests' own)."""
+    return os.path.abspath(os.environ.get("ANNC_LINE_BINARY") or os.path.join(
+        REPO_ROOT, "build", "annc-line"))
 
 
 class LineRun:
@@ -94,16 +69,11 @@ class LineRun:
         return [l for l in self.stderr().splitlines()]
 
     def wait_for(self, condition, what, timeout=15.0):
-        deadline = time.monotonic() + timeout
-        while not condition():
-            if time.monotonic() > deadline:
-                raise AssertionError("timed out waiting for %s; stderr=%r"
-                                     % (what, self.stderr()))
-            if self.proc.poll() is not None and not condition():
-                raise AssertionError("annc-line ended (%r) before %s; "
-                                     "stderr=%r" % (self.proc.returncode,
-                                                    what, self.stderr()))
-            time.sleep(0.02)
+        def ended():
+            code = self.proc.poll()
+            return None if code is None else "annc-line ended (%r)" % code
+        wait_until(condition, timeout, what, gone=ended,
+                   describe=lambda: "stderr=%r" % self.stderr())
 
     def wait_status(self, text, count=1, timeout=15.0):
         self.wait_for(lambda: self.stderr().count(text) >= count,
@@ -130,11 +100,7 @@ class LineRun:
         return self.returncode
 
     def close(self):
-        try:
-            os.killpg(self.proc.pid, signal.SIGKILL)
-        except OSError:
-            pass
-        self.proc.wait()
+        kill_group(self.proc)
         if self._keys_w is not None:
             os.close(self._keys_w)
             self._keys_w = None
@@ -181,20 +147,20 @@ class LineTestCase(AnncTestCase):
         lines = [parse_log_line(l) for l in log.split(b"\r\n")[:-1]]
         return [l["message"] for l in lines if l and l["prefix"] == b" "]
 
+    def ring_until_spoken(self, emu, sandbox, call, words=12):
+        """Rings every 0.4 s until announcement number `call` (0: the
+        first) has spoken `words` words: a whole cycle of a short
+        number."""
+        def spoken():
+            played = self.calls_played(sandbox)
+            return len(played) == call + 1 and len(played[call]) >= words
+        return emu.ring_until(spoken, gap=0.4)
+
     def calls_played(self, sandbox):
         """The words of each annc run, one list per capture file (each
         announcer opens the sound device once)."""
-        folder = sandbox.capture_dir
-        names = sorted(os.listdir(folder),
-                       key=lambda n: int(n.rsplit(".", 1)[1])
-                       if n.rsplit(".", 1)[-1].isdigit() else 0)
-        played = []
-        for name in names:
-            with open(os.path.join(folder, name), "rb") as f:
-                raw = f.read()
-            words = decode_samples(raw[:len(raw) & ~1], sandbox.word_samples)
-            played.append([w.label() for w in words])
-        return played
+        return [[w.label() for w in decode_samples(raw, sandbox.word_samples)]
+                for raw in read_capture_chunks(sandbox.capture_path)]
 
     def full_cycles(self, number, words, t_start, t_end):
         """How many whole cycles for number `words` starts with; what

@@ -4,8 +4,11 @@ tools/play_call.py.
 The emulator holds the master side of a pseudo-terminal; the slave side is
 the "serial port".  Its path is published through a symbolic link, as udev
 publishes /dev/serial/by-id/..., and the link is what annc-line is given.
-Unplugging closes the master (the slave hangs up and its node disappears);
-plugging in again makes a new pair and points the same link at it.
+Unplugging closes the master (the slave hangs up and its node disappears)
+and removes the link, as udev removes the device's names: the freed
+pseudo-terminal may soon belong to another program, and nothing may lead
+annc-line there.  Plugging in again makes a new pair and a new link under
+the same name.
 
 Profiles say how the modem answers AT commands:
 
@@ -18,8 +21,23 @@ Profiles say how the modem answers AT commands:
             caller-ID block is one line of hexadecimal digits (packet_block)
     silent  answers nothing at all
 
-Every command received is recorded in `commands`.  Calls are played as
-lines framed the way modems frame them: CR LF before and after.
+Every command received is recorded with the time.monotonic() it came at:
+commands_seen() gives the commands, timed_commands() (time, command) pairs.
+
+The line's hook, as every profile but "silent" handles it:
+
+    ATH1        off hook (OK): the call that is ringing is taken off the
+                line, and its rings stop
+    ATH0, ATH   on hook (OK); the call taken off stays over
+    ATA         answer: off hook, the rings stop; no modem answers at the
+                other end, so NO CARRIER follows at once and the modem is
+                back on hook
+    ATZ         a reset: on hook as well
+
+Calls are played as lines framed the way modems frame them: CR LF before
+and after.  play() starts a new call; while that call is over (taken off
+the line) or the modem is off hook (the line is busy), its RING lines are
+not sent.  ring_times() says when each RING went out.
 """
 
 import errno
@@ -29,6 +47,8 @@ import termios
 import threading
 import time
 import tty
+
+from harness import wait_until
 
 PROFILES = ("vcid", "cid", "none", "echo", "hex", "silent")
 
@@ -53,7 +73,10 @@ class ModemEmulator:
             raise ValueError("unknown profile %r" % profile)
         self.profile = profile
         self.link = os.path.join(folder, link_name)
-        self.commands = []
+        self._commands = []          # (time.monotonic(), command)
+        self._rings = []             # time.monotonic() of each RING sent
+        self._off_hook = False
+        self._call_over = False      # the call playing was taken off
         self._lock = threading.Lock()
         self._master = self._slave = None
         self.slave_path = None
@@ -74,20 +97,25 @@ class ModemEmulator:
         # opens it, so lines sent early never come back as "commands".
         tty.setraw(slave, termios.TCSANOW)
         path = os.ttyname(slave)
+        with self._lock:
+            self._master, self._slave, self.slave_path = master, slave, path
+            self._off_hook = False
+        # The link appears only once the modem answers behind it.
         temp = self.link + ".new"
         if os.path.lexists(temp):
             os.unlink(temp)
         os.symlink(path, temp)
         os.replace(temp, self.link)
-        with self._lock:
-            self._master, self._slave, self.slave_path = master, slave, path
         self._stop.clear()
         self._thread = threading.Thread(target=self._answer, args=(master,),
                                         daemon=True)
         self._thread.start()
 
     def unplug(self):
-        """Closes the modem's side: annc-line sees a hang-up."""
+        """Removes the link and closes the modem's side: annc-line sees a
+        hang-up, and the name leads nowhere until the modem is back."""
+        if os.path.lexists(self.link):
+            os.unlink(self.link)
         self._stop.set()
         if self._thread is not None:
             self._thread.join(5)
@@ -97,11 +125,10 @@ class ModemEmulator:
                 if fd is not None:
                     os.close(fd)
             self._master = self._slave = None
+            self._call_over = True       # the call goes with the modem
 
     def close(self):
         self.unplug()
-        if os.path.lexists(self.link):
-            os.unlink(self.link)
 
     def __enter__(self):
         return self.start()
@@ -112,17 +139,44 @@ class ModemEmulator:
     # What annc-line said.
 
     def commands_seen(self):
+        """The commands received so far, in order."""
         with self._lock:
-            return list(self.commands)
+            return [command for _, command in self._commands]
+
+    def timed_commands(self):
+        """(time.monotonic(), command) of each command received so far."""
+        with self._lock:
+            return list(self._commands)
+
+    def clear_commands(self):
+        with self._lock:
+            self._commands.clear()
 
     def wait_commands(self, count, timeout=10.0):
-        deadline = time.monotonic() + timeout
-        while time.monotonic() < deadline:
-            if len(self.commands_seen()) >= count:
-                return self.commands_seen()
-            time.sleep(0.02)
-        raise AssertionError("modem got %r, expected %d commands"
-                             % (self.commands_seen(), count))
+        wait_until(lambda: len(self.commands_seen()) >= count, timeout,
+                   "%d commands" % count,
+                   describe=lambda: "modem got %r" % self.commands_seen())
+        return self.commands_seen()
+
+    def wait_command(self, command, timeout=10.0):
+        """Until `command` has come; returns the time.monotonic() of its
+        first coming."""
+        def came():
+            return next((t for t, c in self.timed_commands()
+                         if c.upper() == command.upper()), None)
+        return wait_until(came, timeout, "the command %r" % command,
+                          describe=lambda: "modem got %r"
+                          % self.commands_seen())
+
+    @property
+    def off_hook(self):
+        with self._lock:
+            return self._off_hook
+
+    def ring_times(self):
+        """time.monotonic() of each RING sent so far."""
+        with self._lock:
+            return list(self._rings)
 
     # Calls.
 
@@ -133,32 +187,59 @@ class ModemEmulator:
             os.write(self._master, data)
 
     def send_line(self, line):
+        """One line as the modem frames it, whatever the state of the
+        call."""
         if isinstance(line, str):
             line = line.encode("latin-1")
         self.send(b"\r\n" + line + b"\r\n")
 
+    def ring(self):
+        """A RING of the call playing; none once that call is over or
+        while the modem is off hook.  Returns whether it was sent."""
+        with self._lock:
+            if self._call_over or self._off_hook or self._master is None:
+                return False
+            os.write(self._master, b"\r\nRING\r\n")
+            self._rings.append(time.monotonic())
+            return True
+
     def play(self, script):
-        """Plays (pause in seconds, line) pairs; returns when the last line
-        has been sent, with the time it was sent (time.monotonic)."""
+        """Plays (pause in seconds, line) pairs as a new call; returns when
+        the last line has been sent, with the time it was sent
+        (time.monotonic).  On a line off hook the call cannot come in
+        (busy): nothing is sent."""
+        with self._lock:
+            self._call_over = self._off_hook
         sent = time.monotonic()
         for pause, line in script:
             if pause:
                 time.sleep(pause)
-            self.send_line(line)
+            if line == "RING":
+                self.ring()
+            elif not self.off_hook:
+                self.send_line(line)
             sent = time.monotonic()
         return sent
 
     def ring_until(self, done, gap=0.4, limit=30.0):
         """Rings every `gap` seconds until done() holds (asked before each
-        ring) or `limit` seconds have passed; returns the time of the last
-        ring."""
+        ring), the call is over or `limit` seconds have passed; returns the
+        time of the last ring (of the start, when none was sent)."""
         last = time.monotonic()
         deadline = last + limit
         while not done() and time.monotonic() < deadline:
             time.sleep(gap)
-            self.send_line("RING")
-            last = time.monotonic()
+            if self.ring():
+                last = time.monotonic()
+            elif self.call_over():
+                break
         return last
+
+    def call_over(self):
+        """Whether the call playing has been taken off the line (ATH1,
+        ATA) or ended with an unplug."""
+        with self._lock:
+            return self._call_over
 
     # The modem's side of the AT dialogue.
 
@@ -189,9 +270,15 @@ class ModemEmulator:
                     echo = self._reply(command, echo)
             pending = pending[-1024:]
 
+    def _hook(self, off):
+        with self._lock:
+            self._off_hook = off
+            if off:
+                self._call_over = True
+
     def _reply(self, command, echo):
         with self._lock:
-            self.commands.append(command)
+            self._commands.append((time.monotonic(), command))
         if self.profile == "silent":
             return echo
         upper = command.upper()
@@ -201,6 +288,17 @@ class ModemEmulator:
         ok = True
         if upper == "ATZ":
             echo = True
+            self._hook(False)
+        elif upper == "ATH1":
+            self._hook(True)
+        elif upper in ("ATH0", "ATH"):
+            self._hook(False)
+        elif upper == "ATA":
+            # Nobody's modem answers a voice caller: no carrier, on hook.
+            self._hook(True)
+            self._hook(False)
+            self.send(b"\r\nNO CARRIER\r\n")
+            return echo
         elif upper.startswith("ATE0"):
             echo = False
         elif upper in _CID_COMMANDS:

@@ -16,6 +16,8 @@ import socket
 import threading
 import time
 
+from harness import wait_until
+
 GREETING = ("200 Server: ncidd (NCID) 1.17",
             "210 API: 1.11 Feature Set 1 2 3 4")
 STARTUP_DONE = "300 End of connection startup"
@@ -110,14 +112,11 @@ class NcidServer:
 
     def wait_clients(self, count, timeout=10.0):
         """Waits until `count` clients have been through the start-up."""
-        deadline = time.monotonic() + timeout
-        while time.monotonic() < deadline:
+        def served():
             with self._lock:
-                if len(self.hellos) >= count and self._client is not None:
-                    return
-            time.sleep(0.02)
-        raise AssertionError("%d clients served, expected %d"
-                             % (len(self.hellos), count))
+                return len(self.hellos) >= count and self._client is not None
+        wait_until(served, timeout, "%d clients" % count,
+                   describe=lambda: "%d served" % len(self.hellos))
 
     # The server's side.
 

@@ -19,7 +19,7 @@ import unittest
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 
-from annc_harness import (  # noqa: E402
+from harness import (  # noqa: E402
     BANNER, NOPHONE, SEPARATOR, AnncTestCase, caller_line, candidate_cycles,
     TITLE_RESTORE, TITLE_SAVE, file_name, log_lines, run_cycles, run_parallel,
     title_sequence)

@@ -22,7 +22,7 @@ import unittest
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 
-from annc_harness import (  # noqa: E402
+from harness import (  # noqa: E402
     BANNER, CODE_WORD, MARKER, NUMBER_WORDS, SEPARATOR, SERIAL_CONFIRMATIONS,
     AnncTestCase, caller_line, capture_asoundrc, file_name, log_lines,
     TITLE_RESTORE, rss_kib, run_cycles, run_parallel, title_sequence,
@@ -73,7 +73,7 @@ class SerialLineFaultTest(AnncTestCase):
         line = self.serial()
         launch = sb.launch(["12", "/H:%d" % line.fd], stdin="pipe",
                            serial=line)
-        try:
+        with launch:
             launch.wait_words(1)
             line.close_master()
             launch.wait_cycle_started(2, 20)
@@ -81,9 +81,6 @@ class SerialLineFaultTest(AnncTestCase):
             launch.wait_cycle_started(5, 30)
             late = rss_kib(launch.pid)
             launch.press_key()
-        except BaseException:
-            launch.kill()
-            raise
         r = launch.wait(20)
         self.assertExit(r, 0)
         self.assertLess(late - early, self.SLACK_KIB,
@@ -128,7 +125,7 @@ class SerialLineFaultTest(AnncTestCase):
             except OSError:
                 pass
         writer = threading.Thread(target=modem, daemon=True)
-        try:
+        with launch:
             launch.wait_words(1)
             before = rss_kib(launch.pid)
             writer.start()
@@ -141,9 +138,6 @@ class SerialLineFaultTest(AnncTestCase):
             played = len(sb.captured())
             launch.wait_words(played + 3, 20)
             launch.press_key()
-        except BaseException:
-            launch.kill()
-            raise
         r = launch.wait(20)
         self.assertExit(r, 0)
         self.assertEqual(sent[0], len(stream))
@@ -193,15 +187,12 @@ class SignalDuringWordTest(AnncTestCase):
         def one(sig):
             sb, reader = self.fifo_sandbox()
             launch = sb.launch(["5"], stdin="pty", stdout="pty")
-            try:
+            with launch:
                 launch.wait_until(lambda: self.queued(reader) >= 4096, 20,
                                   "the first word on its way")
                 during = termios.tcgetattr(launch._pty_slave)
                 still_running = launch.running()
                 launch.signal(sig)
-            except BaseException:
-                launch.kill()
-                raise
             r = launch.wait(15)
             return sig, r, during, still_running, os.read(reader, 1 << 20)
         results = run_parallel([lambda s=s: one(s) for s in

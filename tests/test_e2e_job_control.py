@@ -7,19 +7,26 @@ session of its own whose controlling terminal is a pseudo-terminal, runs
 annc in a process group of its own and hands the terminal's foreground to
 annc or keeps it. It reports each change of annc's state (stopped,
 continued, ended) as a line, and takes "fg", "bg" and "kill" as commands.
+
+The child puts itself into its own process group, and takes the terminal's
+foreground when it is to run there, before it runs annc; the stand-in
+reports annc's pid only once the exec has happened (the close-on-exec pipe
+has reached its end). A parent's setpgid on a child that has already
+run exec fails (EACCES), and annc could otherwise start before it has its
+group or the foreground: neither depends on which process runs first.
 """
 
 import os
 import signal
 import subprocess
 import sys
+import tempfile
 import termios
-import time
 import unittest
 
-from annc_harness import (
+from harness import (
     BANNER, SEPARATOR, TITLE_RESTORE, AnncTestCase, FdReader, caller_line,
-    open_pty, title_sequence)
+    open_pty, title_sequence, wait_until)
 
 SHELL = r'''
 import os, select, signal, sys, time
@@ -27,16 +34,31 @@ tty, where, argv = sys.argv[1], sys.argv[2], sys.argv[3:]
 os.setsid()
 fd = os.open(tty, os.O_RDWR)            # becomes the controlling terminal
 signal.signal(signal.SIGTTOU, signal.SIG_IGN)
+execed_r, execed_w = os.pipe()          # both close on exec
 pid = os.fork()
 if pid == 0:
-    os.setpgid(0, 0)
-    os.dup2(fd, 0)
-    os.dup2(fd, 1)
-    signal.signal(signal.SIGTTOU, signal.SIG_DFL)
-    os.execv(argv[0], argv)
-os.setpgid(pid, pid)
-if where == "fg":
-    os.tcsetpgrp(fd, pid)
+    try:
+        os.close(execed_r)
+        os.setpgid(0, 0)
+        if where == "fg":
+            os.tcsetpgrp(fd, os.getpid())   # SIGTTOU still ignored here
+        os.dup2(fd, 0)
+        os.dup2(fd, 1)
+        signal.signal(signal.SIGTTOU, signal.SIG_DFL)
+        os.execv(argv[0], argv)
+    except BaseException as e:
+        os.write(execed_w, repr(e).encode())
+    os._exit(127)
+os.close(execed_w)
+failure = b""
+while True:                             # the end comes with the exec
+    chunk = os.read(execed_r, 1024)
+    if not chunk:
+        break
+    failure += chunk
+if failure:
+    print("failed", failure.decode(), flush=True)
+    sys.exit(1)
 print("pid", pid, flush=True)
 deadline = time.monotonic() + 60
 while time.monotonic() < deadline:
@@ -45,6 +67,7 @@ while time.monotonic() < deadline:
         if command == "kill":
             break
         os.tcsetpgrp(fd, pid if command == "fg" else os.getpgrp())
+        print(command, "done", flush=True)
     got, status = os.waitpid(pid, os.WNOHANG | os.WUNTRACED | os.WCONTINUED)
     if got and os.WIFSTOPPED(status):
         print("stopped", os.WSTOPSIG(status), flush=True)
@@ -66,22 +89,31 @@ class Job:
         self.sandbox = sandbox
         self.master, self.slave = open_pty()
         self.before = termios.tcgetattr(self.slave)
+        self.errors = tempfile.TemporaryFile()     # the stand-in's own
         self.shell = subprocess.Popen(
             [sys.executable, "-c", SHELL, os.ttyname(self.slave), where,
              sandbox.exe] + list(args),
             stdin=subprocess.PIPE, stdout=subprocess.PIPE,
-            stderr=subprocess.DEVNULL, cwd=sandbox.cwd, env=sandbox.env())
+            stderr=self.errors, cwd=sandbox.cwd, env=sandbox.env())
         self.console = FdReader(self.master)       # what annc shows
         self.reports = FdReader(self.shell.stdout.fileno())
         first = self.reports.wait_lines(lambda l: l.startswith(b"pid "), 1,
-                                        10)
+                                        30)
         if not first:
+            reports = self.report_lines(0)
             self.close()
-            raise AssertionError("the shell stand-in did not start annc")
+            raise AssertionError("the shell stand-in did not start annc; "
+                                 "reports %r, errors %r"
+                                 % (reports, self.stand_in_errors()))
         self.pid = int(first[0][2].split()[1])
 
-    def report_lines(self):
-        return [line for _, _, line in self.reports.lines()][1:]
+    def stand_in_errors(self):
+        self.errors.seek(0)
+        return self.errors.read()[-600:]
+
+    def report_lines(self, first=1):
+        """The stand-in's reports after its "pid" line."""
+        return [line for _, _, line in self.reports.lines()][first:]
 
     def wait_report(self, report, timeout=15):
         """Waits for a report line; fails with all reports otherwise."""
@@ -92,8 +124,15 @@ class Job:
                                     self.console.snapshot()[-300:]))
 
     def command(self, text):
+        """Sends a command; "fg" and "bg" return once the stand-in has
+        handed the terminal over."""
+        done = text.encode() + b" done"
+        before = self.report_lines().count(done)
         self.shell.stdin.write(text.encode() + b"\n")
         self.shell.stdin.flush()
+        if text in ("fg", "bg"):
+            self.wait(lambda: self.report_lines().count(done) > before,
+                      "the stand-in's %r" % text)
 
     def settings(self):
         return termios.tcgetattr(self.slave)
@@ -102,14 +141,9 @@ class Job:
         return [w.name for w in self.sandbox.captured()].count(SEPARATOR)
 
     def wait(self, condition, what, timeout=15):
-        deadline = time.monotonic() + timeout
-        while not condition():
-            if time.monotonic() > deadline:
-                raise AssertionError("timed out waiting for %s; reports %r; "
-                                     "console %r" % (
-                                         what, self.report_lines(),
-                                         self.console.snapshot()[-300:]))
-            time.sleep(0.02)
+        wait_until(condition, timeout, what, describe=lambda: (
+            "reports %r; console %r" % (self.report_lines(),
+                                        self.console.snapshot()[-300:])))
 
     def close(self):
         if self.shell.poll() is None:
@@ -123,6 +157,7 @@ class Job:
         self.reports.stop()
         self.console.stop()
         self.shell.stdout.close()
+        self.errors.close()
         os.close(self.master)
         os.close(self.slave)
 
@@ -196,7 +231,6 @@ class JobControlTest(AnncTestCase):
         job.wait(lambda: job.report_lines().count(
             b"stopped %d" % signal.SIGTSTP) == 2, "the second stop")
         job.command("bg")
-        time.sleep(0.1)
         os.kill(job.pid, signal.SIGCONT)
         seen = job.separators()
         job.wait(lambda: job.separators() >= seen + 2, "a cycle behind")

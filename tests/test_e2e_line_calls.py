@@ -11,7 +11,7 @@ lines, and that the announcement ends soon after the last ring.
 import time
 import unittest
 
-from annc_harness import NOPHONE, SEPARATOR
+from harness import NOPHONE, SEPARATOR
 from line_harness import RING_TIMEOUT, LineTestCase
 from modem_emulator import north_american_block, packet_block, uk_block
 
@@ -113,8 +113,7 @@ class CallTest(LineTestCase):
         run.wait_status("call ended")
         # The next call is announced.
         emu.play(uk_block("5559876"))
-        emu.ring_until(lambda: len(self.calls_played(sb)) == 2 and
-                       len(self.calls_played(sb)[1]) >= 12, gap=0.4)
+        self.ring_until_spoken(emu, sb, 1)
         run.wait_status("call ended", 2)
         self.assertEqual(self.calls_logged(sb),
                          [b"5551234 - Ann Lee", b"5559876 - Bob"])

@@ -13,7 +13,7 @@ import subprocess
 import time
 import unittest
 
-from annc_harness import rss_kib
+from harness import bytes_read, rss_kib
 from line_harness import LineTestCase, annc_line_binary
 from ncid_server import GREETING, STARTUP_DONE, cid_line, cidinfo_line, \
     free_port
@@ -29,15 +29,6 @@ def version():
     out = subprocess.run([annc_line_binary(), "--version"],
                          capture_output=True, timeout=10).stdout
     return out.decode().split()[1]
-
-
-def bytes_read(pid):
-    """What a process has read so far (rchar of /proc/PID/io)."""
-    with open("/proc/%d/io" % pid) as f:
-        for line in f:
-            if line.startswith("rchar:"):
-                return int(line.split()[1])
-    raise AssertionError("no rchar for process %d" % pid)
 
 
 def has_ipv6_loopback():

@@ -9,7 +9,8 @@ import subprocess
 import time
 import unittest
 
-from line_harness import LineTestCase, alive, annc_line_binary
+from harness import alive, command_line, open_files
+from line_harness import LineTestCase, annc_line_binary
 from modem_emulator import COUNTRY, IDENTITY, north_american_block
 
 
@@ -105,7 +106,7 @@ class PortTest(LineTestCase):
         run.wait_for(lambda: run.announcers() == [], "announcer gone", 5)
         time.sleep(2.5)                      # a few attempts meanwhile
         self.assertEqual(run.stderr().count("unplugged"), 1)
-        emu.commands.clear()
+        emu.clear_commands()
         emu.plug()
         run.wait_status("modem ready on", 2, timeout=10)
         # Initialised again, and locked under the new device's name.
@@ -114,8 +115,7 @@ class PortTest(LineTestCase):
         with open(self.lock_path(run, emu), "rb") as f:
             self.assertEqual(f.read(), lock_content(run.pid))
         emu.play(north_american_block("5559876"))
-        emu.ring_until(lambda: len(self.calls_played(sb)) == 2 and
-                       len(self.calls_played(sb)[1]) >= 12, gap=0.4)
+        self.ring_until_spoken(emu, sb, 1)
         run.wait_status("call ended", 2)
         self.assertEqual(self.calls_logged(sb),
                          [b"5551234 - Ann Lee", b"5559876 - Bob"])
@@ -126,21 +126,16 @@ class PortTest(LineTestCase):
         """annc runs as `annc NUMBER /H:N` with N the slave of a terminal
         of its own; no descriptor of annc-line's beyond the standard three
         (the modem's, the terminal's master, the signal pipe) reaches it."""
-        with open("/proc/%d/cmdline" % pid, "rb") as f:
-            args = f.read().split(b"\0")[:-1]
+        args = command_line(pid)
         self.assertEqual(len(args), 3, args)
         self.assertEqual(args[1], b"5551234")
         self.assertTrue(args[2].startswith(b"/H:"), args)
-        line = os.readlink("/proc/%d/fd/%s" % (pid, args[2][3:].decode()))
+        line = open_files(pid)[int(args[2][3:])]
         self.assertTrue(line.startswith("/dev/pts/"), line)
         self.assertNotEqual(line, emu.slave_path)
-
-        def targets(p, first=0):
-            return {os.readlink("/proc/%d/fd/%s" % (p, fd))
-                    for fd in os.listdir("/proc/%d/fd" % p) if int(fd) >= first}
-        own = targets(run.pid, 3)
+        own = set(open_files(run.pid, 3).values())
         self.assertIn(emu.slave_path, own)
-        self.assertEqual(own & targets(pid), set())
+        self.assertEqual(own & set(open_files(pid).values()), set())
 
     def test_sigterm_in_the_middle_of_a_call(self):
         sb = self.sandbox()

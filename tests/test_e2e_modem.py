@@ -12,7 +12,7 @@ import os
 import time
 import unittest
 
-from annc_harness import (
+from harness import (
     BANNER, SEPARATOR, SERIAL_CONFIRMATIONS, TITLE_RESTORE, AnncTestCase,
     caller_line, candidate_cycles, log_lines, run_parallel)
 

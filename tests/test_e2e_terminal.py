@@ -14,12 +14,11 @@ import select
 import signal
 import subprocess
 import termios
-import time
 import unittest
 
-from annc_harness import (
+from harness import (
     BANNER, TITLE_RESTORE, TITLE_SAVE, AnncTestCase, caller_line, log_lines,
-    run_parallel, title_sequence)
+    open_files, run_parallel, title_sequence, wait_until)
 
 MODEM_EXIT = 99
 SETUP_FAILED = 254
@@ -63,7 +62,7 @@ class WaysOutTest(TerminalTestCase):
         line_before = termios.tcgetattr(line.fd)
         launch = sb.launch(["5551234", "/H:%d" % line.fd], stdin="pty",
                            stdout="pty", serial=line)
-        try:
+        with launch:
             if way != "no phone book":
                 launch.wait_stdout_count(caller_line("5551234", "Ann Lee"))
             if way == "key":
@@ -72,9 +71,6 @@ class WaysOutTest(TerminalTestCase):
                 line.send(b"RING\rNEXT CALL\n")
             elif way != "no phone book":
                 launch.signal(way)
-        except BaseException:
-            launch.kill()
-            raise
         r = launch.wait(20)
         line_after = termios.tcgetattr(line.fd)
         left = os.read(line.fd, 100) if readable(line.fd, 2) else b""
@@ -115,12 +111,9 @@ class WaysOutTest(TerminalTestCase):
         def one(sig):
             sb = self.sandbox()
             launch = sb.launch(["5551234"], stdin="pty", stdout="pty")
-            try:
+            with launch:
                 launch.wait_stdout_count(caller_line("5551234", "Ann Lee"))
                 launch.signal(sig)
-            except BaseException:
-                launch.kill()
-                raise
             return sig, launch.wait(20)
         for sig, r in run_parallel([lambda s=s: one(s) for s in (
                 signal.SIGINT, signal.SIGTERM, signal.SIGQUIT)], workers=3):
@@ -167,14 +160,11 @@ class WholeKeysTest(TerminalTestCase):
             sb = self.sandbox()
             launch = sb.launch(["5"], stdin="pty", stdout="pty",
                                env=sb.env(extra={"LC_ALL": locale}))
-            try:
+            with launch:
                 launch.wait_stdout_count(caller_line("5"))
                 launch.press_key(key)
                 launch.wait_until(lambda: not launch.running(), 15, "the end")
                 left = queued(launch._pty_slave)
-            except BaseException:
-                launch.kill()
-                raise
             return name, launch.wait(10), left
         for name, r, left in run_parallel(
                 [lambda k=k: one(*k) for k in keys], workers=4):
@@ -193,12 +183,9 @@ class WholeKeysTest(TerminalTestCase):
         line = self.serial()
         launch = sb.launch(["5551234", "/H:%d" % line.fd], stdin="pty",
                            stdout="pty", serial=line)
-        try:
+        with launch:
             launch.wait_stdout_count(b" PurgeComm \r\n")
             launch.press_key(b"q")
-        except BaseException:
-            launch.kill()
-            raise
         r = launch.wait(15)
         self.assertExit(r, 0)
         self.assertNotIn(b"q", r.stdout)
@@ -223,13 +210,9 @@ class ClosedStandardDescriptorTest(TerminalTestCase):
             stdout=subprocess.PIPE, cwd=sb.cwd, env=sb.env(),
             start_new_session=True)
         try:
-            deadline = time.monotonic() + 15
-            while not sb.captured() and time.monotonic() < deadline:
-                time.sleep(0.02)
-            self.assertTrue(sb.captured(), "nothing played")
-            folder = "/proc/%d/fd" % proc.pid
-            held = {int(fd): os.readlink(os.path.join(folder, fd))
-                    for fd in os.listdir(folder)}
+            wait_until(sb.captured, 15, "a word played",
+                       gone=lambda: proc.poll() is not None)
+            held = open_files(proc.pid)
         finally:
             proc.kill()
             proc.wait()

@@ -1,7 +1,7 @@
 """End-to-end tests of annc's announcement: what it plays, how keys end it,
 what it prints on the console and when it beeps.
 
-Every test runs the real binary in a folder of its own (see annc_harness),
+Every test runs the real binary in a folder of its own (see the harness package),
 captures the sound it plays through ALSA's file plugin and decodes it back
 into words, which are compared with the words the rules call for at the
 time of the run.
@@ -13,7 +13,7 @@ import termios
 import time
 import unittest
 
-from annc_harness import (
+from harness import (
     BANNER, NOPHONE, SEPARATOR, TITLE_RESTORE, TITLE_SAVE, AnncTestCase,
     caller_line, cycle_pause_ms, run_cycles, run_parallel, title_sequence)
 

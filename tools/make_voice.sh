@@ -7,9 +7,12 @@
 # Usage: tools/make_voice.sh OUTDIR [VOICE]
 #   OUTDIR  the sound folder to fill (created when missing); annc looks for it
 #           as "Numvoice" beside its executable, e.g. build/Numvoice
-#   VOICE   any espeak-ng voice (espeak-ng --voices lists them); default "en".
-#           The number words are the digits read by that voice, so every
-#           language espeak-ng knows gets its own number words.
+#   VOICE   an espeak-ng voice (espeak-ng --voices lists them); default "en".
+#           The number words are the digits read by that voice. annc says
+#           45 as the word for 40, then the word for 5: a language that
+#           says the units first (German "fünfundvierzig") or counts in
+#           twenties (French "soixante-quinze" for 75) gets a warning, and
+#           the folder is made all the same.
 # Environment:
 #   NOPHONE_TEXT  the phrase spoken for an unknown number (overrides the
 #                 built-in phrase for the voice's language)
@@ -43,6 +46,35 @@ if ! espeak-ng -v "$voice" -q "1" 2>/dev/null; then
     echo "$0: espeak-ng has no voice \"$voice\" (see: espeak-ng --voices)" >&2
     exit 1
 fi
+
+# warn_number_order: says, for a voice whose language does not build 21..99
+# as the tens word followed by the units word, what annc will get wrong.
+warn_number_order() {
+    local lang=${voice##*/}          # "gmw/de" names the voice "de" as well
+    lang=${lang,,}
+    local how=""
+    case "$lang" in
+        de|de[-_+]*) how='German says 45 "fünfundvierzig" (five-and-forty)' ;;
+        nl|nl[-_+]*) how='Dutch says 45 "vijfenveertig" (five-and-forty)' ;;
+        da|da[-_+]*) how='Danish says 45 "femogfyrre" (five-and-forty, counted in twenties)' ;;
+        af|af[-_+]*) how='Afrikaans says 45 "vyf-en-veertig" (five-and-forty)' ;;
+        lb|lb[-_+]*) how='Luxembourgish says 45 "fënnefavéierzeg" (five-and-forty)' ;;
+        fy|fy[-_+]*) how='Frisian says 45 "fiifenfjirtich" (five-and-forty)' ;;
+        sl|sl[-_+]*) how='Slovenian says 45 "petinštirideset" (five-and-forty)' ;;
+        ar|ar[-_+]*) how='Arabic says 45 "khamsa wa-arbaʿūn" (five and forty)' ;;
+        mt|mt[-_+]*) how='Maltese says 45 "ħamsa u erbgħin" (five and forty)' ;;
+        hi|hi[-_+]*|ur|ur[-_+]*|bn|bn[-_+]*|gu|gu[-_+]*|mr|mr[-_+]*|ne|ne[-_+]*|pa|pa[-_+]*|as|as[-_+]*|or|or[-_+]*|sd|sd[-_+]*|kok|kok[-_+]*)
+            how='this language has a word of its own for each number up to 99, five before forty (Hindi 45 "paintālīs")' ;;
+        fr|fr-fr|fr_fr)
+            how='French (France) says 75 "soixante-quinze" (sixty-fifteen), not "soixante-dix cinq"; fr-be and fr-ch say "septante-cinq" and fit' ;;
+        eu|eu[-_+]*) how='Basque counts in twenties: 35 is "hogeita hamabost" (twenty-and-fifteen)' ;;
+        ka|ka[-_+]*) how='Georgian counts in twenties: 35 is "otsdatxutmeti" (twenty-and-fifteen)' ;;
+    esac
+    if [ -n "$how" ]; then
+        echo "$0: warning: voice \"$voice\": annc joins a tens word and a units word (45: \"40\" \"5\"), but $how; such numbers will sound wrong (the README lists the languages that fit)" >&2
+    fi
+}
+warn_number_order
 
 mkdir -p -- "$out"
 work=$(mktemp -d)

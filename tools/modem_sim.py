@@ -5,11 +5,13 @@ Opens a pseudo-terminal pair, starts annc with the slave side inherited as its
 serial line (/H:<descriptor>), and passes each line you type on to the line
 as the modem would, ended with CR. Type RING (or OK, BUSY, NO CARRIER...) and
 Enter to end the call with exit code 99; type :key to press a key instead
-(exit code 0); end of input (Ctrl-D) does the same.
+(exit code 0); end of input (Ctrl-D) does the same. annc's end is reported
+as soon as it comes, and the exit code is annc's.
 
     tools/modem_sim.py [path/to/annc] [number] [more annc arguments...]
 """
 import os
+import select
 import subprocess
 import sys
 
@@ -25,22 +27,41 @@ def main():
                             stdin=keys_r, pass_fds=(slave,))
     os.close(slave)
     os.close(keys_r)
-    print("modem> type a result code and Enter (e.g. RING), or :key to press a key", file=sys.stderr)
+    # annc's end wakes the loop below as a typed line does (Linux 5.3 and
+    # later); elsewhere the loop looks every 0.1 s.
     try:
-        for line in sys.stdin:
-            if proc.poll() is not None:
+        ended = [os.pidfd_open(proc.pid)]
+    except (AttributeError, OSError):
+        ended = []
+    print("modem> type a result code and Enter (e.g. RING), or :key to press a key", file=sys.stderr)
+    typed = b""
+    try:
+        while proc.poll() is None:
+            ready, _, _ = select.select([0] + ended, [], [], None if ended else 0.1)
+            if 0 not in ready:
+                continue
+            chunk = os.read(0, 4096)
+            if not chunk:                        # end of input: a key
+                os.write(keys_w, b"k")
                 break
-            line = line.rstrip("\r\n")
-            if line == ":key":
-                os.write(keys_w, b"k")
-            else:
-                os.write(master, line.encode() + b"\r")
-        else:
-            if proc.poll() is None:
-                os.write(keys_w, b"k")
+            typed += chunk
+            while b"\n" in typed:
+                line, typed = typed.split(b"\n", 1)
+                line = line.rstrip(b"\r")
+                if line == b":key":
+                    os.write(keys_w, b"k")
+                else:
+                    os.write(master, line + b"\r")
     except KeyboardInterrupt:
         proc.terminate()
+    except OSError:
+        if proc.poll() is None:                  # not just annc gone meanwhile
+            proc.terminate()
+            proc.wait()
+            raise
     code = proc.wait()
+    for fd in [master, keys_w] + ended:
+        os.close(fd)
     print("\nannc ended with exit code %d" % code, file=sys.stderr)
     return code
 

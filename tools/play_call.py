@@ -16,6 +16,9 @@ annc speaks to stop the announcement, as you would with a real call.
 America); uk: before the first ring (UK, France); none: rings only, announced
 as Unknown. The recordings and the phone book are annc's own: make the
 sample voice first (bash tools/make_voice.sh build/Numvoice).
+
+Exit code: annc-line's; 128 plus the signal's number when Ctrl-C (SIGINT) or
+SIGTERM ended the play (annc-line is ended first, the emulated modem closed).
 """
 
 import argparse
@@ -30,12 +33,25 @@ HERE = os.path.dirname(os.path.abspath(__file__))
 REPO = os.path.dirname(HERE)
 sys.path.insert(0, os.path.join(REPO, "tests"))
 
+from harness import wait_until  # noqa: E402
 from modem_emulator import (  # noqa: E402
     ModemEmulator, north_american_block, uk_block)
 
 
 def say(text):
     print("play_call: " + text, file=sys.stderr, flush=True)
+
+
+class Interrupted(Exception):
+    """Ctrl-C or SIGTERM: the play stops, and its exit code says so."""
+
+    def __init__(self, signum):
+        super().__init__(signal.Signals(signum).name)
+        self.signum = signum
+
+
+def interrupt(signum, frame):
+    raise Interrupted(signum)
 
 
 def main():
@@ -58,6 +74,17 @@ def main():
     parser.add_argument("extra", nargs="*",
                         help="more annc-line options, after --")
     args = parser.parse_args()
+    # SIGTERM as Ctrl-C: both end annc-line and leave nothing behind.
+    signal.signal(signal.SIGINT, interrupt)
+    signal.signal(signal.SIGTERM, interrupt)
+    try:
+        return play_one_call(args)
+    except Interrupted as e:
+        say("interrupted by %s" % e)
+        return 128 + e.signum
+
+
+def play_one_call(args):
 
     annc = args.annc or os.path.join(os.path.dirname(args.line), "annc")
     for path in (args.line, annc):
@@ -88,29 +115,44 @@ def main():
                 say("the caller gave up; annc-line ends the call after "
                     "%g s without a ring" % ring_timeout)
                 code = line.wait(ring_timeout + 15)
-            except KeyboardInterrupt:
-                line.send_signal(signal.SIGTERM)
-                code = line.wait(15)
             except subprocess.TimeoutExpired:
                 line.send_signal(signal.SIGTERM)
                 code = line.wait(15)
+            except Interrupted:
+                end(line)
+                raise
+            finally:
+                if line.poll() is None:     # a second interrupt meanwhile
+                    line.kill()
+                    line.wait()
             say("annc-line ended with exit code %d" % code)
             return code
+
+
+def end(line):
+    """SIGTERM to annc-line (which ends its announcer), then its end; a
+    second interrupt meanwhile leaves the killing to the caller."""
+    if line.poll() is None:
+        line.send_signal(signal.SIGTERM)
+    try:
+        code = line.wait(15)
+        say("annc-line ended with exit code %d" % code)
+    except subprocess.TimeoutExpired:
+        pass
 
 
 def wait_ready(modem, line, timeout=10.0):
     """Until annc-line has started switching caller ID on, the last step of
     its set-up, and had a moment to finish it."""
-    deadline = time.monotonic() + timeout
-    while time.monotonic() < deadline:
-        if line.poll() is not None:
-            return False
-        if any(c.startswith(("AT+VCID", "AT#CID", "AT%CCID"))
-               for c in modem.commands_seen()):
-            time.sleep(0.5)
-            return True
-        time.sleep(0.05)
-    return line.poll() is None
+    try:
+        wait_until(lambda: any(c.startswith(("AT+VCID", "AT#CID", "AT%CCID"))
+                               for c in modem.commands_seen()), timeout,
+                   "caller ID switched on",
+                   gone=lambda: line.poll() is not None, interval=0.05)
+    except AssertionError:
+        return line.poll() is None
+    time.sleep(0.5)
+    return True
 
 
 def play(modem, args, line):

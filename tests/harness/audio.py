@@ -45,6 +45,37 @@ def write_wav(path, samples, rate=SAMPLE_RATE, channels=1, width=2):
         w.writeframes(data)
 
 
+def write_float_wav(path, values, rate=SAMPLE_RATE):
+    """A mono WAV of 32-bit IEEE floats (format 3, with the fact chunk
+    such files carry), full scale at 1.0."""
+    data = struct.pack("<%df" % len(values), *values)
+    fmt = struct.pack("<HHIIHH", 3, 1, rate, rate * 4, 4, 32)
+    body = (b"WAVE" + b"fmt " + struct.pack("<I", len(fmt)) + fmt
+            + b"fact" + struct.pack("<II", 4, len(values))
+            + b"data" + struct.pack("<I", len(data)) + data)
+    with open(path, "wb") as f:
+        f.write(b"RIFF" + struct.pack("<I", len(body)) + body)
+
+
+class WavFile:
+    """What a PCM WAV file holds: its format and its 16-bit samples
+    (interleaved when channels > 1)."""
+
+    def __init__(self, path):
+        with wave.open(path, "rb") as w:
+            self.channels = w.getnchannels()
+            self.width = w.getsampwidth()
+            self.rate = w.getframerate()
+            self.frames = w.getnframes()
+            data = w.readframes(self.frames)
+        self.samples = (struct.unpack("<%dh" % (len(data) // 2), data)
+                        if self.width == 2 else None)
+
+    @property
+    def seconds(self):
+        return self.frames / float(self.rate)
+
+
 def write_word_wav(path, word, fmt="pcm16", frames=WORD_FRAMES):
     """Writes the recording of a word; returns the number of 16-bit samples
     it becomes once decoded (frames times channels).
@@ -95,26 +126,44 @@ class CapturedWord:
         return self.label()
 
 
-def read_capture_files(capture_path):
-    """Raw bytes of CAPTURE, CAPTURE.0001, ... in the order written."""
+def capture_files(capture_path):
+    """Paths of CAPTURE, CAPTURE.0001, ... in the order written: the file
+    plugin opens a file of its own each time the device is opened, so
+    with one opening a run each file holds one run's sound."""
     folder = os.path.dirname(capture_path)
     base = os.path.basename(capture_path)
     found = []
     try:
         names = os.listdir(folder)
     except FileNotFoundError:
-        return b""
+        return []
     for name in names:
         if name == base:
             found.append((0, name))
         elif name.startswith(base + ".") and name[len(base) + 1:].isdigit():
             found.append((int(name[len(base) + 1:]), name))
-    data = []
-    for _, name in sorted(found):
-        with open(os.path.join(folder, name), "rb") as f:
+    return [os.path.join(folder, name) for _, name in sorted(found)]
+
+
+def capture_file(capture_path, index):
+    """The path the index-th opening of the device writes to (0: the
+    first)."""
+    return capture_path if index == 0 else "%s.%04d" % (capture_path, index)
+
+
+def read_capture_chunks(capture_path):
+    """Raw bytes of each capture file, in the order written."""
+    chunks = []
+    for path in capture_files(capture_path):
+        with open(path, "rb") as f:
             chunk = f.read()
-        data.append(chunk[:len(chunk) & ~1])   # a sample may be half written
-    return b"".join(data)
+        chunks.append(chunk[:len(chunk) & ~1])  # a sample may be half written
+    return chunks
+
+
+def read_capture_files(capture_path):
+    """Raw bytes of CAPTURE, CAPTURE.0001, ... in the order written."""
+    return b"".join(read_capture_chunks(capture_path))
 
 
 def decode_samples(raw, expected_samples):

@@ -1,5 +1,8 @@
 """The text annc writes to its console: banner, serial confirmations,
-terminal title, caller lines, and the BEL byte that is its beep."""
+terminal title, caller lines, the report of an error that ends it, and the
+BEL byte that is its beep."""
+
+import re
 
 from .rules import to_bytes
 
@@ -26,3 +29,13 @@ def title_sequence(text):
 
 def caller_line(number, name=b""):
     return to_bytes(number) + b" - " + to_bytes(name) + b"\r\n"
+
+
+def report_re(kind, message):
+    """The two-line report annc writes on standard output when an error
+    ends it, as a pattern: the error's kind, the place it was raised (eight
+    hexadecimal digits, group 1) and its message.  Use fullmatch, or
+    search for it inside more output."""
+    return re.compile(rb"Exception " + to_bytes(kind) + rb" in module annc "
+                      rb"at ([0-9A-F]{8})\.\n" + re.escape(to_bytes(message))
+                      + rb"\.\r\n")

@@ -2,24 +2,18 @@
 watches; its Result is what was observed once it ended."""
 
 import os
+import signal
 import subprocess
 import termios
 import time
 
+from . import procfs
 from .console import BANNER, BEL
 from .ptys import FdReader, open_pty
 from .rules import SEPARATOR, to_bytes
+from .waiting import wait_until
 
 DEFAULT_TIMEOUT = 30.0
-
-
-def rss_kib(pid):
-    """Resident memory of a process in KiB (VmRSS)."""
-    with open("/proc/%d/status" % pid) as f:
-        for line in f:
-            if line.startswith("VmRSS:"):
-                return int(line.split()[1])
-    raise AssertionError("no VmRSS for process %d" % pid)
 
 
 class Result:
@@ -58,6 +52,10 @@ class Launch:
             "pty"), "closed" (file descriptor 1 not open at all), or
             "broken" (a pipe whose reading end is already closed).
     serial: a SerialLine whose slave annc inherits (pass its fd in args).
+
+    Used in a with statement, annc is killed when the block fails, so that
+    a failed wait leaves no annc behind; the test waits for the end after
+    the block.
     """
 
     def __init__(self, sandbox, args, stdin="pipe", stdout="pipe",
@@ -162,28 +160,15 @@ class Launch:
     def wait_until(self, condition, timeout=15.0, what="condition"):
         """Polls condition() until it holds; fails when annc ends first or
         the time runs out."""
-        deadline = time.monotonic() + timeout
-        while True:
-            if condition():
-                return
-            if not self.running():
-                # One last look: the condition may have come true on exit.
-                time.sleep(0.1)
-                if condition():
-                    return
-                raise AssertionError(
-                    "annc ended (exit %r) before %s; stdout=%r stderr=%r "
-                    "words=%r" % (self.proc.returncode, what,
-                                  self.stdout_bytes()[:400],
-                                  self.stderr_bytes()[:200],
-                                  self.sandbox.captured_words()[:40]))
-            if time.monotonic() > deadline:
-                raise AssertionError(
-                    "timed out waiting for %s; stdout=%r stderr=%r words=%r"
-                    % (what, self.stdout_bytes()[:400],
-                       self.stderr_bytes()[:200],
-                       self.sandbox.captured_words()[:40]))
-            time.sleep(0.02)
+        def ended():
+            code = self.proc.poll()
+            return None if code is None else "annc ended (exit %r)" % code
+
+        def seen():
+            return "stdout=%r stderr=%r words=%r" % (
+                self.stdout_bytes()[:400], self.stderr_bytes()[:200],
+                self.sandbox.captured_words()[:40])
+        wait_until(condition, timeout, what, gone=ended, describe=seen)
 
     def wait_stdout_count(self, needle, count=1, timeout=15.0):
         needle = to_bytes(needle)
@@ -215,9 +200,7 @@ class Launch:
 
     def cpu_ticks(self):
         """User plus system CPU time of annc so far, in clock ticks."""
-        with open("/proc/%d/stat" % self.proc.pid) as f:
-            fields = f.read().rsplit(")", 1)[1].split()
-        return int(fields[11]) + int(fields[12])
+        return procfs.cpu_ticks(self.proc.pid)
 
     # The end.
 
@@ -265,6 +248,24 @@ class Launch:
             self.proc.kill()
         return self.wait(5.0)
 
+    def __enter__(self):
+        return self
+
+    def __exit__(self, kind, value, traceback):
+        if kind is not None:
+            self.kill()
+        return False
+
+
+def kill_group(proc):
+    """Kills a process started in a session of its own (start_new_session)
+    with everything in its group, and reaps it."""
+    try:
+        os.killpg(proc.pid, signal.SIGKILL)
+    except OSError:
+        pass                    # ended, and its group with it
+    proc.wait()
+
 
 def run_cycles(sandbox, args, cycles=1, stdin="pty", stdout="pty",
                timeout=DEFAULT_TIMEOUT, **kw):
@@ -273,8 +274,7 @@ def run_cycles(sandbox, args, cycles=1, stdin="pty", stdout="pty",
 
     With stdout on a terminal the caller lines show each cycle's start;
     otherwise the captured sound does (needs the capture device)."""
-    launch = sandbox.launch(args, stdin=stdin, stdout=stdout, **kw)
-    try:
+    with sandbox.launch(args, stdin=stdin, stdout=stdout, **kw) as launch:
         if stdout == "pty":
             # The caller line ends with CR LF; the banner's two lines and
             # the serial confirmations come first.
@@ -287,9 +287,6 @@ def run_cycles(sandbox, args, cycles=1, stdin="pty", stdout="pty",
         else:
             launch.wait_cycle_started(cycles, timeout / 2)
         launch.press_key()
-    except BaseException:
-        launch.kill()
-        raise
     return launch.wait(timeout)
 
 

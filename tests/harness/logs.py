@@ -7,6 +7,25 @@ from .rules import local_time
 
 MONTHS = ["Jan", "Feb", "Mar", "Apr", "May", "Jun",
           "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"]
+MONTH_RE = b"(?:" + b"|".join(m.encode() for m in MONTHS) + b")"
+
+
+def timestamp_re(separator=b":"):
+    """The time stamp of a log line as a pattern source; the separator
+    between hour, minute and second is the locale's."""
+    sep = re.escape(separator)
+    return rb"\d\d-" + MONTH_RE + rb"-\d{4} \d\d" + sep + rb"\d\d" + sep \
+        + rb"\d\d"
+
+
+TIMESTAMP_RE = timestamp_re()
+
+
+def log_line_re(prefix, separator, message):
+    """One whole log line, CR LF included, as a pattern."""
+    return re.compile(re.escape(prefix) + b" " + timestamp_re(separator)
+                      + b" " + re.escape(message) + b"\r\n")
+
 
 LOG_LINE = re.compile(
     rb"(?P<prefix>[ ?]) (?P<day>\d\d)-(?P<mon>[A-Z][a-z]{2})-(?P<year>\d{4}) "
