@@ -124,7 +124,8 @@ TEST(FritzSessionTest, EveryLineIsShownAndMemoryIsBounded) {
 TEST(FritzSessionTest, ANewConnectionStartsOver) {
   FritzSession session;
   EXPECT_TRUE(session.Live());
-  EXPECT_EQ(Feed(session, {Ring("2", "5551234"), "09.12.26 15:17:43;RING;3;55"}), (V{"number@2 5551234", "complete@2"}));
+  EXPECT_EQ(Feed(session, {Ring("2", "5551234"), "09.12.26 15:17:43;RING;3;55"}),
+            (V{"number@2 5551234", "complete@2"}));
   session.Reset();
   EXPECT_TRUE(session.Live());
   // The cut line is gone, and the calls of the last connection with it.

@@ -168,7 +168,9 @@ ParsedCommandLine ParseLineCommandLine(const std::vector<std::string_view>& args
       if (!IsSupportedSpeed(baud)) return fail("--speed needs a line speed such as 115200, not '" + Shown(value) + "'");
       o.speed = baud;
     } else if (name == "--only-to") {
-      if (!IsOnlyToNumber(value)) return fail("--only-to needs an own number such as 5559876, not '" + Shown(value) + "'");
+      if (!IsOnlyToNumber(value)) {
+        return fail("--only-to needs an own number such as 5559876, not '" + Shown(value) + "'");
+      }
       o.filter.onlyTo.emplace_back(value);
     } else if (name == "--only-line") {
       if (TrimBlanks(value).empty()) return fail("--only-line needs a line label such as SIP0");
