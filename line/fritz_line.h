@@ -41,6 +41,11 @@ inline constexpr int kFritzDefaultPort = 1012;
 // rejects itself is over by then.
 inline constexpr Millis kFritzHoldBackMs = 1000;
 
+// The box reports no rings between a call's RING and its end: without
+// --ring-timeout, a call whose CONNECT or DISCONNECT never comes ends this
+// long after its RING (a modem's 8 s would cut every announcement short).
+inline constexpr int kFritzRingTimeoutMs = 120000;
+
 // Said after "cannot connect: ..." when the box refused the connection: its
 // call monitor is off.
 inline constexpr char kFritzRefusedHint[] =

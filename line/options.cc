@@ -22,8 +22,8 @@ const char kLineHelp[] =
     "options:\n"
     "  --annc PATH            the announcer to run (default: annc beside annc-line)\n"
     "  --log FILE             passed to annc as /L:FILE\n"
-    "  --ring-timeout SECONDS a call has ended when no ring came this long (default 8;\n"
-    "                         decimals allowed)\n"
+    "  --ring-timeout SECONDS a call has ended when no ring came this long (default 8,\n"
+    "                         with a FRITZ!Box 120; decimals allowed)\n"
     "  --speed BAUD           modem only: line speed, 8 data bits, no parity\n"
     "                         (default 115200)\n"
     "  --init COMMAND         modem only: an extra AT command sent after the reset\n"
@@ -113,6 +113,7 @@ ParsedCommandLine ParseLineCommandLine(const std::vector<std::string_view>& args
 
   std::string_view modemOption;   // the first option only a modem takes
   std::string_view filterOption;  // the first option only a server takes
+  bool ringTimeoutGiven = false;
   bool optionsEnded = false;
   for (std::size_t i = 0; i < args.size(); ++i) {
     std::string_view arg = args[i];
@@ -163,6 +164,7 @@ ParsedCommandLine ParseLineCommandLine(const std::vector<std::string_view>& args
       int ms = ParseSeconds(value);
       if (ms < 0) return fail("--ring-timeout needs seconds above 0 (such as 8 or 0.5), not '" + Shown(value) + "'");
       o.ringTimeoutMs = ms;
+      ringTimeoutGiven = true;
     } else if (name == "--speed") {
       int baud = AllDigits(value) && value.size() <= 8 ? ParseInteger(value).value_or(-1) : -1;
       if (!IsSupportedSpeed(baud)) return fail("--speed needs a line speed such as 115200, not '" + Shown(value) + "'");
@@ -204,6 +206,7 @@ ParsedCommandLine ParseLineCommandLine(const std::vector<std::string_view>& args
     if (!box.source) return fail(box.error);
     if (!modemOption.empty()) return fail(std::string(modemOption) + " is for a modem, not for a FRITZ!Box");
     o.fritz = box.source;
+    if (!ringTimeoutGiven) o.ringTimeoutMs = kFritzRingTimeoutMs;
   } else if (!filterOption.empty()) {
     return fail(std::string(filterOption) +
                 (filterOption == "--only-to" ? " is for a FRITZ!Box" : " is for an NCID server or a FRITZ!Box") +

@@ -88,7 +88,12 @@ TEST(LineOptionsTest, FritzBox) {
     EXPECT_FALSE(p.options.ncid.has_value());
     EXPECT_EQ(p.options.fritz->host, c.host);
     EXPECT_EQ(p.options.fritz->port, c.port);
+    // The box sends no rings: a call without its end waits longer.
+    EXPECT_EQ(p.options.ringTimeoutMs, 120000);
   }
+  EXPECT_EQ(Parse({"--ring-timeout=30", "fritz:box"}).options.ringTimeoutMs, 30000);
+  EXPECT_EQ(Parse({"fritz:box", "--ring-timeout", "8"}).options.ringTimeoutMs, 8000);
+  EXPECT_EQ(Parse({"ncid:box"}).options.ringTimeoutMs, 8000);
   EXPECT_FALSE(Parse({"/dev/ttyACM0"}).options.fritz.has_value());
   EXPECT_FALSE(Parse({"ncid:x"}).options.fritz.has_value());
   EXPECT_FALSE(Parse({"./fritz:1"}).options.fritz.has_value());
