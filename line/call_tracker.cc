@@ -42,8 +42,8 @@ Actions CallTracker::OnEvent(const CallEvent& event, Millis now) {
     return actions;
   }
   if (event.kind == CallEvent::kCallEnded || event.kind == CallEvent::kAnswered) {
-    // Once answered, annc-line is done with the call: it is not announced
-    // (or no longer), and nothing later on its line brings it back.
+    // Once answered, annc-line is done with the call: it is not announced,
+    // or no longer. A source that reports answers sends nothing more for it.
     for (std::size_t i = 0; i < calls_.size(); ++i) {
       if (calls_[i].line == event.line) {
         EndCall(i, now, event.kind == CallEvent::kAnswered ? "answered" : "ended", &actions);
