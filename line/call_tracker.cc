@@ -39,6 +39,7 @@ std::size_t CallTracker::CallOn(const std::string& line, Millis now) {
   call.line = line;
   call.seq = nextSeq_++;
   call.lastActivity = now;
+  call.began = now;
   calls_.push_back(std::move(call));
   return calls_.size() - 1;
 }
@@ -46,13 +47,15 @@ std::size_t CallTracker::CallOn(const std::string& line, Millis now) {
 Actions CallTracker::OnEvent(const CallEvent& event, Millis now) {
   Actions actions;
   if (event.kind == CallEvent::kSourceLost) {
-    while (!calls_.empty()) EndCall(calls_.size() - 1, now, &actions);
+    while (!calls_.empty()) EndCall(calls_.size() - 1, now, "ended", &actions);
     return actions;
   }
-  if (event.kind == CallEvent::kCallEnded) {
+  if (event.kind == CallEvent::kCallEnded || event.kind == CallEvent::kAnswered) {
+    // Once answered, annc-line is done with the call: it is not announced,
+    // or no longer. A source that reports answers sends nothing more for it.
     for (std::size_t i = 0; i < calls_.size(); ++i) {
       if (calls_[i].line == event.line) {
-        EndCall(i, now, &actions);
+        EndCall(i, now, event.kind == CallEvent::kAnswered ? "answered" : "ended", &actions);
         break;
       }
     }
@@ -63,7 +66,7 @@ Actions CallTracker::OnEvent(const CallEvent& event, Millis now) {
   if (event.kind == CallEvent::kNumber) {
     for (std::size_t i = 0; i < calls_.size(); ++i) {
       if (calls_[i].line == event.line && calls_[i].complete) {
-        EndCall(i, now, &actions);
+        EndCall(i, now, "ended", &actions);
         break;
       }
     }
@@ -91,6 +94,7 @@ Actions CallTracker::OnEvent(const CallEvent& event, Millis now) {
       break;
     case CallEvent::kCallEnded:
     case CallEvent::kSourceLost:
+    case CallEvent::kAnswered:
       break;
   }
   TryStart(now, &actions);
@@ -111,7 +115,7 @@ void CallTracker::Overflow(const CallEvent& event, Actions* actions) {
 Actions CallTracker::OnTimer(Millis now) {
   Actions actions;
   for (std::size_t i = calls_.size(); i-- > 0;) {
-    if (now >= calls_[i].lastActivity + settings_.ringTimeout) EndCall(i, now, &actions);
+    if (now >= calls_[i].lastActivity + settings_.ringTimeout) EndCall(i, now, "ended", &actions);
   }
   TryStart(now, &actions);
   if (announcer_ == kEnding && !terminated_ && now >= endingSince_ + settings_.terminateAfter) {
@@ -141,6 +145,7 @@ Actions CallTracker::OnAnnouncerExited(const AnnouncerExit& exit, Millis now) {
 }
 
 bool CallTracker::Ready(const Call& call, Millis now) const {
+  if (now < call.began + settings_.holdBack) return false;
   if (call.number) return call.ringAfterNumber || call.complete || now >= call.lastCallerId + settings_.blockComplete;
   return call.rings >= 2;
 }
@@ -180,7 +185,7 @@ void CallTracker::TryStart(Millis now, Actions* actions) {
   actions->push_back(Action{Action::kStartAnnouncer, std::move(number), std::move(name), {}});
 }
 
-void CallTracker::EndCall(std::size_t index, Millis now, Actions* actions) {
+void CallTracker::EndCall(std::size_t index, Millis now, const char* how, Actions* actions) {
   const Call& call = calls_[index];
   ++callsEnded_;
   if (!call.announced && Ready(call, now)) {
@@ -193,7 +198,7 @@ void CallTracker::EndCall(std::size_t index, Millis now, Actions* actions) {
                               " not announced: the announcer was busy; logged"));
     actions->push_back(Action{Action::kLogCall, number, name, {}});
   }
-  actions->push_back(Status("call ended" + OnLine(call.line)));
+  actions->push_back(Status("call " + std::string(how) + OnLine(call.line)));
   if (announcer_ == kRunning && call.seq == announcedSeq_) {
     announcer_ = kEnding;
     endingSince_ = now;
@@ -202,9 +207,19 @@ void CallTracker::EndCall(std::size_t index, Millis now, Actions* actions) {
   calls_.erase(calls_.begin() + static_cast<std::ptrdiff_t>(index));
 }
 
-std::optional<Millis> CallTracker::BlockDeadline(const Call& call) const {
-  if (!MayStart(call) || !call.number || call.ringAfterNumber || call.complete) return std::nullopt;
-  return call.lastCallerId + settings_.blockComplete;
+// When a call not yet ready becomes ready by time alone: its caller-ID block
+// is taken as whole, or its hold-back is over.
+std::optional<Millis> CallTracker::StartDeadline(const Call& call) const {
+  if (!MayStart(call)) return std::nullopt;
+  Millis held = call.began + settings_.holdBack;
+  if (call.number && !call.ringAfterNumber && !call.complete) {
+    return std::max(call.lastCallerId + settings_.blockComplete, held);
+  }
+  // Ready by its events: only the hold-back keeps it (TryStart has started
+  // any call that was ready and free to start).
+  bool readyByEvents = call.number || call.rings >= 2;
+  if (readyByEvents && settings_.holdBack > 0) return held;
+  return std::nullopt;
 }
 
 std::optional<Millis> CallTracker::NextDeadline() const {
@@ -214,7 +229,7 @@ std::optional<Millis> CallTracker::NextDeadline() const {
   };
   for (const Call& call : calls_) {
     consider(call.lastActivity + settings_.ringTimeout);
-    consider(BlockDeadline(call));
+    consider(StartDeadline(call));
   }
   if (announcer_ == kEnding && !terminated_) consider(endingSince_ + settings_.terminateAfter);
   return next;

@@ -27,6 +27,7 @@ struct CallEvent {
     kCallerIdComplete,  // the caller-ID block is known to be whole
     kCallEnded,         // the source says the call is over (NO CARRIER)
     kSourceLost,        // the modem was unplugged or the connection lost
+    kAnswered,          // somebody took the call: its announcement ends, and the call with it
   };
   Kind kind;
   std::string value;
@@ -59,6 +60,7 @@ struct TrackerSettings {
   static constexpr Millis kDefaultRingTimeout = 8000;
   static constexpr Millis kDefaultBlockComplete = 500;
   static constexpr Millis kDefaultTerminateAfter = 10000;
+  static constexpr Millis kDefaultHoldBack = 0;
 
   // No ring or caller-ID line this long: the call has ended.
   Millis ringTimeout = kDefaultRingTimeout;
@@ -66,6 +68,10 @@ struct TrackerSettings {
   Millis blockComplete = kDefaultBlockComplete;
   // An announcer still running this long after the end gets SIGTERM.
   Millis terminateAfter = kDefaultTerminateAfter;
+  // No call is announced sooner than this after its first event: a router
+  // that rejects a call itself reports it ringing and ended within a second,
+  // and such a call must not be announced.
+  Millis holdBack = kDefaultHoldBack;
 };
 
 // One call per phone line at a time, and one announcer for all of them: a
@@ -109,6 +115,7 @@ class CallTracker {
     bool complete = false;
     Millis lastActivity = 0;  // the last ring or caller-ID line
     Millis lastCallerId = 0;  // the last caller-ID line
+    Millis began = 0;         // its first event
     bool announced = false;   // its one announcer has been started
   };
   enum AnnouncerState { kIdle, kRunning, kEnding };
@@ -118,8 +125,8 @@ class CallTracker {
   bool Ready(const Call& call, Millis now) const;
   bool MayStart(const Call& call) const;
   void TryStart(Millis now, Actions* actions);
-  void EndCall(std::size_t index, Millis now, Actions* actions);
-  std::optional<Millis> BlockDeadline(const Call& call) const;
+  void EndCall(std::size_t index, Millis now, const char* how, Actions* actions);
+  std::optional<Millis> StartDeadline(const Call& call) const;
 
   TrackerSettings settings_;
   std::vector<Call> calls_;  // in progress, one per line

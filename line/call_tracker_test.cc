@@ -11,7 +11,7 @@ namespace annc {
 namespace {
 
 // A scenario is a list of steps "TIME WHAT[@LINE] [VALUE]": ring, nmbr V,
-// name V, info, complete, nocarrier, lost, exit N (the announcer's exit
+// name V, info, complete, nocarrier, lost, answered, exit N (the announcer's exit
 // code), signal N, notstarted, until (only lets time pass); @LINE names the
 // phone line of an event (none: a modem's one line). Before each step the
 // clock runs to its time, and OnTimer is called at every deadline the
@@ -64,8 +64,8 @@ std::vector<std::string> Play(CallTracker& tracker, const std::vector<std::strin
     }
     CallEvent::Kind kind = CallEvent::kRing;
     if (what == "until") continue;
-    const std::string known[] = {"ring", "nmbr", "name", "info", "complete", "nocarrier", "lost",
-                                 "exit", "signal", "notstarted"};
+    const std::string known[] = {"ring", "nmbr",     "name",   "info",   "complete",  "nocarrier",
+                                 "lost", "answered", "exit", "signal", "notstarted"};
     if (std::find(std::begin(known), std::end(known), what) == std::end(known)) {
       ADD_FAILURE() << "unknown step " << step;
       continue;
@@ -84,6 +84,7 @@ std::vector<std::string> Play(CallTracker& tracker, const std::vector<std::strin
     if (what == "complete") kind = CallEvent::kCallerIdComplete;
     if (what == "nocarrier") kind = CallEvent::kCallEnded;
     if (what == "lost") kind = CallEvent::kSourceLost;
+    if (what == "answered") kind = CallEvent::kAnswered;
     record(t, tracker.OnEvent(CallEvent{kind, value, line}, t));
   }
   return trace;
@@ -274,6 +275,59 @@ TEST(CallTrackerTest, NoCallLost) {
   V got = Play(steps, 8000);
   V wanted = {"10: call from 5551234 on line X not announced: 8 calls are in progress; logged", "10 log 5551234"};
   EXPECT_NE(std::search(got.begin(), got.end(), wanted.begin(), wanted.end()), got.end());
+}
+
+TEST(CallTrackerTest, RouterCalls) {
+  // A router's call monitor: a whole record per call at once, on the line of
+  // its connection; the call is held back 1 s, ends when answered or when
+  // the router says so, and times out after 8 s without either.
+  struct Case {
+    const char* name;
+    V steps;
+    V trace;
+  };
+  const Case cases[] = {
+      {"announced 1 s after it began",
+       {"0 nmbr@2 5551234", "0 complete@2", "2000 until"},
+       {"1000: call from 5551234 on line 2", "1000 start 5551234"}},
+      {"rejected by the router: ended within the hold-back, never announced",
+       {"0 nmbr@2 5551234", "0 complete@2", "200 nocarrier@2", "5000 until"},
+       {"200: call ended on line 2"}},
+      {"answered while announced: the announcement ends, and nothing more of the call",
+       {"0 nmbr@2 5551234", "0 complete@2", "4000 answered@2", "4500 exit 99", "6000 nocarrier@2", "30000 until"},
+       {"1000: call from 5551234 on line 2", "1000 start 5551234", "4000: call answered on line 2", "4000 end"}},
+      {"answered within the hold-back: never announced",
+       {"0 nmbr@2 5551234", "0 complete@2", "500 answered@2", "5000 until"},
+       {"500: call answered on line 2"}},
+      {"an answer on a line without a call is nothing",
+       {"0 nmbr@2 1", "0 complete@2", "100 answered@3", "1500 until"},
+       {"1000: call from 1 on line 2", "1000 start 1"}},
+      {"two calls at once: each held from its own beginning, the newer takes over",
+       {"0 nmbr@1 111", "0 complete@1", "300 nmbr@2 222", "300 complete@2", "1400 exit 99", "3000 answered@1",
+        "4000 nocarrier@2", "4100 exit 99"},
+       {"1000: call from 111 on line 1", "1000 start 111", "1300: call on line 2 takes over the announcement",
+        "1300 end", "1400: call from 222 on line 2", "1400 start 222", "3000: call answered on line 1",
+        "4000: call ended on line 2", "4000 end"}},
+      {"neither answered nor ended: the ring time-out ends it",
+       {"0 nmbr@2 1", "0 complete@2", "9000 exit 99"},
+       {"1000: call from 1 on line 2", "1000 start 1", "8000: call ended on line 2", "8000 end"}},
+      {"withheld: an empty number is announced as unknown",
+       {"0 nmbr@0 ", "0 complete@0", "1000 until"},
+       {"1000: call from Unknown on line 0", "1000 start Unknown"}},
+      {"the hold-back outlasts a modem's block completion too",
+       {"0 ring", "100 nmbr 5551234", "1500 until"},
+       {"1000: call from 5551234", "1000 start 5551234"}},
+  };
+  for (const Case& c : cases) {
+    CallTracker tracker(TrackerSettings{8000, 500, 10000, 1000});
+    EXPECT_EQ(Play(tracker, c.steps), c.trace) << c.name;
+  }
+  // Answered calls count as ended, so --once ends after one.
+  CallTracker tracker(TrackerSettings{8000, 500, 10000, 1000});
+  Play(tracker, {"0 nmbr@2 1", "0 complete@2", "1500 answered@2", "1600 exit 99"});
+  EXPECT_EQ(tracker.CallsEnded(), 1);
+  EXPECT_FALSE(tracker.InCall());
+  EXPECT_FALSE(tracker.AnnouncerBusy());
 }
 
 TEST(CallTrackerTest, WhatTheLoopAsks) {

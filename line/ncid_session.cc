@@ -46,6 +46,7 @@ bool NcidSession::Feed(std::string_view bytes, const SourceOutput& out) {
       if (event.kind == NcidEvent::kStartupDone) live_ = wentLive = true;
       return;
     }
+    if (!KeepCall(filter_, {}, event.lineId)) return;
     for (const CallEvent& callEvent : NcidCallEvents(event)) out.event(callEvent);
   });
   return wentLive;

@@ -7,9 +7,11 @@
 #include <string_view>
 #include <vector>
 
+#include "line/call_filter.h"
 #include "line/call_source.h"
 #include "line/line_reader.h"
 #include "line/ncid_line.h"
+#include "line/server_session.h"
 
 namespace annc {
 
@@ -19,23 +21,28 @@ namespace annc {
 // of the call; each names the phone line the server gave.
 std::vector<CallEvent> NcidCallEvents(const NcidEvent& event);
 
-class NcidSession {
+class NcidSession : public ServerSession {
  public:
   // Lines longer than this are cut here and the rest of them dropped.
   static constexpr std::size_t kMaxLine = 1024;
 
+  // `filter`: the calls to announce; with --only-line, the events of other
+  // lines (CID and CIDINFO alike) never reach the tracker.
+  explicit NcidSession(CallFilter filter = {}) : filter_(std::move(filter)) {}
+
   // A new connection: the server's start-up comes again.
-  void Reset();
+  void Reset() override;
   // Cuts `bytes` into lines (ending in CR LF, CR or LF), hands each to
   // out.line and, once the start-up has ended with "300 End of connection
   // startup", each line's call events to out.event: the greeting and the
   // call history before it are never announced. Returns true when these
   // bytes ended the start-up.
-  bool Feed(std::string_view bytes, const SourceOutput& out);
-  bool Live() const { return live_; }
-  std::size_t pending() const { return reader_.pending(); }
+  bool Feed(std::string_view bytes, const SourceOutput& out) override;
+  bool Live() const override { return live_; }
+  std::size_t pending() const override { return reader_.pending(); }
 
  private:
+  CallFilter filter_;
   LineReader reader_{kMaxLine};
   bool live_ = false;
 };

@@ -34,8 +34,8 @@ V Feed(NcidSession& session, const V& chunks, V* lines = nullptr) {
   return trace;
 }
 
-V Feed(const V& chunks) {
-  NcidSession session;
+V Feed(const V& chunks, CallFilter filter = {}) {
+  NcidSession session(std::move(filter));
   return Feed(session, chunks);
 }
 
@@ -75,6 +75,19 @@ TEST(NcidSessionTest, WhatReachesTheTracker) {
        {"live", "number@ 5551234", "complete@", "ring@A"}},
   };
   for (const Case& c : cases) EXPECT_EQ(Feed(c.chunks), c.trace) << c.name;
+}
+
+TEST(NcidSessionTest, OnlySomeLines) {
+  // --only-line: the calls and ring progress of other lines never reach
+  // the tracker (a lone CIDINFO ring would otherwise begin a call).
+  const V chunks = {kStartup, "CID: *LINE*POTS*NMBR*111*\r\nCID: *LINE*VOIP*NMBR*222*\r\nCID: *NMBR*333*\r\n",
+                    "CIDINFO: *LINE*POTS*RING*1*\r\nCIDINFO: *LINE*VOIP*RING*1*\r\nCIDINFO: *LINE*VOIP*RING*0*\r\n"};
+  EXPECT_EQ(Feed(chunks, CallFilter{{}, {"voip"}}), (V{"live", "number@VOIP 222", "complete@VOIP", "ring@VOIP",
+                                                      "ended@VOIP"}));
+  EXPECT_EQ(Feed(chunks, CallFilter{{}, {"POTS", "VOIP"}}),
+            (V{"live", "number@POTS 111", "complete@POTS", "number@VOIP 222", "complete@VOIP", "ring@POTS", "ring@VOIP",
+               "ended@VOIP"}));
+  EXPECT_EQ(Feed(chunks, CallFilter{{}, {"ISDN"}}), V{"live"});
 }
 
 TEST(NcidSessionTest, EveryLineIsShownAndTheLongestIsBounded) {

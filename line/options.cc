@@ -6,22 +6,24 @@
 
 namespace annc {
 
-const char kLineUsage[] = "usage: annc-line [options] DEVICE|ncid:HOST[:PORT]\n";
+const char kLineUsage[] = "usage: annc-line [options] DEVICE|ncid:HOST[:PORT]|fritz:HOST[:PORT]\n";
 
 const char kLineHelp[] =
     "usage: annc-line [options] DEVICE\n"
     "       annc-line [options] ncid:HOST[:PORT]\n"
+    "       annc-line [options] fritz:HOST[:PORT]\n"
     "\n"
     "Holds a caller-ID modem on DEVICE (/dev/ttyACM0, /dev/ttyS0,\n"
-    "/dev/serial/by-id/...), or takes the calls an NCID server reports (HOST a\n"
-    "name or an address, an IPv6 address in brackets; PORT 3333 when left out),\n"
-    "and runs annc once per incoming call.\n"
+    "/dev/serial/by-id/...), or takes the calls an NCID server reports (PORT 3333\n"
+    "when left out) or a FRITZ!Box's call monitor (PORT 1012 when left out; switch\n"
+    "it on by dialling #96*5*, off with #96*4*), HOST a name or an address, an IPv6\n"
+    "address in brackets, and runs annc once per incoming call.\n"
     "\n"
     "options:\n"
     "  --annc PATH            the announcer to run (default: annc beside annc-line)\n"
     "  --log FILE             passed to annc as /L:FILE\n"
-    "  --ring-timeout SECONDS a call has ended when no ring came this long (default 8;\n"
-    "                         decimals allowed)\n"
+    "  --ring-timeout SECONDS a call has ended when no ring came this long (default 8,\n"
+    "                         with a FRITZ!Box 120; decimals allowed)\n"
     "  --speed BAUD           modem only: line speed, 8 data bits, no parity\n"
     "                         (default 115200)\n"
     "  --init COMMAND         modem only: an extra AT command sent after the reset\n"
@@ -31,11 +33,16 @@ const char kLineHelp[] =
     "                         own choice\n"
     "  --lock-dir DIR         modem only: where the UUCP lock file goes (default\n"
     "                         /var/lock)\n"
+    "  --only-to NUMBER       FRITZ!Box only: announce only calls to this own number;\n"
+    "                         may be given several times\n"
+    "  --only-line LABEL      NCID server or FRITZ!Box only: announce only calls on\n"
+    "                         this line (NCID's LINE, the box's trunk such as SIP0);\n"
+    "                         may be given several times\n"
     "  --once                 end after the first call has ended\n"
     "  --check                initialise the modem, show what it is, its country and\n"
     "                         which caller-ID command it took, then print every line\n"
     "                         it sends until Ctrl-C; starts no announcer. With an\n"
-    "                         NCID server: print every line the server sends\n"
+    "                         NCID server or a FRITZ!Box: print every line it sends\n"
     "  --help                 show this text\n"
     "  --version              show the version\n"
     "\n"
@@ -46,9 +53,14 @@ const char kLineHelp[] =
     "announced. A lost connection ends the call in progress and is made again\n"
     "after 1 s, then after waits that double up to 60 s.\n"
     "\n"
+    "A FRITZ!Box's call is announced 1 s after its RING unless the box ended it\n"
+    "first (a call the box rejects); its CONNECT (answered) ends the announcement\n"
+    "and its DISCONNECT the call. Calls dropped by --only-to or --only-line are\n"
+    "neither announced nor logged.\n"
+    "\n"
     "exit codes: 0 ended by SIGINT, SIGTERM or SIGHUP, or after --once;\n"
     "            1 the device cannot be opened, is in use, or the modem does not\n"
-    "              answer; the NCID server cannot be found or reached at start;\n"
+    "              answer; the server or box cannot be found or reached at start;\n"
     "            2 a usage error\n";
 
 namespace {
@@ -89,7 +101,9 @@ ParsedCommandLine ParseLineCommandLine(const std::vector<std::string_view>& args
     return parsed;
   };
 
-  std::string_view modemOption;  // the first option only a modem takes
+  std::string_view modemOption;   // the first option only a modem takes
+  std::string_view filterOption;  // the first option only a server takes
+  bool ringTimeoutGiven = false;
   bool optionsEnded = false;
   for (std::size_t i = 0; i < args.size(); ++i) {
     std::string_view arg = args[i];
@@ -128,21 +142,31 @@ ParsedCommandLine ParseLineCommandLine(const std::vector<std::string_view>& args
     }
 
     bool known = name == "--annc" || name == "--log" || name == "--ring-timeout" || name == "--speed" ||
-                 name == "--init" || name == "--lock-dir";
+                 name == "--init" || name == "--lock-dir" || name == "--only-to" || name == "--only-line";
     if (!known) return fail("unknown option " + Shown(name));
     if (!hasValue) {
       if (i + 1 >= args.size()) return fail("option " + Shown(name) + " needs a value");
       value = args[++i];
     }
     if (modemOption.empty() && (name == "--speed" || name == "--init" || name == "--lock-dir")) modemOption = name;
+    if (filterOption.empty() && (name == "--only-to" || name == "--only-line")) filterOption = name;
     if (name == "--ring-timeout") {
       int ms = ParseSeconds(value);
       if (ms < 0) return fail("--ring-timeout needs seconds above 0 (such as 8 or 0.5), not '" + Shown(value) + "'");
       o.ringTimeoutMs = ms;
+      ringTimeoutGiven = true;
     } else if (name == "--speed") {
       int baud = static_cast<int>(ParseDecimal(value, 8).value_or(-1));
       if (!IsSupportedSpeed(baud)) return fail("--speed needs a line speed such as 115200, not '" + Shown(value) + "'");
       o.speed = baud;
+    } else if (name == "--only-to") {
+      if (!IsOnlyToNumber(value)) {
+        return fail("--only-to needs an own number such as 5559876, not '" + Shown(value) + "'");
+      }
+      o.filter.onlyTo.emplace_back(value);
+    } else if (name == "--only-line") {
+      if (TrimBlanks(value).empty()) return fail("--only-line needs a line label such as SIP0");
+      o.filter.onlyLines.emplace_back(TrimBlanks(value));
     } else if (value.empty()) {
       return fail("option " + Shown(name) + " needs a value");
     } else if (name == "--annc") {
@@ -155,7 +179,7 @@ ParsedCommandLine ParseLineCommandLine(const std::vector<std::string_view>& args
       o.lockDir.assign(value);
     }
   }
-  if (devices.empty()) return fail("no DEVICE or ncid:HOST given");
+  if (devices.empty()) return fail("no DEVICE, ncid:HOST or fritz:HOST given");
   if (devices.size() > 1) return fail("one DEVICE only, not '" + Shown(devices[1]) + "' as well");
   if (devices[0].empty()) return fail("DEVICE is empty");
   o.device.assign(devices[0]);
@@ -163,7 +187,20 @@ ParsedCommandLine ParseLineCommandLine(const std::vector<std::string_view>& args
     ParsedNcidSource server = ParseNcidSource(o.device);
     if (!server.source) return fail(server.error);
     if (!modemOption.empty()) return fail(std::string(modemOption) + " is for a modem, not for an NCID server");
+    if (!o.filter.onlyTo.empty()) {
+      return fail("--only-to is for a FRITZ!Box: an NCID server does not say which own number was called");
+    }
     o.ncid = server.source;
+  } else if (IsFritzSource(o.device)) {
+    ParsedFritzSource box = ParseFritzSource(o.device);
+    if (!box.source) return fail(box.error);
+    if (!modemOption.empty()) return fail(std::string(modemOption) + " is for a modem, not for a FRITZ!Box");
+    o.fritz = box.source;
+    if (!ringTimeoutGiven) o.ringTimeoutMs = kFritzRingTimeoutMs;
+  } else if (!filterOption.empty()) {
+    return fail(std::string(filterOption) +
+                (filterOption == "--only-to" ? " is for a FRITZ!Box" : " is for an NCID server or a FRITZ!Box") +
+                ", not for a modem");
   }
   return parsed;
 }

@@ -8,13 +8,17 @@
 #include <vector>
 
 #include "line/call_tracker.h"
+#include "line/call_filter.h"
+#include "line/fritz_line.h"
 #include "line/ncid_line.h"
 
 namespace annc {
 
 struct LineOptions {
-  std::string device;               // as given: a device path, or ncid:HOST[:PORT]
-  std::optional<NcidSource> ncid;   // set when calls come from an NCID server
+  std::string device;                // as given: a device path, ncid:HOST[:PORT] or fritz:HOST[:PORT]
+  std::optional<NcidSource> ncid;    // set when calls come from an NCID server
+  std::optional<FritzSource> fritz;  // set when calls come from a FRITZ!Box's call monitor
+  CallFilter filter;                 // --only-to, --only-line: never given for a modem
   std::string annc;  // empty: annc beside annc-line's own executable
   std::string log;   // empty: annc's default log
   int ringTimeoutMs = TrackerSettings::kDefaultRingTimeout;
@@ -33,9 +37,11 @@ struct ParsedCommandLine {
 };
 
 // Options come as "--name VALUE" or "--name=VALUE"; "--" ends them; exactly
-// one device or ncid:HOST[:PORT]. --help and --version win over everything
-// after them. --speed, --init and --lock-dir are a modem's: with an NCID
-// server they are a usage error.
+// one device, ncid:HOST[:PORT] or fritz:HOST[:PORT]. --help and --version
+// win over everything after them. --speed, --init and --lock-dir are a
+// modem's: with a server they are a usage error. --only-line (may be
+// repeated) is for a server; --only-to (may be repeated) for a FRITZ!Box
+// alone, as an NCID server does not say which own number was called.
 ParsedCommandLine ParseLineCommandLine(const std::vector<std::string_view>& args);
 
 // "--ring-timeout" values: seconds with up to three decimals ("8", "0.5"),

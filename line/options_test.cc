@@ -70,6 +70,50 @@ TEST(LineOptionsTest, NcidServer) {
   EXPECT_FALSE(Parse({"./ncid:1"}).options.ncid.has_value());
 }
 
+TEST(LineOptionsTest, FritzBox) {
+  struct Case {
+    std::vector<std::string_view> args;
+    const char* host;
+    int port;
+  };
+  const Case cases[] = {
+      {{"fritz:fritz.box"}, "fritz.box", 1012},
+      {{"--once", "--log=calls.log", "fritz:192.168.178.1:1013"}, "192.168.178.1", 1013},
+      {{"fritz:[::1]"}, "::1", 1012},
+  };
+  for (const Case& c : cases) {
+    ParsedCommandLine p = Parse(c.args);
+    ASSERT_EQ(p.kind, ParsedCommandLine::kRun) << p.error;
+    ASSERT_TRUE(p.options.fritz.has_value());
+    EXPECT_FALSE(p.options.ncid.has_value());
+    EXPECT_EQ(p.options.fritz->host, c.host);
+    EXPECT_EQ(p.options.fritz->port, c.port);
+    // The box sends no rings: a call without its end waits longer.
+    EXPECT_EQ(p.options.ringTimeoutMs, 120000);
+  }
+  EXPECT_EQ(Parse({"--ring-timeout=30", "fritz:box"}).options.ringTimeoutMs, 30000);
+  EXPECT_EQ(Parse({"fritz:box", "--ring-timeout", "8"}).options.ringTimeoutMs, 8000);
+  EXPECT_EQ(Parse({"ncid:box"}).options.ringTimeoutMs, 8000);
+  EXPECT_FALSE(Parse({"/dev/ttyACM0"}).options.fritz.has_value());
+  EXPECT_FALSE(Parse({"ncid:x"}).options.fritz.has_value());
+  EXPECT_FALSE(Parse({"./fritz:1"}).options.fritz.has_value());
+}
+
+TEST(LineOptionsTest, OnlySomeCalls) {
+  // Repeated, in both spellings, in the order given.
+  ParsedCommandLine p = Parse({"--only-to", "5559876", "--only-to=030 1234-56", "--only-line", "SIP0",
+                               "--only-line= SIP1 ", "fritz:fritz.box"});
+  ASSERT_EQ(p.kind, ParsedCommandLine::kRun) << p.error;
+  EXPECT_EQ(p.options.filter.onlyTo, (std::vector<std::string>{"5559876", "030 1234-56"}));
+  EXPECT_EQ(p.options.filter.onlyLines, (std::vector<std::string>{"SIP0", "SIP1"}));
+  // An NCID server's LINE field.
+  p = Parse({"--only-line=POTS", "ncid:nas"});
+  ASSERT_EQ(p.kind, ParsedCommandLine::kRun) << p.error;
+  EXPECT_EQ(p.options.filter.onlyLines, std::vector<std::string>{"POTS"});
+  EXPECT_TRUE(p.options.filter.onlyTo.empty());
+  EXPECT_TRUE(Parse({"fritz:box"}).options.filter.KeepsAll());
+}
+
 TEST(LineOptionsTest, HelpAndVersion) {
   EXPECT_EQ(Parse({"--help"}).kind, ParsedCommandLine::kHelp);
   EXPECT_EQ(Parse({"/dev/ttyS0", "--help"}).kind, ParsedCommandLine::kHelp);
@@ -103,6 +147,20 @@ TEST(LineOptionsTest, UsageErrors) {
       {{"--init=ATZ", "ncid:localhost"}, "--init is for a modem"},
       {{"ncid:localhost", "--lock-dir", "/tmp"}, "--lock-dir is for a modem"},
       {{"ncid:"}, "ncid:: no host"},  // the server argument's own errors come through
+      {{"--speed=9600", "fritz:fritz.box"}, "--speed is for a modem, not for a FRITZ!Box"},
+      {{"fritz:fritz.box", "--init", "ATZ"}, "--init is for a modem, not for a FRITZ!Box"},
+      {{"--lock-dir=/tmp", "fritz:fritz.box"}, "--lock-dir is for a modem, not for a FRITZ!Box"},
+      {{"fritz:box:0"}, "fritz:box:0: the port must be a number from 1 to 65535"},
+      // Only a server says which line a call came on, only a box which number.
+      {{"--only-to", "5559876", "/dev/ttyACM0"}, "--only-to is for a FRITZ!Box, not for a modem"},
+      {{"--only-line", "SIP0", "/dev/ttyACM0"}, "--only-line is for an NCID server or a FRITZ!Box, not for a modem"},
+      {{"--only-to", "5559876", "ncid:nas"}, "--only-to is for a FRITZ!Box: an NCID server does not say"},
+      {{"--only-to", "abc", "fritz:box"}, "--only-to needs an own number such as 5559876, not 'abc'"},
+      {{"--only-to=", "fritz:box"}, "--only-to needs an own number"},
+      {{"--only-to", "---", "fritz:box"}, "--only-to needs an own number"},
+      {{"--only-to=1\x1b[2J", "fritz:box"}, "not '1^[[2J'"},
+      {{"--only-line= ", "fritz:box"}, "--only-line needs a line label"},
+      {{"fritz:box", "--only-line"}, "--only-line needs a value"},
   };
   for (const Case& c : cases) {
     ParsedCommandLine p = Parse(c.args);

@@ -186,7 +186,8 @@ class CommandLineTest(LineTestCase):
         self.assertEqual(r.returncode, 0)
         for option in ("--annc", "--log", "--ring-timeout", "--speed",
                        "--init", "--lock-dir", "--once", "--check",
-                       "ncid:HOST[:PORT]"):
+                       "--only-to", "--only-line", "ncid:HOST[:PORT]",
+                       "fritz:HOST[:PORT]", "#96*5*"):
             self.assertIn(option.encode(), r.stdout)
         self.assertEqual(r.stderr, b"")
         r = self.line("--version")
@@ -194,7 +195,7 @@ class CommandLineTest(LineTestCase):
         self.assertRegex(r.stdout, rb"^annc-line \d+\.\d+\.\d+\n$")
 
     def test_usage_errors(self):
-        cases = [((), "no DEVICE or ncid:HOST given"),
+        cases = [((), "no DEVICE, ncid:HOST or fritz:HOST given"),
                  (("--ring-timeout", "abc", "/dev/null"), "--ring-timeout"),
                  (("--speed", "7", "/dev/null"), "--speed"),
                  (("--bogus", "/dev/null"), "unknown option --bogus"),
@@ -202,7 +203,13 @@ class CommandLineTest(LineTestCase):
                  (("/dev/a", "--init"), "--init needs a value"),
                  (("--lock-dir", "/tmp", "ncid:localhost"),
                   "--lock-dir is for a modem, not for an NCID server"),
-                 (("ncid:[::1",), "no ']' after the IPv6 address")]
+                 (("ncid:[::1",), "no ']' after the IPv6 address"),
+                 (("--speed", "9600", "fritz:fritz.box"),
+                  "--speed is for a modem, not for a FRITZ!Box"),
+                 (("--only-to", "5559876", "/dev/null"),
+                  "--only-to is for a FRITZ!Box, not for a modem"),
+                 (("--only-to", "5559876", "ncid:localhost"),
+                  "--only-to is for a FRITZ!Box: an NCID server does not say")]
         for args, says in cases:
             with self.subTest(args=args):
                 r = self.line(*args)
@@ -213,7 +220,7 @@ class CommandLineTest(LineTestCase):
                 self.assertTrue(lines[0].startswith("annc-line: "))
                 self.assertIn(says, lines[0])
                 self.assertEqual(lines[1], "usage: annc-line [options] "
-                                 "DEVICE|ncid:HOST[:PORT]")
+                                 "DEVICE|ncid:HOST[:PORT]|fritz:HOST[:PORT]")
 
     def test_missing_announcer(self):
         sb = self.sandbox()
