@@ -13,7 +13,9 @@
 #include "line/event_loop.h"
 #include "line/launcher.h"
 #include "line/modem_source.h"
-#include "line/ncid_client.h"
+#include "line/fritz_session.h"
+#include "line/ncid_session.h"
+#include "line/server_client.h"
 #include "platform/files.h"
 #include "posix/posix_line_system.h"
 #include "text/paths.h"
@@ -74,10 +76,19 @@ std::string CallLogFile(const LineOptions& options) {
 
 int RunLine(const LineOptions& options, const LineSystem& system) {
   EventLoop loop(system.clock, system.waiter, system.signals);
+  std::unique_ptr<ServerSession> session;
   std::unique_ptr<CallSource> source;
   ModemSource* modem = nullptr;
   if (options.ncid) {
-    source = std::make_unique<NcidClient>(*options.ncid, options.device, ANNC_LINE_VERSION, system.network);
+    session = std::make_unique<NcidSession>(options.filter);
+    ServerProtocol ncid{"NCID server", NcidHello(ANNC_LINE_VERSION), ""};
+    source = std::make_unique<ServerClient>(options.ncid->host, options.ncid->port, options.device, ncid, *session,
+                                            system.network);
+  } else if (options.fritz) {
+    session = std::make_unique<FritzSession>(options.filter);
+    ServerProtocol fritz{"FRITZ!Box", "", kFritzRefusedHint};
+    source = std::make_unique<ServerClient>(options.fritz->host, options.fritz->port, options.device, fritz, *session,
+                                            system.network);
   } else {
     auto owned = std::make_unique<ModemSource>(options, system.ports);
     modem = owned.get();

@@ -347,12 +347,93 @@ TEST(AnncLineTest, NcidServer) {
        1,
        {"0 connect", "0: ncid:server: cannot connect: Connection refused"},
        {"1000 connect"}},
+      {"a silent server is given 10 s for its start-up, then connected to again",
+       NcidOptions(),
+       [](FakeLineSystem& f) { f.At(25000, [&f] { f.Raise(SIGTERM); }); },
+       0,
+       {"0 connect", "10000: connection to NCID server server:3333 lost (it said nothing for 10 s); connecting again",
+        "10000 disconnect", "11000 connect", "21000 disconnect", "23000 connect"},
+       {}},
+      {"not an NCID server at start: one line and exit 1",
+       NcidOptions(),
+       [](FakeLineSystem& f) { f.onConnect = [&f] { f.ServerSends("HTTP/1.1 400 Bad Request\r\n"); }; },
+       1,
+       {"0 connect", "0: ncid:server: not an NCID server (its first line is no greeting)"},
+       {"1000 connect"}},
+      {"not an NCID server later: said, and tried again with the back-off",
+       NcidOptions(),
+       [live](FakeLineSystem& f) {
+         live(f);
+         f.At(5000, [&f] {
+           f.onConnect = [&f] { f.ServerSends("HTTP/1.1 400 Bad Request\r\n"); };
+           f.ServerCloses();
+         });
+         f.At(13000, [&f] { f.Raise(SIGTERM); });
+       },
+       0,
+       {"6000 connect", "6000: ncid:server: not an NCID server (its first line is no greeting); connecting again",
+        "8000 connect", "12000 connect"},
+       {},
+       {{": ncid:server: not an NCID server (its first line is no greeting); connecting again", 1}}},
+      {"attempts that keep failing are said now and then",
+       NcidOptions(),
+       [live](FakeLineSystem& f) {
+         live(f);
+         f.At(5000, [&f] {
+           f.connects = std::deque<int>(25, ECONNREFUSED);
+           f.ServerCloses();
+         });
+         f.At(2000000, [&f] { f.Raise(SIGTERM); });
+       },
+       0,
+       {"5000 disconnect", "6000 connect"},
+       {},
+       {{": still trying NCID server server:3333, attempt 10 (cannot connect: Connection refused)", 1},
+        {": still trying NCID server server:3333, attempt 20 (cannot connect: Connection refused)", 1},
+        {": still trying NCID server server:3333, attempt 9 (cannot connect: Connection refused)", 0}}},
       {"the host unknown at start: one line and exit 1",
        NcidOptions(),
        [](FakeLineSystem& f) { f.resolveError = "Name or service not known"; },
        1,
        {"0: ncid:server: cannot find the host: Name or service not known"},
        {"0 connect"}},
+  });
+}
+
+TEST(AnncLineTest, FritzBox) {
+  LineOptions fritz;
+  fritz.device = "fritz:box";
+  fritz.fritz = FritzSource{"box", 1012};
+  fritz.annc = "/usr/lib/annc/annc";
+  fritz.ringTimeoutMs = 120000;
+  Play({
+      {"a call announced 1 s after its RING, ended at once by CONNECT",
+       fritz,
+       [](FakeLineSystem& f) {
+         f.At(1000, [&f] { f.ServerSends("09.12.26 15:17:43;RING;2;5551234;5559876;SIP0;\n"); });
+         f.At(5000, [&f] { f.ServerSends("09.12.26 15:17:47;CONNECT;2;4;5551234;\n"); });
+         f.At(9000, [&f] { f.Raise(SIGTERM); });
+       },
+       0,
+       {"0 connect", "0: connected to FRITZ!Box box:1012", "2000 start 5551234", "5000: call answered on line 2",
+        "5000 nocarrier"},
+       {"0 send "}},
+      {"a call the box rejects itself is never announced",
+       fritz,
+       [](FakeLineSystem& f) {
+         f.At(1000, [&f] { f.ServerSends("09.12.26 15:17:43;RING;2;5551234;5559876;SIP0;\n"); });
+         f.At(1200, [&f] { f.ServerSends("09.12.26 15:17:43;DISCONNECT;2;0;\n"); });
+         f.At(9000, [&f] { f.Raise(SIGTERM); });
+       },
+       0,
+       {"1200: call ended on line 2"},
+       {"2000 start 5551234"}},
+      {"refused at start: the line says how to switch the call monitor on",
+       fritz,
+       [](FakeLineSystem& f) { f.connects = {ECONNREFUSED}; },
+       1,
+       {std::string("0: fritz:box: cannot connect: Connection refused; ") + kFritzRefusedHint},
+       {}},
   });
 }
 

@@ -7,6 +7,7 @@ namespace annc {
 void FritzSession::Reset() {
   reader_.Reset();
   ringing_.clear();
+  lines_ = 0;
 }
 
 bool FritzSession::Feed(std::string_view bytes, const SourceOutput& out) {
@@ -23,6 +24,7 @@ bool FritzSession::Forget(const std::string& id) {
 
 void FritzSession::OnLine(std::string_view line, const SourceOutput& out) {
   out.line(line);
+  ++lines_;
   FritzEvent event = ParseFritzLine(line);
   const std::string& id = event.connectionId;
   switch (event.kind) {

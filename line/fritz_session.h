@@ -41,8 +41,10 @@ class FritzSession : public ServerSession {
   bool Feed(std::string_view bytes, const SourceOutput& out) override;
   bool Live() const override { return true; }
   std::size_t pending() const override { return reader_.pending(); }
+  std::size_t lines() const override { return lines_; }
 
  private:
+  std::size_t lines_ = 0;
   void OnLine(std::string_view line, const SourceOutput& out);
   // Forgets the connection; false when it was not followed.
   bool Forget(const std::string& id);

@@ -23,7 +23,8 @@ Launcher::Launcher(const LineOptions& options, std::string logFile, Announcers& 
       log_(log),
       output_(output),
       tracker_(TrackerSettings{options.ringTimeoutMs, TrackerSettings::kDefaultBlockComplete,
-                               TrackerSettings::kDefaultTerminateAfter}) {
+                               TrackerSettings::kDefaultTerminateAfter,
+                               options.fritz ? kFritzHoldBackMs : TrackerSettings::kDefaultHoldBack}) {
   out_.event = [this](const CallEvent& event) { Apply(tracker_.OnEvent(event, now_), now_); };
   out_.line = [](std::string_view) {};
   out_.status = [this](const std::string& text) { output_.Status(text); };

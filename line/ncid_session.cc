@@ -35,12 +35,15 @@ std::vector<CallEvent> NcidCallEvents(const NcidEvent& event) {
 void NcidSession::Reset() {
   reader_.Reset();
   live_ = false;
+  greeted_ = false;
+  lines_ = 0;
 }
 
 bool NcidSession::Feed(std::string_view bytes, const SourceOutput& out) {
   bool wentLive = false;
   reader_.Feed(bytes, [&](std::string_view line) {
     out.line(line);
+    if (lines_++ == 0) greeted_ = line.substr(0, 4) == "200 ";
     NcidEvent event = ParseNcidLine(line);
     if (!live_) {
       if (event.kind == NcidEvent::kStartupDone) live_ = wentLive = true;

@@ -40,11 +40,18 @@ class NcidSession : public ServerSession {
   bool Feed(std::string_view bytes, const SourceOutput& out) override;
   bool Live() const override { return live_; }
   std::size_t pending() const override { return reader_.pending(); }
+  std::size_t lines() const override { return lines_; }
+  // The first line of a connection is the server's "200 ..." greeting; a
+  // server whose first line is anything else (a web server's "HTTP/1.1
+  // 400") is no NCID server.
+  bool Greeted() const override { return greeted_; }
 
  private:
   CallFilter filter_;
   LineReader reader_{kMaxLine};
   bool live_ = false;
+  bool greeted_ = false;
+  std::size_t lines_ = 0;
 };
 
 // The wait before the next attempt to connect: 1 s, doubling up to 60 s;

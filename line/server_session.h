@@ -27,6 +27,11 @@ class ServerSession {
   virtual bool Live() const = 0;
   // Bytes of a line not yet ended: never more than one bounded line.
   virtual std::size_t pending() const = 0;
+  // How many lines this connection has given so far.
+  virtual std::size_t lines() const = 0;
+  // Whether the peer has shown it speaks the protocol (a protocol without
+  // a greeting: always). False after a first line that is no greeting.
+  virtual bool Greeted() const { return true; }
 };
 
 }  // namespace annc

@@ -178,7 +178,7 @@ int FakeLineSystem::Resolve(const std::string& host, int /*port*/, std::vector<T
   return 0;
 }
 
-int FakeLineSystem::StartConnect(const TcpAddress& /*address*/, int* handle, bool* done) {
+int FakeLineSystem::StartConnect(const TcpAddress& /*address*/, int* handle, bool* done, std::string* /*failed*/) {
   Record(" connect");
   int result = 0;
   if (!connects.empty()) {

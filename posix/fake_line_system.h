@@ -93,7 +93,7 @@ class FakeLineSystem : public Clock,
   void Close(int handle) override;
   // Network
   int Resolve(const std::string& host, int port, std::vector<TcpAddress>* addresses, std::string* error) override;
-  int StartConnect(const TcpAddress& address, int* handle, bool* done) override;
+  int StartConnect(const TcpAddress& address, int* handle, bool* done, std::string* failed) override;
   int FinishConnect(int handle) override;
   bool Send(int handle, std::string_view bytes) override;
   // Announcers

@@ -118,8 +118,9 @@ class Network {
   virtual int Resolve(const std::string& host, int port, std::vector<TcpAddress>* addresses, std::string* error) = 0;
   // Starts connecting without waiting: 0 with *handle set and *done telling
   // whether the connection is made already (else wait for the handle to be
-  // writable and call FinishConnect), or an errno value.
-  virtual int StartConnect(const TcpAddress& address, int* handle, bool* done) = 0;
+  // writable and call FinishConnect), or an errno value with *failed
+  // naming the step that failed ("connect", "set SO_KEEPALIVE").
+  virtual int StartConnect(const TcpAddress& address, int* handle, bool* done, std::string* failed) = 0;
   virtual int FinishConnect(int handle) = 0;
   virtual ReadResult Read(int handle, char* buffer, std::size_t size) = 0;
   // Sends without waiting; false when the connection is gone or the bytes

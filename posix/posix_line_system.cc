@@ -113,8 +113,8 @@ int TcpNetwork::Resolve(const std::string& host, int port, std::vector<TcpAddres
   return ResolveTcp(host, port, addresses, error);
 }
 
-int TcpNetwork::StartConnect(const TcpAddress& address, int* handle, bool* done) {
-  return StartTcpConnect(address, handle, done);
+int TcpNetwork::StartConnect(const TcpAddress& address, int* handle, bool* done, std::string* failed) {
+  return StartTcpConnect(address, handle, done, failed);
 }
 
 int TcpNetwork::FinishConnect(int handle) { return FinishTcpConnect(handle); }

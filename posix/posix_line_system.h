@@ -67,7 +67,7 @@ class SerialModemPorts : public ModemPorts {
 class TcpNetwork : public Network {
  public:
   int Resolve(const std::string& host, int port, std::vector<TcpAddress>* addresses, std::string* error) override;
-  int StartConnect(const TcpAddress& address, int* handle, bool* done) override;
+  int StartConnect(const TcpAddress& address, int* handle, bool* done, std::string* failed) override;
   int FinishConnect(int handle) override;
   ReadResult Read(int handle, char* buffer, std::size_t size) override;
   bool Send(int handle, std::string_view bytes) override;
