@@ -16,6 +16,7 @@
 #include "line/fritz_session.h"
 #include "line/ncid_session.h"
 #include "line/server_client.h"
+#include "line/start_check.h"
 #include "platform/files.h"
 #include "posix/posix_line_system.h"
 #include "text/paths.h"
@@ -96,7 +97,11 @@ int RunLine(const LineOptions& options, const LineSystem& system) {
   }
   std::unique_ptr<Launcher> launcher;
   if (!options.check) {
-    launcher = std::make_unique<Launcher>(options, CallLogFile(options), system.announcers, system.log, system.output);
+    std::string logFile = CallLogFile(options);
+    launcher = std::make_unique<Launcher>(options, logFile, system.announcers, system.log, system.output);
+    // annc's own report of an exit code 1 is on the console; the cause is
+    // one annc-line can find again, and says.
+    launcher->SetDiagnosis([options, logFile] { return SetupProblem(options, logFile); });
   }
   const SourceOutput out = launcher ? launcher->output() : CheckOutput(system.output);
   LoopClient* client = launcher.get();
@@ -143,9 +148,11 @@ int RunAnncLine(int argc, char** argv) {
     posix.output.Status(CannotText("watch signals", error));
     return kExitFatal;
   }
-  if (!options.check && ::access(options.annc.c_str(), X_OK) != 0) {
-    posix.output.Status(CannotText("run the announcer " + CaretNotation(options.annc, ""), errno));
-    return kExitFatal;
+  if (!options.check) {
+    if (std::optional<std::string> problem = SetupProblem(options, CallLogFile(options))) {
+      posix.output.Status(*problem);
+      return kExitFatal;
+    }
   }
   LineSystem system{posix.clock, posix.waiter,  posix.signals,    posix.output,
                     posix.ports, posix.network, posix.announcers, posix.log};

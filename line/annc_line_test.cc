@@ -274,8 +274,68 @@ TEST(AnncLineTest, Announcer) {
        }(),
        [](FakeLineSystem& f) { NorthAmericanCall(f, 1000, "5551234"); },
        0,
-       {"2000 start 5551234", "13000 nocarrier", "13050 close"},
+       {"2000 start 5551234", "13000 nocarrier", "13050 new line", "13050 close"},
        {"13000 signal 15"}},
+  });
+}
+
+TEST(AnncLineTest, NothingLost) {
+  Play({
+      {"a hung announcer: SIGTERM 10 s after its call, SIGKILL 3 s later; the next call announced",
+       ModemOptions(),
+       [](FakeLineSystem& f) {
+         f.hung = true;
+         NorthAmericanCall(f, 1000, "5551234");
+         NorthAmericanCall(f, 40000, "5559876");
+         f.At(60000, [&f] { f.Raise(SIGTERM); });
+       },
+       0,
+       {"13000 nocarrier", "23000 signal 15", "26000: announcer did not end after SIGTERM: killing it",
+        "26000 signal 9", "26010 console restored", "41000 start 5559876"},
+       {}},
+      {"a call while a hung announcer is ended is announced once it is gone",
+       ModemOptions(),
+       [](FakeLineSystem& f) {
+         f.hung = true;
+         NorthAmericanCall(f, 1000, "5551234");
+         NorthAmericanCall(f, 22000, "5559876");
+         f.At(60000, [&f] { f.Raise(SIGTERM); });
+       },
+       0,
+       {"23000 signal 15", "26000 signal 9", "26010: call from 5559876", "26010 start 5559876"},
+       {}},
+      {"a call that never gets the announcer is logged",
+       ModemOptions(),
+       [](FakeLineSystem& f) {
+         f.hung = true;
+         NorthAmericanCall(f, 1000, "5551234");
+         f.At(13500, [&f] { f.ModemSends("\r\nRING\r\nNMBR = 5559876\r\nNAME = BOB\r\n"); });
+         f.At(60000, [&f] { f.Raise(SIGTERM); });
+       },
+       0,
+       {"21500: call from 5559876 (BOB) not announced: the announcer was busy; logged",
+        "21500 log /usr/lib/annc/annc.log   5559876 - BOB"},
+       {"21500 start 5559876"}},
+      {"NO CARRIER again every 500 ms until the announcer has gone",
+       ModemOptions(),
+       [](FakeLineSystem& f) {
+         f.deafAfterStart = 700;  // it missed the first: it had not taken its line over yet
+         f.At(1000, [&f] { f.ModemSends("\r\nRING\r\nNMBR = 5551234\r\n\r\nRING\r\n"); });
+         f.At(1200, [&f] { f.ModemSends("\r\nNO CARRIER\r\n"); });
+         f.At(5000, [&f] { f.Raise(SIGTERM); });
+       },
+       0,
+       {"1000 start 5551234", "1200 nocarrier", "1700 nocarrier", "1750 new line"},
+       {"2200 nocarrier"}},
+      {"keys typed while idle are thrown away before each start",
+       ModemOptions(),
+       [](FakeLineSystem& f) {
+         NorthAmericanCall(f, 1000, "5551234");
+         f.At(20000, [&f] { f.Raise(SIGTERM); });
+       },
+       0,
+       {"2000 keys discarded", "2000 start 5551234"},
+       {}},
   });
 }
 

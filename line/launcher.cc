@@ -12,6 +12,10 @@ namespace {
 
 // The line that tells annc the call has ended.
 constexpr char kNoCarrier[] = "NO CARRIER\r\n";
+// annc's exit code for a result code on its modem line.
+constexpr int kAnncModemResult = 99;
+// annc's exit code for an unhandled error (its report is on its screen).
+constexpr int kAnncFailed = 1;
 
 }  // namespace
 
@@ -40,13 +44,22 @@ bool Launcher::Reaped(AnnouncerExit* exit) {
   exit->kind = end.exited ? AnnouncerExit::kExited : AnnouncerExit::kSignalled;
   exit->code = end.exited ? end.code : end.signal;
   if (!end.exited) announcers_.RestoreConsole();
+  // annc echoes the modem's line that ended it, CR and all.
+  if (end.exited && end.code == kAnncModemResult) output_.AnnouncerLeftLine();
   return true;
 }
 
 void Launcher::Reap(Millis now) {
   now_ = now;
   AnnouncerExit exit;
-  if (Reaped(&exit)) Apply(tracker_.OnAnnouncerExited(exit, now), now);
+  if (!Reaped(&exit)) return;
+  Apply(tracker_.OnAnnouncerExited(exit, now), now);
+  if (exit.kind == AnnouncerExit::kExited && exit.code == kAnncFailed && diagnose_) {
+    std::optional<std::string> problem = diagnose_();
+    std::string text = problem ? "the announcer fails: " + *problem
+                               : std::string("the announcer failed; its report is on the console");
+    if (diagnosed_.insert(text).second) output_.Status(text);
+  }
 }
 
 std::optional<Millis> Launcher::NextDeadline() const {

@@ -4,6 +4,9 @@
 #ifndef ANNC_LINE_LAUNCHER_H_
 #define ANNC_LINE_LAUNCHER_H_
 
+#include <functional>
+#include <optional>
+#include <set>
 #include <string>
 
 #include "line/call_tracker.h"
@@ -28,6 +31,10 @@ class Launcher : public LoopClient {
   // annc writes (for the calls annc-line logs itself).
   Launcher(const LineOptions& options, std::string logFile, Announcers& announcers, CallLog& log,
            StatusOutput& output);
+
+  // What can be found out about an announcer that ended with exit code 1
+  // (an unhandled error): said once per kind.
+  void SetDiagnosis(std::function<std::optional<std::string>()> diagnose) { diagnose_ = std::move(diagnose); }
 
   // What the call sources hand on goes here.
   const SourceOutput& output() const { return out_; }
@@ -58,6 +65,8 @@ class Launcher : public LoopClient {
   std::optional<Millis> killAt_;          // after SIGTERM
   Millis now_ = 0;  // the time of the event being handled
   SourceOutput out_;
+  std::function<std::optional<std::string>()> diagnose_;
+  std::set<std::string> diagnosed_;
 };
 
 }  // namespace annc

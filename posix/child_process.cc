@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <linux/close_range.h>
 #include <signal.h>
+#include <sys/prctl.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
 #include <time.h>
@@ -24,7 +25,12 @@ void CloseRange(int from, int to) {
   for (int fd = from; fd <= last; ++fd) ::close(fd);
 }
 
-[[noreturn]] void RunChild(char* const* args, int keepFd, int reportFd) {
+[[noreturn]] void RunChild(char* const* args, int keepFd, int reportFd, pid_t parent) {
+  // The child does not outlive this process: SIGTERM when it dies (annc
+  // then gives the terminal back), and an end at once when it died before
+  // this could be asked for.
+  ::prctl(PR_SET_PDEATHSIG, SIGTERM);
+  if (::getppid() != parent) ::_exit(0);
   sigset_t none;
   sigemptyset(&none);
   ::sigprocmask(SIG_SETMASK, &none, nullptr);
@@ -60,6 +66,7 @@ int SpawnWithDescriptor(const std::vector<std::string>& argv, int keepFd, pid_t*
 
   int report[2];
   if (::pipe2(report, O_CLOEXEC) != 0) return errno;
+  pid_t parent = ::getpid();
   pid_t child = ::fork();
   if (child < 0) {
     int error = errno;
@@ -67,7 +74,7 @@ int SpawnWithDescriptor(const std::vector<std::string>& argv, int keepFd, pid_t*
     ::close(report[1]);
     return error;
   }
-  if (child == 0) RunChild(args.data(), keepFd, report[1]);
+  if (child == 0) RunChild(args.data(), keepFd, report[1], parent);
   ::close(report[1]);
   int error = 0;
   ssize_t n;

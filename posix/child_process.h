@@ -13,7 +13,8 @@ namespace annc {
 // Starts the program `argv[0]` with the arguments `argv`. The child gets
 // standard input, output and error as they are, `keepFd` at the same number,
 // and no other descriptor of this process; signal handling starts afresh
-// (SIGPIPE back to its default, nothing blocked). Returns 0 and the process
+// (SIGPIPE back to its default, nothing blocked), and SIGTERM when this
+// process dies. Returns 0 and the process
 // id, or the errno value of the failed fork or exec (the program is missing
 // or cannot be run): a failed exec is reported here, not as an exit code.
 int SpawnWithDescriptor(const std::vector<std::string>& argv, int keepFd, pid_t* pid);

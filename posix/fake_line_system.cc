@@ -103,6 +103,8 @@ void FakeLineSystem::Status(std::string_view text) { Record(": " + std::string(t
 
 void FakeLineSystem::Print(std::string_view line) { Record("| " + std::string(line)); }
 
+void FakeLineSystem::AnnouncerLeftLine() { Record(" new line"); }
+
 PortOpening FakeLineSystem::Open(const std::string& /*device*/, int /*speed*/, const std::string& /*lockDir*/) {
   Record(" open");
   PortOpening opening;

@@ -85,6 +85,7 @@ class FakeLineSystem : public Clock,
   void Clear(int signal) override { seen_.erase(signal); }
   void Status(std::string_view text) override;
   void Print(std::string_view line) override;
+  void AnnouncerLeftLine() override;
   // ModemPorts
   PortOpening Open(const std::string& device, int speed, const std::string& lockDir) override;
   void DiscardInput(int handle) override;

@@ -66,6 +66,10 @@ class StatusOutput {
   virtual ~StatusOutput() = default;
   virtual void Status(std::string_view text) = 0;
   virtual void Print(std::string_view line) = 0;
+  // The announcer has left the screen in the middle of a line (its echo of
+  // the modem's "NO CARRIER" and CR): the next status line starts on a
+  // line of its own.
+  virtual void AnnouncerLeftLine() = 0;
 };
 
 // What one read gave: bytes (n > 0), the end (n == 0: unplugged, closed by

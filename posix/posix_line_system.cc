@@ -4,7 +4,9 @@
 #include <poll.h>
 #include <signal.h>
 #include <stdlib.h>
+#include <fcntl.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -43,18 +45,77 @@ int PipeSignals::Open() {
   return 0;
 }
 
+StandardStreams::StandardStreams() {
+  error_ = Open(STDERR_FILENO);
+  output_ = Open(STDOUT_FILENO);
+  struct stat err {}, out {};
+  if (::fstat(STDERR_FILENO, &err) == 0 && ::fstat(STDOUT_FILENO, &out) == 0) {
+    sharesScreen_ = (err.st_dev == out.st_dev && err.st_ino == out.st_ino) ||
+                    (S_ISCHR(err.st_mode) && S_ISCHR(out.st_mode) && err.st_rdev == out.st_rdev);
+  }
+}
+
+StandardStreams::~StandardStreams() {
+  for (Stream* stream : {&error_, &output_}) {
+    if (stream->own) ::close(stream->fd);
+  }
+}
+
+// A regular file never blocks: written as it is. A pipe or a terminal gets
+// a description of its own, opened anew through /proc, so that O_NONBLOCK
+// touches nobody else's; a socket is sent to without waiting.
+StandardStreams::Stream StandardStreams::Open(int fd) {
+  Stream stream;
+  stream.fd = fd;
+  struct stat st {};
+  if (::fstat(fd, &st) != 0 || S_ISREG(st.st_mode)) return stream;
+  if (S_ISSOCK(st.st_mode)) {
+    stream.socket = true;
+    return stream;
+  }
+  std::string path = "/proc/self/fd/" + std::to_string(fd);
+  int own = ::open(path.c_str(), O_WRONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC | O_APPEND);
+  if (own >= 0) {
+    stream.fd = own;
+    stream.own = true;
+  }
+  return stream;
+}
+
+void StandardStreams::Write(Stream& stream, std::string line) {
+  if (stream.midLine) line.insert(0, "\n");
+  if (stream.dropped > 0) {
+    line.insert(stream.midLine ? 1 : 0, "annc-line: " + std::to_string(stream.dropped) +
+                                            " status lines dropped while standard error was blocked\n");
+  }
+  ssize_t n = stream.socket ? ::send(stream.fd, line.data(), line.size(), MSG_DONTWAIT | MSG_NOSIGNAL)
+              : stream.own  ? ::write(stream.fd, line.data(), line.size())
+                            : (WriteAll(stream.fd, line) == 0 ? static_cast<ssize_t>(line.size()) : -1);
+  if (n == static_cast<ssize_t>(line.size())) {
+    stream.dropped = 0;
+    stream.midLine = false;
+    return;
+  }
+  ++stream.dropped;
+  if (n > 0) stream.midLine = true;
+}
+
 void StandardStreams::Status(std::string_view text) {
-  std::string line = "annc-line: ";
+  std::string line = newLine_ ? "\n" : "";
+  newLine_ = false;
+  line += "annc-line: ";
   line.append(text);
   line += '\n';
-  (void)WriteAll(STDERR_FILENO, line);
+  Write(error_, std::move(line));
 }
 
 void StandardStreams::Print(std::string_view text) {
   std::string line(text);
   line += '\n';
-  (void)WriteAll(STDOUT_FILENO, line);
+  Write(output_, std::move(line));
 }
+
+void StandardStreams::AnnouncerLeftLine() { newLine_ = sharesScreen_; }
 
 SerialModemPorts::~SerialModemPorts() {
   while (!locks_.empty()) Close(locks_.begin()->first);

@@ -45,10 +45,34 @@ class PipeSignals : public Signals {
   SignalPipe pipe_;
 };
 
+// Status lines never hold annc-line up: each is written whole without
+// waiting, on a description of standard error of annc-line's own (the
+// announcer shares the original, which stays blocking); what does not fit
+// (a pipe nobody reads, a console stopped with Ctrl-S) is dropped, and the
+// count is said once lines flow again.
 class StandardStreams : public StatusOutput {
  public:
+  StandardStreams();
+  ~StandardStreams() override;
   void Status(std::string_view text) override;
   void Print(std::string_view line) override;
+  void AnnouncerLeftLine() override;
+
+ private:
+  struct Stream {
+    int fd = -1;
+    bool own = false;       // opened here, non-blocking
+    bool socket = false;    // sent with MSG_DONTWAIT instead
+    std::size_t dropped = 0;
+    bool midLine = false;  // a line was cut short
+  };
+  static Stream Open(int fd);
+  static void Write(Stream& stream, std::string line);
+
+  Stream error_;
+  Stream output_;
+  bool sharesScreen_ = false;  // standard error shows where the announcer writes
+  bool newLine_ = false;
 };
 
 class SerialModemPorts : public ModemPorts {
