@@ -136,6 +136,7 @@ int RunAnncLine(int argc, char** argv) {
     case ParsedCommandLine::kUsageError:
       (void)WriteAll(STDERR_FILENO, "annc-line: " + parsed.error + "\n");
       (void)WriteAll(STDERR_FILENO, kLineUsage);
+      (void)WriteAll(STDERR_FILENO, "see annc-line --help\n");
       return kExitUsage;
     case ParsedCommandLine::kRun:
       break;

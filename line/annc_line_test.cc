@@ -112,7 +112,8 @@ TEST(AnncLineTest, ModemSetUp) {
        ModemOptions(),
        [](FakeLineSystem& f) { f.modem = [](const std::string&) { return std::string(); }; },
        1,
-       {"0 > ATZ", "3000 > ATZ", "6000 close", "6000: /dev/ttyACM0: the modem answers nothing to ATZ"},
+       {"0 > ATZ", "3000 > ATZ", "6000 close", "6000: /dev/ttyACM0: the modem answers nothing to ATZ; check the speed (--speed), the cable, and that this "
+        "device is the modem"},
        {"6000 > ATE0V1Q0"}},
       {"SIGTERM during the set-up ends annc-line at once, the port closed",
        ModemOptions(),
@@ -123,6 +124,17 @@ TEST(AnncLineTest, ModemSetUp) {
        0,
        {"0 > ATZ", "1000 close"},
        {"3000 > ATZ"}},
+      {"a device that is no terminal: not a serial port",
+       ModemOptions(),
+       [](FakeLineSystem& f) {
+         PortOpening notty;
+         notty.error = ENOTTY;
+         notty.step = "open";
+         f.openings.push_back(notty);
+       },
+       1,
+       {"0: /dev/ttyACM0: not a serial port"},
+       {}},
       {"a port in use: one line and exit 1",
        ModemOptions(),
        [](FakeLineSystem& f) {

@@ -1,5 +1,6 @@
 #include "line/modem_source.h"
 
+#include <cerrno>
 #include <cstring>
 
 #include "line/line_classifier.h"
@@ -26,7 +27,11 @@ void ModemSource::Open(Millis now, const SourceOutput& out) {
       Failed(device + CannotText("make the lock file in " + CaretNotation(options_.lockDir, ""), opening.error), now);
       return;
     case PortOpening::kOpenFailed:
-      Failed(device + CannotText(opening.step, opening.error), now);
+      if (opening.error == ENOTTY) {
+        Failed(device + "not a serial port", now);
+      } else {
+        Failed(device + CannotText(opening.step, opening.error), now);
+      }
       return;
   }
   handle_ = opening.handle;
@@ -56,7 +61,10 @@ void ModemSource::Follow(const DialogueOutput& step, Millis now, const SourceOut
 void ModemSource::SetUpDone(Millis now, const SourceOutput& out) {
   const ModemSetupResult& setup = dialogue_.setup();
   if (!setup.answered) {
-    Failed(CaretNotation(options_.device, "") + ": the modem answers nothing to ATZ", now);
+    Failed(CaretNotation(options_.device, "") +
+               ": the modem answers nothing to ATZ; check the speed (--speed), the cable, and that this device is "
+               "the modem",
+           now);
     return;
   }
   state_ = kReady;

@@ -49,7 +49,9 @@ class PortTest(LineTestCase):
         self.assertExitCode(run, 1, timeout=12)
         self.assertEqual(emu.commands_seen(), ["ATZ", "ATZ"])
         self.assertEqual(run.stderr(), "annc-line: %s: the modem answers "
-                         "nothing to ATZ\n" % emu.link)
+                         "nothing to ATZ; check the speed (--speed), the "
+                         "cable, and that this device is the modem\n"
+                         % emu.link)
         self.assertEqual(os.listdir(run.lock_dir), [])
 
     def test_device_that_cannot_be_opened(self):
@@ -216,11 +218,12 @@ class CommandLineTest(LineTestCase):
                 self.assertEqual(r.returncode, 2)
                 self.assertEqual(r.stdout, b"")
                 lines = r.stderr.decode().splitlines()
-                self.assertEqual(len(lines), 2, lines)
+                self.assertEqual(len(lines), 3, lines)
                 self.assertTrue(lines[0].startswith("annc-line: "))
                 self.assertIn(says, lines[0])
                 self.assertEqual(lines[1], "usage: annc-line [options] "
                                  "DEVICE|ncid:HOST[:PORT]|fritz:HOST[:PORT]")
+                self.assertEqual(lines[2], "see annc-line --help")
 
     def test_missing_announcer(self):
         sb = self.sandbox()
