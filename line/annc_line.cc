@@ -19,6 +19,7 @@
 #include "line/start_check.h"
 #include "platform/files.h"
 #include "posix/posix_line_system.h"
+#include "posix/sound_device.h"
 #include "text/paths.h"
 #include "platform/errors.h"
 #include "text/terminal_text.h"
@@ -154,6 +155,9 @@ int RunAnncLine(int argc, char** argv) {
       posix.output.Status(*problem);
       return kExitFatal;
     }
+  }
+  if (std::optional<std::string> sound = DefaultSoundDeviceProblem()) {
+    posix.output.Status(*sound + ": calls will be beeps");
   }
   LineSystem system{posix.clock, posix.waiter,  posix.signals,    posix.output,
                     posix.ports, posix.network, posix.announcers, posix.log};
