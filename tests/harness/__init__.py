@@ -25,7 +25,7 @@ from .launch import (DEFAULT_TIMEOUT, Launch, Result, rss_kib, run_cycles,
 from .logs import (LOG_LINE, MONTHS, log_lines, log_time_in_window,
                    parse_log_line)
 from .ptys import FdReader, SerialLine, open_pty
-from .rules import (CLOSING_PAUSE_MS, EXTRA_WORDS, GROUP_PAUSE_MS, NOPHONE,
+from .rules import (CALLER_NAME, CLOSING_PAUSE_MS, EXTRA_WORDS, GROUP_PAUSE_MS, NOPHONE,
                     NUMBER_WORDS, OPENING_PAUSE_MS, SEPARATOR, STANDARD_WORDS,
                     candidate_cycles, clock_readings, cycle_pause_ms,
                     expected_cycle, file_name, is_unknown_number,
@@ -35,7 +35,7 @@ from .sandbox import (DEFAULT_PHONE_BOOK, REPO_ROOT, Sandbox, annc_binary,
                       capture_asoundrc)
 
 __all__ = [
-    "AnncTestCase", "BANNER", "BEL", "CLOSING_PAUSE_MS", "CODE_WORD",
+    "AnncTestCase", "BANNER", "BEL", "CALLER_NAME", "CLOSING_PAUSE_MS", "CODE_WORD",
     "CapturedWord", "DEFAULT_PHONE_BOOK", "DEFAULT_TIMEOUT", "EXTRA_WORDS",
     "FdReader", "GROUP_PAUSE_MS", "LOG_LINE", "Launch", "MARKER", "MONTHS",
     "NOPHONE", "NUMBER_WORDS", "OPENING_PAUSE_MS", "REPO_ROOT", "Result",
