@@ -17,6 +17,7 @@ namespace annc {
 
 std::string CallerNumber;
 std::string CallerName;
+std::string NameRecording;
 
 namespace {
 
@@ -35,7 +36,7 @@ void WriteCallerLine() {
 }
 
 constexpr const char* kUsage[] = {
-    "Usage: annc NUMBER [/L:LOGFILE] [/H:FD]",
+    "Usage: annc NUMBER [/L:LOGFILE] [/H:FD] [/N:FILE]",
     "       annc --help | --version",
     "Announces a call: looks NUMBER up in Numvoice/aon.db beside the program,",
     "logs the call and speaks the time and the number until a key is pressed",
@@ -44,6 +45,8 @@ constexpr const char* kUsage[] = {
     "  /L:LOGFILE  the event log; default: the program's path ending in .log;",
     "              /L: alone logs nothing",
     "  /H:FD       the inherited descriptor of the modem's serial line",
+    "  /N:FILE     a recording of the caller's name, played in each cycle before",
+    "              the number; left out without a beep when it cannot be played",
     "Switches start with / or -, in any letter case, and may stand anywhere.",
     "Exit codes:",
     "  0    no arguments, or a key ended the call",
@@ -84,6 +87,7 @@ void Run() {
 
     CallerNumber = Arguments[1].substr(0, Arguments[1].find(':'));
     if (auto name = LookUpName(CallerNumber)) CallerName.assign(*name);
+    if (int i = FindSwitch("N:", kSwitchChars, true)) NameRecording = SwitchValue(i);
 
     // The title drops control bytes itself.
     SetConsoleTitle(CallerLabel(EmptyName::kKeepSeparator));
@@ -98,7 +102,7 @@ void Run() {
     // The keyboard is polled between cycles, never during one.
     while (KeyPressed() == 0) {
       WriteCallerLine();
-      AnnounceCall(CallerNumber);
+      AnnounceCall(CallerNumber, NameRecording);
     }
   }
   DrainModem();
@@ -109,6 +113,7 @@ void Run() {
 void ResetCallState() {
   CallerNumber.clear();
   CallerName.clear();
+  NameRecording.clear();
   SoundDir = kSoundFolderName;
   SerialLine = -1;
   ModemLineBuffer.Clear();

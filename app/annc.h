@@ -11,6 +11,10 @@ namespace annc {
 extern std::string CallerNumber;
 extern std::string CallerName;
 
+// The recording of the caller's name that /N: gives, empty when none: a
+// relative path is taken from the current folder.
+extern std::string NameRecording;
+
 // Puts every piece of a call's process-wide state back as it is when the
 // process starts.
 void ResetCallState();

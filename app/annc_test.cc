@@ -64,6 +64,28 @@ TEST_F(AnncTest, AKeyEndsTheCallAfterOneCycle) {
             "20 1 14 | (250) 500 50 5 (250) 12 (250) 30 4 (250) | (450)");
 }
 
+TEST_F(AnncTest, TheNameSwitchGivesTheRecordingOfEachCycle) {
+  struct Case {
+    std::vector<std::string> args;
+    const char* words;
+  };
+  const Case cases[] = {
+      {{"5551234", "/N:/names/first.wav"}, "20 1 14 | (250) first (250) 500 50 5 (250) 12 (250) 30 4 (250) | (450)"},
+      {{"5551234", "-n:first.wav", "/N:second.wav"},
+       "20 1 14 | (250) first (250) 500 50 5 (250) 12 (250) 30 4 (250) | (450)"},
+      {{"12", "/N:"}, "20 1 14 | (250) 12 (250) | (450)"},
+      {{"12", "N:first.wav"}, "20 1 14 | (250) 12 (250) | (450)"},  // no switch character: nothing
+  };
+  for (const Case& c : cases) {
+    fake.events.clear();
+    fake.keys = {0, 'x'};
+    EXPECT_EQ(Run(c.args), 0);
+    EXPECT_EQ(testing::SpokenWords(fake.events), c.words) << c.args[1];
+    ResetCallState();
+  }
+  EXPECT_EQ(NameRecording, "");
+}
+
 TEST_F(AnncTest, WithoutANameTheLogHoldsTheNumberAlone) {
   fake.keys = {'x'};  // a key already there: nothing is spoken
   EXPECT_EQ(Run({"777", "/L:" + folder.str() + "/other.log"}), 0);
@@ -171,7 +193,7 @@ TEST_F(AnncTest, AMissingPhoneBookIsReportedWith1) {
 
 TEST_F(AnncTest, HelpAndVersionAloneAreAnsweredWithoutACall) {
   EXPECT_EQ(Run({"--help"}), 0);
-  EXPECT_EQ(fake.out.rfind("Usage: annc NUMBER [/L:LOGFILE] [/H:FD]\r\n", 0), 0u) << fake.out;
+  EXPECT_EQ(fake.out.rfind("Usage: annc NUMBER [/L:LOGFILE] [/H:FD] [/N:FILE]\r\n", 0), 0u) << fake.out;
   for (const char* named : {"/L:LOGFILE", "/H:FD", "\r\n  0 ", "\r\n  1 ", "\r\n  99 ", "\r\n  254 "}) {
     EXPECT_NE(fake.out.find(named), std::string::npos) << named;
   }

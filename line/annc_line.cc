@@ -14,6 +14,7 @@
 #include "line/launcher.h"
 #include "line/modem_source.h"
 #include "line/fritz_session.h"
+#include "line/name_recording.h"
 #include "line/ncid_session.h"
 #include "line/server_client.h"
 #include "line/start_check.h"
@@ -67,6 +68,31 @@ bool DescribeModem(EventLoop& loop, ModemSource& modem, const SourceOutput& out,
   return true;
 }
 
+// Names recorded by the user or synthesized in child processes of their own.
+class ChildNameRecorder : public NameRecorder {
+ public:
+  ChildNameRecorder(const LineOptions& options, std::string annc) : options_(options), annc_(std::move(annc)) {}
+  ~ChildNameRecorder() override { Cancel(); }
+
+  std::string Start(const std::string& number, const std::string& name) override {
+    NameJob job = StartNameRecording(MakeNameRequest(options_, annc_, number, name));
+    if (job.pid > 0) jobs_.push_back(job);
+    return job.recording;
+  }
+  void Reap() override {
+    std::erase_if(jobs_, [](NameJob& job) { return FinishNameJob(&job); });
+  }
+  void Cancel() override {
+    for (NameJob& job : jobs_) CancelNameJob(&job);
+    jobs_.clear();
+  }
+
+ private:
+  const LineOptions& options_;
+  std::string annc_;
+  std::vector<NameJob> jobs_;
+};
+
 }  // namespace
 
 std::string CallLogFile(const LineOptions& options) {
@@ -96,6 +122,7 @@ int RunLine(const LineOptions& options, const LineSystem& system) {
     modem = owned.get();
     source = std::move(owned);
   }
+  std::unique_ptr<ChildNameRecorder> names;
   std::unique_ptr<Launcher> launcher;
   if (!options.check) {
     std::string logFile = CallLogFile(options);
@@ -103,6 +130,12 @@ int RunLine(const LineOptions& options, const LineSystem& system) {
     // annc's own report of an exit code 1 is on the console; the cause is
     // one annc-line can find again, and says.
     launcher->SetDiagnosis([options, logFile] { return SetupProblem(options, logFile); });
+    if (options.sayNames) {
+      char resolved[PATH_MAX];
+      std::string annc = ::realpath(options.annc.c_str(), resolved) != nullptr ? resolved : options.annc;
+      names = std::make_unique<ChildNameRecorder>(options, annc);
+      launcher->SetNameRecorder(names.get());
+    }
   }
   const SourceOutput out = launcher ? launcher->output() : CheckOutput(system.output);
   LoopClient* client = launcher.get();

@@ -51,6 +51,7 @@ bool Launcher::Reaped(AnnouncerExit* exit) {
 
 void Launcher::Reap(Millis now) {
   now_ = now;
+  if (names_ != nullptr) names_->Reap();
   AnnouncerExit exit;
   if (!Reaped(&exit)) return;
   Apply(tracker_.OnAnnouncerExited(exit, now), now);
@@ -93,6 +94,13 @@ void Launcher::Apply(const Actions& actions, Millis now) {
       case Action::kStartAnnouncer: {
         std::vector<std::string> args;
         if (!options_.log.empty()) args.push_back("/L:" + options_.log);
+        if (names_ != nullptr) {
+          // Before the announcer's pseudo-terminal exists: a synthesis
+          // child never holds it.
+          if (std::string recording = names_->Start(action.number, action.name); !recording.empty()) {
+            args.push_back("/N:" + recording);
+          }
+        }
         announcers_.DiscardTypedKeys();
         if (int error = announcers_.Start(options_.annc, action.number, args); error != 0) {
           output_.Status(CannotText("start " + CaretNotation(options_.annc, ""), error));
@@ -120,6 +128,7 @@ void Launcher::Apply(const Actions& actions, Millis now) {
 }
 
 void Launcher::Stop(EventLoop& loop) {
+  if (names_ != nullptr) names_->Cancel();
   if (!running_) return;
   AnnouncerExit exit;
   announcers_.Signal(SIGTERM);

@@ -16,6 +16,19 @@
 
 namespace annc {
 
+// The recording of a caller's name given to annc with /N: (--say-names).
+class NameRecorder {
+ public:
+  virtual ~NameRecorder() = default;
+  // The path for /N: for a call announced with `number` (as annc is given
+  // it) and the network's `name`; empty for none. Returns at once.
+  virtual std::string Start(const std::string& number, const std::string& name) = 0;
+  // Reaps what has finished, without waiting.
+  virtual void Reap() = 0;
+  // annc-line's end: ends what still runs.
+  virtual void Cancel() = 0;
+};
+
 class Launcher : public LoopClient {
  public:
   // After SIGTERM at annc-line's own end, the announcer gets this long
@@ -35,6 +48,8 @@ class Launcher : public LoopClient {
   // What can be found out about an announcer that ended with exit code 1
   // (an unhandled error): said once per kind.
   void SetDiagnosis(std::function<std::optional<std::string>()> diagnose) { diagnose_ = std::move(diagnose); }
+  // --say-names: each announcer gets its caller's name from `names`.
+  void SetNameRecorder(NameRecorder* names) { names_ = names; }
 
   // What the call sources hand on goes here.
   const SourceOutput& output() const { return out_; }
@@ -67,6 +82,7 @@ class Launcher : public LoopClient {
   SourceOutput out_;
   std::function<std::optional<std::string>()> diagnose_;
   std::set<std::string> diagnosed_;
+  NameRecorder* names_ = nullptr;
 };
 
 }  // namespace annc

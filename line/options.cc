@@ -38,6 +38,15 @@ const char kLineHelp[] =
     "  --only-line LABEL      NCID server or FRITZ!Box only: announce only calls on\n"
     "                         this line (NCID's LINE, the box's trunk such as SIP0);\n"
     "                         may be given several times\n"
+    "  --say-names            speak the caller's name too, before the number: the\n"
+    "                         user's own recording Numvoice/names/NUMBER.wav, or one\n"
+    "                         synthesized from the phone book's name or else the\n"
+    "                         network's\n"
+    "  --voice NAME           the eSpeak NG voice names are synthesized in (default\n"
+    "                         en; the voice names tools/make_voice.sh takes)\n"
+    "  --name-cache DIR       where synthesized names are kept (default:\n"
+    "                         $CACHE_DIRECTORY/names for a service, else\n"
+    "                         ~/.cache/annc/names, else /var/cache/annc/names)\n"
     "  --once                 end after the first call has ended\n"
     "  --check                initialise the modem, show what it is, its country and\n"
     "                         which caller-ID command it took, then print every line\n"
@@ -69,6 +78,17 @@ namespace {
 std::string Shown(std::string_view text) { return CaretNotation(text, ""); }
 
 }  // namespace
+
+bool IsVoiceName(std::string_view text) {
+  constexpr std::size_t kMaxVoiceName = 40;
+  if (text.empty() || text.size() > kMaxVoiceName || text.find("..") != std::string_view::npos) return false;
+  for (char c : text) {
+    bool ok = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-' || c == '+' ||
+              c == '_' || c == '/';
+    if (!ok) return false;
+  }
+  return text[0] != '/' && text[0] != '-';
+}
 
 int ParseSeconds(std::string_view text) {
   constexpr int kMaxSeconds = 86400;
@@ -127,7 +147,7 @@ ParsedCommandLine ParseLineCommandLine(const std::vector<std::string_view>& args
       hasValue = true;
     }
 
-    if (name == "--help" || name == "--version" || name == "--once" || name == "--check") {
+    if (name == "--help" || name == "--version" || name == "--once" || name == "--check" || name == "--say-names") {
       if (hasValue) return fail("option " + Shown(name) + " takes no value");
       if (name == "--help") {
         parsed.kind = ParsedCommandLine::kHelp;
@@ -137,12 +157,13 @@ ParsedCommandLine ParseLineCommandLine(const std::vector<std::string_view>& args
         parsed.kind = ParsedCommandLine::kVersion;
         return parsed;
       }
-      (name == "--once" ? o.once : o.check) = true;
+      (name == "--once" ? o.once : name == "--check" ? o.check : o.sayNames) = true;
       continue;
     }
 
     bool known = name == "--annc" || name == "--log" || name == "--ring-timeout" || name == "--speed" ||
-                 name == "--init" || name == "--lock-dir" || name == "--only-to" || name == "--only-line";
+                 name == "--init" || name == "--lock-dir" || name == "--only-to" || name == "--only-line" ||
+                 name == "--voice" || name == "--name-cache";
     if (!known) return fail("unknown option " + Shown(name));
     if (!hasValue) {
       if (i + 1 >= args.size()) return fail("option " + Shown(name) + " needs a value");
@@ -173,6 +194,13 @@ ParsedCommandLine ParseLineCommandLine(const std::vector<std::string_view>& args
       o.annc.assign(value);
     } else if (name == "--log") {
       o.log.assign(value);
+    } else if (name == "--voice") {
+      if (!IsVoiceName(value)) {
+        return fail("--voice needs an eSpeak NG voice such as en or de, not '" + Shown(value) + "'");
+      }
+      o.voice.assign(value);
+    } else if (name == "--name-cache") {
+      o.nameCache.assign(value);
     } else if (name == "--init") {
       o.init.emplace_back(value);
     } else {

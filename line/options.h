@@ -27,6 +27,9 @@ struct LineOptions {
   std::string lockDir = "/var/lock";
   bool once = false;
   bool check = false;
+  bool sayNames = false;   // give annc a recording of the caller's name (/N:)
+  std::string voice = "en";  // eSpeak NG's voice for synthesized names
+  std::string nameCache;     // empty: DefaultNameCacheFolder()
 };
 
 struct ParsedCommandLine {
@@ -47,6 +50,11 @@ ParsedCommandLine ParseLineCommandLine(const std::vector<std::string_view>& args
 // "--ring-timeout" values: seconds with up to three decimals ("8", "0.5"),
 // more than 0 and at most a day; in milliseconds, or -1 when malformed.
 int ParseSeconds(std::string_view text);
+
+// "--voice" values: an eSpeak NG voice name such as "en", "en-us", "de",
+// "en+f3" or "gmw/en": letters, digits and "-", "+", "_", "/", at most 40
+// characters, no "..".
+bool IsVoiceName(std::string_view text);
 
 extern const char kLineUsage[];  // one line
 extern const char kLineHelp[];   // the whole --help text

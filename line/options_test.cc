@@ -22,6 +22,9 @@ TEST(LineOptionsTest, Defaults) {
   EXPECT_EQ(p.options.lockDir, "/var/lock");
   EXPECT_FALSE(p.options.once);
   EXPECT_FALSE(p.options.check);
+  EXPECT_FALSE(p.options.sayNames);
+  EXPECT_EQ(p.options.voice, "en");
+  EXPECT_EQ(p.options.nameCache, "");
 }
 
 TEST(LineOptionsTest, EveryOptionInBothSpellings) {
@@ -38,6 +41,34 @@ TEST(LineOptionsTest, EveryOptionInBothSpellings) {
   EXPECT_EQ(p.options.lockDir, "/tmp/locks");
   EXPECT_TRUE(p.options.once);
   EXPECT_TRUE(p.options.check);
+}
+
+TEST(LineOptionsTest, SpokenNames) {
+  struct Case {
+    std::vector<std::string_view> args;
+    bool sayNames;
+    const char* voice;
+    const char* nameCache;
+  };
+  const Case cases[] = {
+      {{"--say-names", "/dev/ttyS0"}, true, "en", ""},
+      {{"--say-names", "--voice", "de", "/dev/ttyS0"}, true, "de", ""},
+      {{"--voice=en-us", "--name-cache=/tmp/names", "/dev/ttyS0"}, false, "en-us", "/tmp/names"},
+      {{"--voice", "en+f3", "--name-cache", "/var/cache/x", "--say-names", "ncid:localhost"}, true, "en+f3",
+       "/var/cache/x"},
+      {{"--voice=gmw/en", "/dev/ttyS0"}, false, "gmw/en", ""},
+  };
+  for (const Case& c : cases) {
+    ParsedCommandLine p = Parse(c.args);
+    ASSERT_EQ(p.kind, ParsedCommandLine::kRun) << p.error;
+    EXPECT_EQ(p.options.sayNames, c.sayNames);
+    EXPECT_EQ(p.options.voice, c.voice);
+    EXPECT_EQ(p.options.nameCache, c.nameCache);
+  }
+  const char* help = kLineHelp;
+  for (const char* option : {"--say-names", "--voice NAME", "--name-cache DIR"}) {
+    EXPECT_NE(std::string_view(help).find(option), std::string_view::npos) << option;
+  }
 }
 
 TEST(LineOptionsTest, DeviceAfterDoubleDashMayLookLikeAnOption) {
@@ -141,6 +172,14 @@ TEST(LineOptionsTest, UsageErrors) {
       {{"/dev/a", "--speed", "12345"}, "--speed needs"},
       {{"/dev/a", "--annc="}, "--annc needs a value"},
       {{"/dev/a", "--once=yes"}, "takes no value"},
+      {{"/dev/a", "--say-names=yes"}, "--say-names takes no value"},
+      {{"/dev/a", "--voice"}, "--voice needs a value"},
+      {{"/dev/a", "--voice="}, "--voice needs a value"},
+      {{"/dev/a", "--voice", "de de"}, "--voice needs an eSpeak NG voice such as en or de, not 'de de'"},
+      {{"/dev/a", "--voice", "../../x"}, "--voice needs an eSpeak NG voice"},
+      {{"/dev/a", "--voice", "/etc/x"}, "--voice needs an eSpeak NG voice"},
+      {{"/dev/a", "--voice", "-v"}, "--voice needs an eSpeak NG voice"},
+      {{"/dev/a", "--name-cache="}, "--name-cache needs a value"},
       {{"/dev/a", "--unknown\x1b[2J"}, "unknown option --unknown^[[2J"},
       // A modem's options make no sense for a server.
       {{"--speed", "9600", "ncid:localhost"}, "--speed is for a modem, not for an NCID server"},

@@ -112,6 +112,35 @@ class MakeVoiceTest(AnncTestCase):
                     self.assertNotEqual(r.stderr, b"")
             self.assertFalse(os.path.exists(os.path.join(tmp, "x", "0.wav")))
 
+    def test_names_of_a_phone_book(self):
+        with tempfile.TemporaryDirectory() as tmp:
+            book = os.path.join(tmp, "aon.db")
+            with open(book, "wb") as f:
+                f.write(b"\xef\xbb\xbf5551234=Ann Lee\r\n5559876=Bob\r\n"
+                        b"+4420=Intl\r\nno equals sign\r\n5550000=\r\n"
+                        b"5550001=[[h@'l'oU]]\r\n")
+            out = os.path.join(tmp, "Numvoice")
+            names = os.path.join(out, "names")
+            os.makedirs(names)
+            own = os.path.join(names, "5559876.wav")
+            with open(own, "wb") as f:
+                f.write(b"my own recording")
+            r = self.make("--names", book, out)
+            self.assertEqual(r.returncode, 0, r.stderr)
+            self.assertEqual(sorted(os.listdir(names)),
+                             ["5550001.wav", "5551234.wav", "5559876.wav"])
+            with open(own, "rb") as f:
+                self.assertEqual(f.read(), b"my own recording")   # kept
+            channels, width, rate, samples = wav_info(
+                os.path.join(names, "5551234.wav"))
+            self.assertEqual((channels, width, rate), (1, 2, 22050))
+            self.assertGreater(len(samples), 2205)      # more than 0.1 s
+            # Only the names: no words.
+            self.assertFalse(os.path.exists(os.path.join(out, "0.wav")))
+            r = self.make("--names", os.path.join(tmp, "missing"), out)
+            self.assertEqual(r.returncode, 1)
+            self.assertIn(b"cannot read the phone book", r.stderr)
+
     def test_annc_plays_the_folder(self):
         # annc plays each recording whole: the captured stream is exactly
         # as long as the recordings of one cycle together.

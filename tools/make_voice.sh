@@ -4,7 +4,7 @@
 #   InterDigit.Wav (a short chime) and nophone.wav ("unknown number"),
 # plus an example phone book aon.db when the folder has none yet.
 #
-# Usage: tools/make_voice.sh OUTDIR [VOICE]
+# Usage: tools/make_voice.sh [--names BOOK] OUTDIR [VOICE]
 #   OUTDIR  the sound folder to fill (created when missing); annc looks for it
 #           as "Numvoice" beside its executable, e.g. build/Numvoice
 #   VOICE   an espeak-ng voice (espeak-ng --voices lists them); default "en".
@@ -13,6 +13,11 @@
 #           says the units first (German "fünfundvierzig") or counts in
 #           twenties (French "soixante-quinze" for 75) gets a warning, and
 #           the folder is made all the same.
+#   --names BOOK  instead of the words: OUTDIR/names/NUMBER.wav, the name
+#           spoken, for every "NUMBER=NAME" line of the phone book BOOK whose
+#           number is all digits and whose name is not empty (annc-line
+#           --say-names plays them). A recording already there (your own,
+#           made with arecord) is kept.
 # Environment:
 #   NOPHONE_TEXT  the phrase spoken for an unknown number (overrides the
 #                 built-in phrase for the voice's language)
@@ -23,10 +28,22 @@
 set -euo pipefail
 
 usage() {
-    echo "usage: $0 OUTDIR [VOICE]" >&2
+    echo "usage: $0 [--names BOOK] OUTDIR [VOICE]" >&2
     echo "  makes the annc sound folder OUTDIR with espeak-ng and sox (VOICE default: en)" >&2
+    echo "  --names BOOK: makes OUTDIR/names/NUMBER.wav for the phone book's entries instead" >&2
     exit 2
 }
+
+book=""
+if [ "${1:-}" = "--names" ]; then
+    [ $# -ge 2 ] && [ -n "$2" ] || usage
+    book=$2
+    shift 2
+    if [ ! -f "$book" ] || [ ! -r "$book" ]; then
+        echo "$0: cannot read the phone book $book" >&2
+        exit 1
+    fi
+fi
 
 [ $# -ge 1 ] && [ $# -le 2 ] || usage
 [ -n "$1" ] || usage
@@ -106,6 +123,33 @@ say() {
         sox "$work/raw.wav" "${fmt[@]}" "$dest"
     fi
 }
+
+# The names of a phone book, one recording per number.
+if [ -n "$book" ]; then
+    mkdir -p -- "$out/names"
+    made=0 kept=0
+    # A UTF-8 byte-order mark and CR line ends (a book saved on Windows) are
+    # no part of the numbers and names.
+    while IFS= read -r line || [ -n "$line" ]; do
+        line=${line#$'\xEF\xBB\xBF'}
+        line=${line%$'\r'}
+        number=${line%%=*}
+        name=${line#*=}
+        [ "$number" != "$line" ] || continue
+        [[ $number =~ ^[0-9]+$ ]] || continue
+        # Neither markup nor phoneme input: the name is spoken as it is written.
+        name=$(printf '%s' "$name" | tr -d '\000-\037\177' | tr '[]<>' '    ')
+        [ -n "${name// /}" ] || continue
+        if [ -e "$out/names/$number.wav" ]; then
+            kept=$((kept + 1))
+            continue
+        fi
+        say "$name" "$out/names/$number.wav"
+        made=$((made + 1))
+    done <"$book"
+    echo "$0: $made name recordings made in $out/names ($kept already there kept; voice $voice)"
+    exit 0
+fi
 
 words=()
 for n in $(seq 0 19); do words+=("$n"); done

@@ -5,6 +5,7 @@
 
 #include "text/parse_integer.h"
 #include "text/terminal_text.h"
+#include "modem/result_watcher.h"
 #include "platform/platform.h"
 #include "voice/number_speaker.h"
 #include "voice/wave_player.h"
@@ -15,6 +16,7 @@ namespace {
 
 constexpr int kAfterOpeningChimeMs = 250;
 constexpr int kAfterGroupMs = 250;
+constexpr int kAfterNameMs = 250;
 constexpr int kAfterClosingChimeMs = 450;
 
 // The clock reading is spoken as its two-digit text reads.
@@ -33,7 +35,7 @@ bool IsUnknownNumber(std::string_view trimmed) {
 
 }  // namespace
 
-void AnnounceCall(std::string_view number) {
+void AnnounceCall(std::string_view number, const std::string& nameRecording) {
   std::string_view rest = TrimBlanks(number);
   Platform& sys = Sys();
 
@@ -41,6 +43,11 @@ void AnnounceCall(std::string_view number) {
   SayClockField(sys.Now().minute);
   PlayWave(SoundDir + "InterDigit.Wav");
   sys.Sleep(kAfterOpeningChimeMs);
+
+  if (!nameRecording.empty() && PlayWaveQuietly(nameRecording)) {
+    DrainModem();
+    sys.Sleep(kAfterNameMs);
+  }
 
   if (IsUnknownNumber(rest)) {
     PlayWave(SoundDir + "nophone.wav");

@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <set>
+#include <string>
+
 #include "modem/serial_line.h"
 #include "platform/fake_platform.h"
 #include "platform/test_support.h"
@@ -104,6 +107,63 @@ TEST_F(AnnounceCallTest, DrainsAfterNumbersButNotAfterChimesOrTheUnknownRecordin
   EXPECT_EQ(Cycle("X"), "0 9 " + drain + " 0 5 " + drain + " | (250) ? | (450)");
   EXPECT_EQ(Cycle("300"), "0 9 " + drain + " 0 5 " + drain + " | (250) 300 (250) | (450)");
   SerialLine = -1;
+}
+
+TEST_F(AnnounceCallTest, ANameRecordingStandsBetweenTheChimesPauseAndTheNumber) {
+  fake.time = LocalTime{2026, 12, 8, 9, 5, 0};
+  fake.events.clear();
+  AnnounceCall("1234567", "/cache/names/ann.wav");
+  EXPECT_EQ(testing::SpokenWords(fake.events),
+            "0 9 0 5 | (250) ann (250) 100 20 3 (250) 40 5 (250) 60 7 (250) | (450)");
+  // An unknown number with a name: the name, then the unknown-number recording.
+  fake.events.clear();
+  AnnounceCall("Unknown", "ann.wav");
+  EXPECT_EQ(testing::SpokenWords(fake.events), "0 9 0 5 | (250) ann (250) ? | (450)");
+}
+
+TEST_F(AnnounceCallTest, TheModemIsDrainedAfterTheNameAsAfterANumber) {
+  SerialLine = 3;
+  fake.time = LocalTime{2026, 1, 1, 9, 5, 0};
+  fake.events.clear();
+  AnnounceCall("12", "ann.wav");
+  std::string drain = "r (100) r";
+  EXPECT_EQ(testing::SpokenWords(fake.events),
+            "0 9 " + drain + " 0 5 " + drain + " | (250) ann " + drain + " (250) 12 " + drain + " (250) | (450)");
+  // A result code during the name ends the call before the number.
+  fake.events.clear();
+  fake.ModemSends("RING\r");
+  EXPECT_EQ(testing::ExitCodeOf([] { AnnounceCall("12", "ann.wav"); }), 99);
+  SerialLine = -1;
+}
+
+TEST_F(AnnounceCallTest, ANameThatCannotBePlayedIsLeftOutWithoutABeep) {
+  fake.time = LocalTime{2026, 12, 8, 9, 5, 0};
+  const std::string without = Cycle("1234");
+  struct Case {
+    const char* what;
+    std::set<std::string> missing;
+    std::set<std::string> unplayable;
+    const char* recording;
+  };
+  const Case cases[] = {
+      {"missing", {"ann.wav"}, {}, "/cache/ann.wav"},
+      {"unplayable", {}, {"ann.wav"}, "/cache/ann.wav"},
+      {"empty path", {}, {}, ""},
+  };
+  for (const Case& c : cases) {
+    fake.missingFiles = c.missing;
+    fake.unplayableFiles = c.unplayable;
+    fake.events.clear();
+    AnnounceCall("1234", c.recording);
+    EXPECT_EQ(testing::SpokenWords(fake.events), without) << c.what;
+  }
+  // Without a sound device every word beeps, the name alone stays silent.
+  fake.missingFiles.clear();
+  fake.unplayableFiles.clear();
+  fake.deviceAvailable = false;
+  fake.events.clear();
+  AnnounceCall("12", "ann.wav");
+  EXPECT_EQ(testing::SpokenWords(fake.events), "beep beep beep beep beep (250) beep (250) beep (450)");
 }
 
 }  // namespace

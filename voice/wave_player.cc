@@ -6,10 +6,14 @@ namespace annc {
 
 std::string SoundDir = kSoundFolderName;
 
-bool PlayWave(const std::string& path) {
+bool PlayWaveQuietly(const std::string& path) {
   Platform& sys = Sys();
-  if (!sys.WaveDeviceAvailable() || !sys.IsRegularFile(path) || !sys.PlaySoundFile(path)) {
-    sys.Beep();
+  return sys.WaveDeviceAvailable() && sys.IsRegularFile(path) && sys.PlaySoundFile(path);
+}
+
+bool PlayWave(const std::string& path) {
+  if (!PlayWaveQuietly(path)) {
+    Sys().Beep();
     return false;
   }
   return true;

@@ -18,6 +18,11 @@ extern std::string SoundDir;
 // file cannot be decoded or played.
 bool PlayWave(const std::string& path);
 
+// Plays the file like PlayWave, but stays silent when it cannot: for a
+// recording that is a bonus to the call, whose absence must not sound like
+// a fault. Returns whether it played.
+bool PlayWaveQuietly(const std::string& path);
+
 }  // namespace annc
 
 #endif  // ANNC_VOICE_WAVE_PLAYER_H_

@@ -32,7 +32,7 @@ from .procfs import (alive, bytes_read, children_of, command_line,
                      cpu_model, cpu_seconds, cpu_ticks, load_average,
                      open_files, rss_kib, stat_fields)
 from .ptys import FdReader, SerialLine, open_pty
-from .rules import (CLOSING_PAUSE_MS, EXTRA_WORDS, GROUP_PAUSE_MS, NOPHONE,
+from .rules import (CALLER_NAME, CLOSING_PAUSE_MS, EXTRA_WORDS, GROUP_PAUSE_MS, NOPHONE,
                     NUMBER_WORDS, OPENING_PAUSE_MS, SEPARATOR, STANDARD_WORDS,
                     candidate_cycles, clock_readings, cycle_pause_ms,
                     expected_cycle, file_name, is_unknown_number,
@@ -43,7 +43,7 @@ from .sandbox import (DEFAULT_PHONE_BOOK, REPO_ROOT, Sandbox, annc_binary,
 from .waiting import wait_until
 
 __all__ = [
-    "AnncTestCase", "BANNER", "BEL", "CLOSING_PAUSE_MS", "CODE_WORD",
+    "AnncTestCase", "BANNER", "BEL", "CALLER_NAME", "CLOSING_PAUSE_MS", "CODE_WORD",
     "CapturedWord", "DEFAULT_PHONE_BOOK", "DEFAULT_TIMEOUT", "EXTRA_WORDS",
     "FdReader", "GROUP_PAUSE_MS", "LOG_LINE", "Launch", "MARKER", "MONTHS",
     "MONTH_RE", "NOPHONE", "NUMBER_WORDS", "OPENING_PAUSE_MS", "REPO_ROOT",

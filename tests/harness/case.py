@@ -31,14 +31,16 @@ class AnncTestCase(unittest.TestCase):
         self.assertEqual(result.words, [], result.describe())
         self.assertEqual(result.beeps, 0, result.describe())
 
-    def assertCycles(self, result, number, count=1, device_ok=True):
+    def assertCycles(self, result, number, count=1, device_ok=True,
+                     name=()):
         """The run spoke exactly `count` whole cycles for number, at a time
-        between its start and its end.  Words whose recordings are missing
-        must have beeped instead (one BEL each); with device_ok False every
+        between its start and its end, each with the words `name` after
+        its opening separator.  Words whose recordings are missing must
+        have beeped instead (one BEL each); with device_ok False every
         word must have beeped and nothing may have been played."""
         present = result.sandbox.word_samples if device_ok else {}
         options = candidate_cycles(number, result.t_start, result.t_end,
-                                   result.tz_offset)
+                                   result.tz_offset, name)
         tried = []
         for combo in itertools.product(options, repeat=count):
             full = [w for cycle in combo for w in cycle]

@@ -20,7 +20,11 @@ STANDARD_WORDS = NUMBER_WORDS + [SEPARATOR, NOPHONE]
 EXTRA_WORDS = ([str(-n) for n in range(1, 10)]
                + [str(-n) for n in range(10, 100, 10)]
                + [str(-n) for n in range(100, 1000, 100)]
-               + [str(n) for n in range(1000, 2100, 100)])
+               + [str(n) for n in range(1000, 2100, 100)]
+               + ["caller-name"])
+
+# The word a test records as the caller's name (annc's /N:FILE).
+CALLER_NAME = "caller-name"
 
 # Pauses of one cycle, in milliseconds: after the opening separator, after
 # each digit group, after the closing separator.
@@ -136,10 +140,11 @@ def number_words(number):
     return words
 
 
-def expected_cycle(number, hour, minute):
-    """Every word of one announcement cycle, separators included."""
+def expected_cycle(number, hour, minute, name=()):
+    """Every word of one announcement cycle, separators included; `name`,
+    the words of a name recording, stands after the opening separator."""
     return (say_number(hour) + say_number(minute) + [SEPARATOR]
-            + number_words(number) + [SEPARATOR])
+            + list(name) + number_words(number) + [SEPARATOR])
 
 
 def cycle_pause_ms(number):
@@ -181,6 +186,6 @@ def clock_readings(t_start, t_end, offset_minutes):
     return pairs
 
 
-def candidate_cycles(number, t_start, t_end, offset_minutes=0):
-    return [expected_cycle(number, h, m)
+def candidate_cycles(number, t_start, t_end, offset_minutes=0, name=()):
+    return [expected_cycle(number, h, m, name)
             for h, m in clock_readings(t_start, t_end, offset_minutes)]
