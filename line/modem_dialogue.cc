@@ -59,6 +59,14 @@ DialogueOutput ModemDialogue::BeginCommand(std::string command, Millis now) {
   return out;
 }
 
+DialogueOutput ModemDialogue::BeginHangUp(Millis now) {
+  DialogueOutput out;
+  mode_ = kHangUp;
+  hangUp_ = kOffHook;
+  Send("ATH1", false, now, &out);
+  return out;
+}
+
 void ModemDialogue::Send(std::string command, bool numeric, Millis now, DialogueOutput* out) {
   command_ = std::move(command);
   numeric_ = numeric;
@@ -79,6 +87,12 @@ DialogueOutput ModemDialogue::OnLine(std::string_view line, Millis now) {
     return out;
   }
   if (line == command_) return out;  // the modem's echo, until ATE0 has switched it off
+  if (mode_ == kHangUp && hangUp_ == kHolding) {
+    // Off hook, waiting: a call's lines still go on, nothing is an answer.
+    ClassifiedLine held = ClassifyLine(line);
+    if (BelongsToCall(held.kind)) out.handOn.emplace_back(line);
+    return out;
+  }
   ClassifiedLine classified = ClassifyLine(line);
   if (classified.kind == ClassifiedLine::kOk || (numeric_ && line == "0")) {
     answer_.kind = ModemAnswer::kOk;
@@ -97,12 +111,46 @@ DialogueOutput ModemDialogue::OnLine(std::string_view line, Millis now) {
 DialogueOutput ModemDialogue::OnTimer(Millis now) {
   DialogueOutput out;
   if (mode_ == kIdle || now < deadline_) return out;
+  if (mode_ == kHangUp && hangUp_ == kHolding) {
+    hangUp_ = kOnHook;
+    Send("ATH0", false, now, &out);
+    return out;
+  }
   answer_.kind = ModemAnswer::kNone;
   Answered(now, &out);
   return out;
 }
 
+void ModemDialogue::HangUpAnswered(Millis now, DialogueOutput* out) {
+  switch (hangUp_) {
+    case kOffHook:
+      hangUp_ = kHolding;
+      deadline_ = now + kHoldMs;
+      return;
+    case kOnHook:
+      if (answer_.kind != ModemAnswer::kOk) {
+        hangUp_ = kAttention;
+        Send("AT", false, now, out);
+        return;
+      }
+      break;
+    case kAttention:
+      hangUp_ = kOnHookAgain;
+      Send("ATH0", false, now, out);
+      return;
+    case kHolding:
+    case kOnHookAgain:
+      break;
+  }
+  mode_ = kIdle;
+  out->finished = true;
+}
+
 void ModemDialogue::Answered(Millis now, DialogueOutput* out) {
+  if (mode_ == kHangUp) {
+    HangUpAnswered(now, out);
+    return;
+  }
   if (mode_ == kCommand) {
     mode_ = kIdle;
     out->finished = true;

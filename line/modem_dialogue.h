@@ -44,6 +44,8 @@ class ModemDialogue {
   static constexpr Millis kAnswerMs = 3000;
   // Lines kept of one answer.
   static constexpr std::size_t kMaxAnswerLines = 32;
+  // How long a hung-up call is held off hook.
+  static constexpr Millis kHoldMs = 2000;
 
   // The set-up: ATZ (once more when unanswered; "0" and "4" count as OK and
   // ERROR before V1 is set), ATE0V1Q0, every `init` command, then caller ID
@@ -54,6 +56,10 @@ class ModemDialogue {
   // One command on its own (--check asks ATI, AT+GCI?); answer() holds the
   // answer once finished.
   DialogueOutput BeginCommand(std::string command, Millis now);
+  // Hangs a call up: ATH1 (off hook: the exchange takes the call for
+  // answered and cuts the caller off), `kHoldMs` later ATH0 (on hook); when
+  // ATH0 gets no OK, AT and ATH0 once more.
+  DialogueOutput BeginHangUp(Millis now);
 
   DialogueOutput OnLine(std::string_view line, Millis now);
   DialogueOutput OnTimer(Millis now);
@@ -65,14 +71,18 @@ class ModemDialogue {
   const ModemAnswer& answer() const { return answer_; }
 
  private:
-  enum Mode { kIdle, kSetup, kCommand };
+  enum Mode { kIdle, kSetup, kCommand, kHangUp };
+  enum HangUpStep { kOffHook, kHolding, kOnHook, kAttention, kOnHookAgain };
   enum Phase { kReset, kInit, kCallerId };
 
   void Send(std::string command, bool numeric, Millis now, DialogueOutput* out);
   void Answered(Millis now, DialogueOutput* out);
   void NextSetupCommand(Millis now, DialogueOutput* out);
 
+  void HangUpAnswered(Millis now, DialogueOutput* out);
+
   Mode mode_ = kIdle;
+  HangUpStep hangUp_ = kOffHook;
   Phase phase_ = kReset;
   std::vector<std::string> commands_;  // kInit: ATE0V1Q0 and the init commands
   std::size_t next_ = 0;               // kInit, kCallerId: the next one to send

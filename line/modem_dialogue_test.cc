@@ -153,6 +153,34 @@ TEST(ModemDialogueTest, OneCommand) {
   EXPECT_FALSE(idle.Deadline());
 }
 
+TEST(ModemDialogueTest, HangUp) {
+  struct Case {
+    const char* name;
+    std::vector<std::string> steps;
+    std::vector<std::string> trace;
+  };
+  const std::vector<Case> cases = {
+      {"off hook, held 2 s, on hook",
+       {"10 OK", "2010", "2020 OK"},
+       {"0 > ATH1", "2010 > ATH0", "2020 done"}},
+      {"held from the answer on, whatever it was; lines meanwhile go to the call",
+       {"3000", "3500 RING", "3600 OK", "5000", "5010 OK"},
+       {"0 > ATH1", "3500 call RING", "5000 > ATH0", "5010 done"}},
+      {"ATH0 without OK: AT, then ATH0 once more",
+       {"10 OK", "2010", "2020 ERROR", "2030 OK", "2040 ERROR"},
+       {"0 > ATH1", "2010 > ATH0", "2020 > AT", "2030 > ATH0", "2040 done"}},
+      {"ATH0 unanswered: AT and ATH0 once more, then it is over",
+       {"10 OK", "2010", "5010", "8010", "11010"},
+       {"0 > ATH1", "2010 > ATH0", "5010 > AT", "8010 > ATH0", "11010 done"}},
+  };
+  for (const Case& c : cases) {
+    ModemDialogue dialogue;
+    DialogueOutput first = dialogue.BeginHangUp(0);
+    EXPECT_EQ(Play(dialogue, first, c.steps), c.trace) << c.name;
+    EXPECT_FALSE(dialogue.Busy()) << c.name;
+  }
+}
+
 TEST(ModemDialogueTest, AnswerLinesAreBounded) {
   ModemDialogue dialogue;
   (void)dialogue.BeginCommand("ATI", 0);
