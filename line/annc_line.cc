@@ -41,6 +41,7 @@ SourceOutput CheckOutput(StatusOutput& output) {
   out.event = [](const CallEvent&) {};
   out.line = [&output](std::string_view line) { output.Print(CaretNotation(line, "")); };
   out.status = [&output](const std::string& text) { output.Status(text); };
+  out.service = [&output](const std::string& status, bool ready) { output.Service(status, ready); };
   return out;
 }
 
@@ -154,6 +155,7 @@ int RunLine(const LineOptions& options, const LineSystem& system) {
     if (options.once && launcher && launcher->Done()) break;
     going = loop.Step(*source, out, client);
   }
+  if (code == 0) system.output.Stopping();
   if (launcher) launcher->Stop(loop);
   return code;
 }

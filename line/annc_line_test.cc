@@ -93,8 +93,9 @@ TEST(AnncLineTest, ModemSetUp) {
          f.At(30000, [&f] { f.Raise(SIGTERM); });
        },
        0,
-       {"0 open", "0 > ATZ", "0 > ATE0V1Q0", "0 > AT+VCID=1", "0: modem ready on /dev/ttyACM0 (AT+VCID=1)",
-        "2000: call from 5551234", "2000 start 5551234", "13000: call ended", "13000 nocarrier", "30000 close"},
+       {"0 open", "0 > ATZ", "0 > ATE0V1Q0", "0 > AT+VCID=1", "0 ready modem ready, caller ID by AT+VCID=1",
+        "0: modem ready on /dev/ttyACM0 (AT+VCID=1)", "2000: call from 5551234", "2000 start 5551234",
+        "13000: call ended", "13000 nocarrier", "30000 stopping", "30000 close"},
        {}},
       {"a modem that does not answer the first reset gets a second",
        ModemOptions(),
@@ -116,7 +117,8 @@ TEST(AnncLineTest, ModemSetUp) {
        1,
        {"0 > ATZ", "3000 > ATZ", "6000 close", "6000: /dev/ttyACM0: the modem answers nothing to ATZ; check the speed (--speed), the cable, and that this "
         "device is the modem"},
-       {"6000 > ATE0V1Q0"}},
+       {"6000 > ATE0V1Q0", "6000 stopping"},
+       {{" ready modem ready, caller ID by AT+VCID=1", 0}}},
       {"SIGTERM during the set-up ends annc-line at once, the port closed",
        ModemOptions(),
        [](FakeLineSystem& f) {
@@ -162,7 +164,7 @@ TEST(AnncLineTest, ModemUnpluggedAndBack) {
          f.At(40000, [&f] { f.Raise(SIGTERM); });
        },
        0,
-       {"5000 close", "5000: modem unplugged, waiting for it", "7000 open", "9000 open", "11000 open", "11000 > ATZ",
+       {"5000 close", "5000: modem unplugged, waiting for it", "5000 service waiting for the modem", "7000 open", "9000 open", "11000 open", "11000 > ATZ",
         "11000: modem ready on /dev/ttyACM0 (AT+VCID=1)", "21000 start 5559876"},
        {},
        {{": modem unplugged, waiting for it", 1}, {": modem ready on /dev/ttyACM0 (AT+VCID=1)", 2}}},
@@ -396,7 +398,7 @@ TEST(AnncLineTest, NcidServer) {
        },
        0,
        {"0 connect", "0 send HELLO: IDENT: client annc-line " ANNC_LINE_VERSION,
-        "0: connected to NCID server server:3333", "1000 start 5551234",
+        "0: connected to NCID server server:3333", "0 ready connected to server:3333", "1000 start 5551234",
         "5000: connection to NCID server server:3333 lost (closed by the server); connecting again", "6000 connect",
         "8000 connect", "12000 connect", "15000 disconnect", "16000 connect"},
        {},

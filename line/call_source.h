@@ -18,6 +18,8 @@ struct SourceOutput {
   std::function<void(const CallEvent&)> event;
   std::function<void(std::string_view)> line;  // every line as read (--check shows them)
   std::function<void(const std::string&)> status;
+  // What a service manager shows; `ready` once the source is set up.
+  std::function<void(const std::string&, bool)> service = [](const std::string&, bool) {};
 };
 
 class CallSource {

@@ -32,6 +32,7 @@ Launcher::Launcher(const LineOptions& options, std::string logFile, Announcers& 
   out_.event = [this](const CallEvent& event) { Apply(tracker_.OnEvent(event, now_), now_); };
   out_.line = [](std::string_view) {};
   out_.status = [this](const std::string& text) { output_.Status(text); };
+  out_.service = [this](const std::string& status, bool ready) { output_.Service(status, ready); };
 }
 
 bool Launcher::Reaped(AnnouncerExit* exit) {

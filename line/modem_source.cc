@@ -72,6 +72,9 @@ void ModemSource::SetUpDone(Millis now, const SourceOutput& out) {
   callerIdCommand_ = setup.callerIdCommand;
   std::string device = CaretNotation(options_.device, "");
   for (const std::string& warning : setup.warnings) out.status(device + ": " + CaretNotation(warning, ""));
+  out.service(setup.callerIdCommand.empty() ? "modem ready, no caller-ID command accepted"
+                                             : "modem ready, caller ID by " + setup.callerIdCommand,
+              true);
   if (setup.callerIdCommand.empty()) {
     out.status("modem ready on " + device +
                ", but it refused AT+VCID=1, AT#CID=1 and AT%CCID=1: calls will be announced as Unknown");
@@ -102,7 +105,10 @@ void ModemSource::Lost(Millis now, const SourceOutput& out) {
   bool wasReady = state_ == kReady || state_ == kCommand;
   Close();
   nextAttempt_ = now + kRetryMs;
-  if (wasReady) out.status("modem unplugged, waiting for it");
+  if (wasReady) {
+    out.status("modem unplugged, waiting for it");
+    out.service("waiting for the modem", false);
+  }
   out.event(CallEvent{CallEvent::kSourceLost, {}, {}});
 }
 

@@ -80,6 +80,7 @@ void ServerClient::OnConnected(Millis now, const SourceOutput& out) {
     attempts_ = 0;
     outageReported_ = false;
     out.status("connected to " + protocol_.name + " " + shown_);
+    out.service("connected to " + shown_, true);
   } else {
     startupDeadline_ = now + kStartupMs;
   }
@@ -103,6 +104,7 @@ void ServerClient::Lost(Millis now, const SourceOutput& out, const std::string& 
   if (startup_ == kStarting) startup_ = kStarted;  // reached once: from now on it is tried again
   if (!outageReported_) {
     out.status("connection to " + protocol_.name + " " + shown_ + " lost (" + why + "); connecting again");
+    out.service("connecting again to " + shown_, false);
     outageReported_ = true;
   }
   out.event(CallEvent{CallEvent::kSourceLost, {}, {}});
@@ -163,6 +165,7 @@ void ServerClient::ReadSome(Millis now, const SourceOutput& out) {
     outageReported_ = false;
     notServerReported_ = false;
     out.status("connected to " + protocol_.name + " " + shown_);
+    out.service("connected to " + shown_, true);
   }
 }
 

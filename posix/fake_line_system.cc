@@ -105,6 +105,12 @@ void FakeLineSystem::Print(std::string_view line) { Record("| " + std::string(li
 
 void FakeLineSystem::AnnouncerLeftLine() { Record(" new line"); }
 
+void FakeLineSystem::Service(std::string_view status, bool ready) {
+  Record(std::string(ready ? " ready " : " service ") + std::string(status));
+}
+
+void FakeLineSystem::Stopping() { Record(" stopping"); }
+
 PortOpening FakeLineSystem::Open(const std::string& /*device*/, int /*speed*/, const std::string& /*lockDir*/) {
   Record(" open");
   PortOpening opening;

@@ -86,6 +86,8 @@ class FakeLineSystem : public Clock,
   void Status(std::string_view text) override;
   void Print(std::string_view line) override;
   void AnnouncerLeftLine() override;
+  void Service(std::string_view status, bool ready) override;
+  void Stopping() override;
   // ModemPorts
   PortOpening Open(const std::string& device, int speed, const std::string& lockDir) override;
   void DiscardInput(int handle) override;

@@ -70,6 +70,11 @@ class StatusOutput {
   // the modem's "NO CARRIER" and CR): the next status line starts on a
   // line of its own.
   virtual void AnnouncerLeftLine() = 0;
+  // What a service manager shows (systemd's STATUS=); `ready` once the
+  // source has been set up or connected the first time (READY=1).
+  virtual void Service(std::string_view status, bool ready) = 0;
+  // annc-line ends as asked (STOPPING=1).
+  virtual void Stopping() = 0;
 };
 
 // What one read gave: bytes (n > 0), the end (n == 0: unplugged, closed by

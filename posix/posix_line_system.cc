@@ -15,6 +15,7 @@
 
 #include "platform/files.h"
 #include "posix/serial_port.h"
+#include "posix/systemd_notify.h"
 
 namespace annc {
 
@@ -116,6 +117,16 @@ void StandardStreams::Print(std::string_view text) {
 }
 
 void StandardStreams::AnnouncerLeftLine() { newLine_ = sharesScreen_; }
+
+void StandardStreams::Service(std::string_view status, bool ready) {
+  if (ready) {
+    NotifyReady(status);
+  } else {
+    NotifyStatus(status);
+  }
+}
+
+void StandardStreams::Stopping() { NotifyStopping(); }
 
 SerialModemPorts::~SerialModemPorts() {
   while (!locks_.empty()) Close(locks_.begin()->first);

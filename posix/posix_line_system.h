@@ -57,6 +57,8 @@ class StandardStreams : public StatusOutput {
   void Status(std::string_view text) override;
   void Print(std::string_view line) override;
   void AnnouncerLeftLine() override;
+  void Service(std::string_view status, bool ready) override;
+  void Stopping() override;
 
  private:
   struct Stream {
