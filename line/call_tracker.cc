@@ -146,7 +146,11 @@ Actions CallTracker::OnAnnouncerExited(const AnnouncerExit& exit, Millis now) {
 
 bool CallTracker::Ready(const Call& call, Millis now) const {
   if (now < call.began + settings_.holdBack) return false;
-  if (call.number) return call.ringAfterNumber || call.complete || now >= call.lastCallerId + settings_.blockComplete;
+  // A block with both a number and a name is whole, in whichever order they
+  // came: no need to wait for more.
+  if (call.number) {
+    return call.ringAfterNumber || call.complete || call.name || now >= call.lastCallerId + settings_.blockComplete;
+  }
   return call.rings >= 2;
 }
 

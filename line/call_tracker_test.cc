@@ -111,13 +111,16 @@ TEST(CallTrackerTest, Scenarios) {
     V trace;
   };
   const Case cases[] = {
-      {"North America: the block between the first and the second ring; the ring starts it",
+      {"North America: the block between the first and the second ring; number and name make it whole",
        {"0 ring", "200 info", "210 info", "220 name ANN LEE", "230 nmbr 5551234", "600 ring", "1500 ring",
         "2400 ring", "3500 exit 99", "20000 until"},
-       {"600: call from 5551234 (ANN LEE)", "600 start 5551234", "3400: call ended", "3400 end"}},
-      {"the block is whole 0.5 s after its last line",
+       {"230: call from 5551234 (ANN LEE)", "230 start 5551234", "3400: call ended", "3400 end"}},
+      {"a number and a name: the block is whole at once, in whichever order",
        {"0 ring", "200 nmbr 5551234", "300 name ANN LEE", "900 until"},
-       {"800: call from 5551234 (ANN LEE)", "800 start 5551234"}},
+       {"300: call from 5551234 (ANN LEE)", "300 start 5551234"}},
+      {"a number alone: the block is whole 0.5 s after its last line",
+       {"0 ring", "200 nmbr 5551234", "300 info", "900 until"},
+       {"800: call from 5551234", "800 start 5551234"}},
       {"UK order: the block before the first ring, which comes within 0.5 s",
        {"0 info", "10 nmbr 02079460123", "200 ring", "1100 ring"},
        {"200: call from 02079460123", "200 start 02079460123"}},
@@ -130,7 +133,7 @@ TEST(CallTrackerTest, Scenarios) {
       {"one ring and nothing else: nothing announced", {"0 ring", "3000 until"}, {"1000: call ended"}},
       {"withheld number",
        {"0 ring", "100 nmbr P", "200 name O", "800 until"},
-       {"700: call from Unknown (O)", "700 start Unknown"}},
+       {"200: call from Unknown (O)", "200 start Unknown"}},
       {"the first number wins",
        {"0 ring", "100 nmbr 4075550000", "150 nmbr O", "700 until"},
        {"650: call from 4075550000", "650 start 4075550000"}},
@@ -174,7 +177,7 @@ TEST(CallTrackerTest, Scenarios) {
        {"0: call from 5551234 (ANN LEE)", "0 start 5551234"}},
       {"a name is shown in caret notation",
        {"0 ring", "100 nmbr 5551234", "100 name A\x1b[2JB", "300 ring"},
-       {"300: call from 5551234 (A^[[2JB)", "300 start 5551234"}},
+       {"100: call from 5551234 (A^[[2JB)", "100 start 5551234"}},
   };
   for (const Case& c : cases) EXPECT_EQ(Play(c.steps), c.trace) << c.name;
 }
