@@ -78,6 +78,9 @@ class FakeLineSystem : public Clock,
 
   // Clock, Waiter, Signals, StatusOutput
   Millis Now() override { return now; }
+  // The local time of day at `now` == 0, in minutes; it moves with `now`.
+  int startMinute = 12 * 60;
+  int MinuteOfDay() override { return static_cast<int>((startMinute + now / 60000) % 1440); }
   void Wait(std::vector<Watch>* watches, std::optional<Millis> deadline) override;
   int handle() const override { return kSignalHandle; }
   void Take() override;

@@ -29,6 +29,8 @@ class Clock {
  public:
   virtual ~Clock() = default;
   virtual Millis Now() = 0;
+  // The local time of day, in minutes since midnight (0..1439).
+  virtual int MinuteOfDay() = 0;
 };
 
 // A handle the loop waits on, for reading or for writing; Wait() sets

@@ -25,6 +25,13 @@ Millis PosixClock::Now() {
   return static_cast<Millis>(t.tv_sec) * 1000 + t.tv_nsec / 1000000;
 }
 
+int PosixClock::MinuteOfDay() {
+  time_t now = ::time(nullptr);
+  tm local{};
+  if (::localtime_r(&now, &local) == nullptr) return 0;
+  return local.tm_hour * 60 + local.tm_min;
+}
+
 void PollWaiter::Wait(std::vector<Watch>* watches, std::optional<Millis> deadline) {
   int timeout = -1;
   if (deadline) {

@@ -19,6 +19,7 @@ namespace annc {
 class PosixClock : public Clock {
  public:
   Millis Now() override;
+  int MinuteOfDay() override;
 };
 
 class PollWaiter : public Waiter {
