@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "line/ncid_line.h"
+#include "line/screening.h"
 
 namespace annc {
 
@@ -22,6 +23,10 @@ struct LineOptions {
   std::string lockDir = "/var/lock";
   bool once = false;
   bool check = false;
+  ScreeningSettings screening;  // --block, --allow, --quiet, --repeat-window
+  // What a blocked call gets on a modem: hung up, or left to ring unannounced.
+  enum BlockMode { kHangUp, kIgnore };
+  BlockMode blockMode = kHangUp;
 };
 
 struct ParsedCommandLine {
@@ -34,7 +39,8 @@ struct ParsedCommandLine {
 // Options come as "--name VALUE" or "--name=VALUE"; "--" ends them; exactly
 // one device or ncid:HOST[:PORT]. --help and --version win over everything
 // after them. --speed, --init and --lock-dir are a modem's: with an NCID
-// server they are a usage error.
+// server they are a usage error. --block, --allow and --quiet may be given
+// several times.
 ParsedCommandLine ParseLineCommandLine(const std::vector<std::string_view>& args);
 
 // "--ring-timeout" values: seconds with up to three decimals ("8", "0.5"),

@@ -64,7 +64,8 @@ TEST_F(LogWriterTest, AnnLineAndAnncWriteTheSameFile) {
   ASSERT_EQ(tail.size(), 20 + 1 + 17 + 2) << tail;
   EXPECT_EQ(tail.substr(20), " 5551234 - ANN LEE\r\n");
   EXPECT_EQ(tail[2], '-');
-  EXPECT_EQ(tail[13], ':');
+  EXPECT_EQ(tail[14], ':');
+  EXPECT_EQ(tail[17], ':');
 }
 
 // The lock is annc's: while annc's writer holds the file, annc-line's line
