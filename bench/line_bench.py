@@ -190,6 +190,15 @@ def measure_memory(folder):
     return rss, elapsed
 
 
+def measure_screening():
+    """(d): reading a 100,000-entry list and deciding calls against it,
+    by build/screening_bench (beside annc-line)."""
+    exe = os.path.join(os.path.dirname(annc_line_binary()), "screening_bench")
+    out = subprocess.run([exe, "100000"], check=True, capture_output=True,
+                         text=True).stdout
+    return {l.split()[0]: l.split()[1:] for l in out.splitlines()}
+
+
 def main():
     if not os.access(annc_line_binary(), os.X_OK):
         print("build first: %s is missing" % annc_line_binary())
@@ -220,6 +229,11 @@ def main():
     print("| RSS after 10 calls / after %d calls | %d kB / %d kB (%+d kB) | "
           "within 1 MB |" % (MANY, rss[10], rss[MANY], rss[MANY] - rss[10]))
     print("| %d stub calls took | %.1f s | |" % (MANY, elapsed))
+    sc = measure_screening()
+    print("| reading a 100,000-entry block list (median of 11) | %s ms | "
+          "<= 100 ms |" % sc["read_ms"][0])
+    print("| one decision against it (median / max of 2000) | %s / %s us "
+          "| <= 1 ms |" % (sc["decide_us"][0], sc["decide_us"][1]))
     return 0
 
 

@@ -47,6 +47,20 @@ const char kLineHelp[] =
     "  --name-cache DIR       where synthesized names are kept (default:\n"
     "                         $CACHE_DIRECTORY/names for a service, else\n"
     "                         ~/.cache/annc/names, else /var/cache/annc/names)\n"
+    "  --block FILE           a list of callers not to announce (may be given several\n"
+    "                         times); on a modem they are hung up at once\n"
+    "  --allow FILE           a list of callers always announced, whatever the block\n"
+    "                         lists and quiet hours say (may be given several times)\n"
+    "  --quiet HH:MM-HH:MM    quiet hours, local time, may span midnight (22:00-07:00;\n"
+    "                         may be given several times): calls are shown and\n"
+    "                         logged, not announced\n"
+    "  --repeat-window MINUTES\n"
+    "                         a number that calls again within this long is\n"
+    "                         announced even in quiet hours (default 3; 0: never)\n"
+    "  --block-mode hangup|ignore\n"
+    "                         on a modem, hang a blocked call up (default) or let it\n"
+    "                         ring unannounced (an NCID server's line cannot be hung\n"
+    "                         up from here: its blocked calls are not announced)\n"
     "  --once                 end after the first call has ended\n"
     "  --check                initialise the modem, show what it is, its country and\n"
     "                         which caller-ID command it took, then print every line\n"
@@ -67,9 +81,27 @@ const char kLineHelp[] =
     "and its DISCONNECT the call. Calls dropped by --only-to or --only-line are\n"
     "neither announced nor logged.\n"
     "\n"
+    "Lists are in the format of an NCID server's blacklist and whitelist, so an\n"
+    "existing one works as it is (--block /etc/ncid/ncidd.blacklist). One entry a\n"
+    "line; blank lines and lines starting with # are left out. An entry holds\n"
+    "expressions separated by blanks, each a word or a \"quoted string\"; it\n"
+    "matches a call whose number or name holds it (letter case counts); a leading\n"
+    "^ matches only at the start. Text after #= is the entry's label, shown and\n"
+    "logged for a call it blocks. A call without a number is matched as WITHHELD.\n"
+    "\n"
+    "    8005551212            #= Car warranty\n"
+    "    ^1900 ^1976           #= Premium rate\n"
+    "    \"CARD SERVICES\" SURVEY\n"
+    "    ^WITHHELD             #= No number\n"
+    "\n"
+    "A list that cannot be read at start is an error; one edited while annc-line\n"
+    "runs is read again at the next call. Blocked and quiet calls are logged by\n"
+    "annc-line with B or Q in annc's calls log (--log, or annc's own default).\n"
+    "\n"
     "exit codes: 0 ended by SIGINT, SIGTERM or SIGHUP, or after --once;\n"
     "            1 the device cannot be opened, is in use, or the modem does not\n"
     "              answer; the server or box cannot be found or reached at start;\n"
+    "              a list cannot be read at start;\n"
     "            2 a usage error\n";
 
 namespace {
@@ -163,7 +195,8 @@ ParsedCommandLine ParseLineCommandLine(const std::vector<std::string_view>& args
 
     bool known = name == "--annc" || name == "--log" || name == "--ring-timeout" || name == "--speed" ||
                  name == "--init" || name == "--lock-dir" || name == "--only-to" || name == "--only-line" ||
-                 name == "--voice" || name == "--name-cache";
+                 name == "--voice" || name == "--name-cache" || name == "--block" || name == "--allow" ||
+                 name == "--quiet" || name == "--repeat-window" || name == "--block-mode";
     if (!known) return fail("unknown option " + Shown(name));
     if (!hasValue) {
       if (i + 1 >= args.size()) return fail("option " + Shown(name) + " needs a value");
@@ -188,6 +221,22 @@ ParsedCommandLine ParseLineCommandLine(const std::vector<std::string_view>& args
     } else if (name == "--only-line") {
       if (TrimBlanks(value).empty()) return fail("--only-line needs a line label such as SIP0");
       o.filter.onlyLines.emplace_back(TrimBlanks(value));
+    } else if (name == "--quiet") {
+      std::optional<QuietWindow> window = ParseQuietWindow(value);
+      if (!window) return fail("--quiet needs a time span such as 22:00-07:00, not '" + Shown(value) + "'");
+      o.screening.quiet.push_back(*window);
+    } else if (name == "--repeat-window") {
+      constexpr int kMaxMinutes = 1440;
+      int minutes = static_cast<int>(ParseDecimal(value, 4).value_or(-1));
+      if (minutes < 0 || minutes > kMaxMinutes) {
+        return fail("--repeat-window needs minutes from 0 to 1440, not '" + Shown(value) + "'");
+      }
+      o.screening.repeatWindowMinutes = minutes;
+    } else if (name == "--block-mode") {
+      if (value != "hangup" && value != "ignore") {
+        return fail("--block-mode needs hangup or ignore, not '" + Shown(value) + "'");
+      }
+      o.blockMode = value == "hangup" ? LineOptions::kHangUp : LineOptions::kIgnore;
     } else if (value.empty()) {
       return fail("option " + Shown(name) + " needs a value");
     } else if (name == "--annc") {
@@ -203,6 +252,10 @@ ParsedCommandLine ParseLineCommandLine(const std::vector<std::string_view>& args
       o.nameCache.assign(value);
     } else if (name == "--init") {
       o.init.emplace_back(value);
+    } else if (name == "--block") {
+      o.screening.blockLists.emplace_back(value);
+    } else if (name == "--allow") {
+      o.screening.allowLists.emplace_back(value);
     } else {
       o.lockDir.assign(value);
     }

@@ -11,6 +11,7 @@
 #include "line/call_filter.h"
 #include "line/fritz_line.h"
 #include "line/ncid_line.h"
+#include "line/screening.h"
 
 namespace annc {
 
@@ -30,6 +31,10 @@ struct LineOptions {
   bool sayNames = false;   // give annc a recording of the caller's name (/N:)
   std::string voice = "en";  // eSpeak NG's voice for synthesized names
   std::string nameCache;     // empty: DefaultNameCacheFolder()
+  ScreeningSettings screening;  // --block, --allow, --quiet, --repeat-window
+  // What a blocked call gets on a modem: hung up, or left to ring unannounced.
+  enum BlockMode { kHangUp, kIgnore };
+  BlockMode blockMode = kHangUp;
 };
 
 struct ParsedCommandLine {
@@ -45,6 +50,7 @@ struct ParsedCommandLine {
 // modem's: with a server they are a usage error. --only-line (may be
 // repeated) is for a server; --only-to (may be repeated) for a FRITZ!Box
 // alone, as an NCID server does not say which own number was called.
+// --block, --allow and --quiet may be given several times.
 ParsedCommandLine ParseLineCommandLine(const std::vector<std::string_view>& args);
 
 // "--ring-timeout" values: seconds with up to three decimals ("8", "0.5"),

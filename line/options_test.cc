@@ -25,6 +25,44 @@ TEST(LineOptionsTest, Defaults) {
   EXPECT_FALSE(p.options.sayNames);
   EXPECT_EQ(p.options.voice, "en");
   EXPECT_EQ(p.options.nameCache, "");
+  EXPECT_TRUE(p.options.screening.blockLists.empty());
+  EXPECT_TRUE(p.options.screening.allowLists.empty());
+  EXPECT_TRUE(p.options.screening.quiet.empty());
+  EXPECT_EQ(p.options.screening.repeatWindowMinutes, 3);
+  EXPECT_EQ(p.options.blockMode, LineOptions::kHangUp);
+}
+
+TEST(LineOptionsTest, Screening) {
+  ParsedCommandLine p = Parse({"--block", "calls.block", "--allow=friends", "--block=/etc/ncid/ncidd.blacklist",
+                               "--quiet", "22:00-07:00", "--quiet=12:30-13:00", "--allow", "family",
+                               "--repeat-window", "0", "--block-mode=ignore", "/dev/ttyS0"});
+  ASSERT_EQ(p.kind, ParsedCommandLine::kRun) << p.error;
+  const ScreeningSettings& s = p.options.screening;
+  EXPECT_EQ(s.blockLists, (std::vector<std::string>{"calls.block", "/etc/ncid/ncidd.blacklist"}));
+  EXPECT_EQ(s.allowLists, (std::vector<std::string>{"friends", "family"}));
+  ASSERT_EQ(s.quiet.size(), 2u);
+  EXPECT_EQ(s.quiet[0].Text(), "22:00-07:00");
+  EXPECT_EQ(s.quiet[1].Text(), "12:30-13:00");
+  EXPECT_EQ(s.repeatWindowMinutes, 0);
+  EXPECT_EQ(p.options.blockMode, LineOptions::kIgnore);
+
+  struct Case {
+    std::vector<std::string_view> args;
+    int repeat;
+    LineOptions::BlockMode mode;
+  };
+  const Case cases[] = {
+      {{"--repeat-window=1440", "/dev/a"}, 1440, LineOptions::kHangUp},
+      {{"--repeat-window", "15", "--block-mode", "hangup", "/dev/a"}, 15, LineOptions::kHangUp},
+      // An NCID server's blocked calls are not announced either way.
+      {{"--block-mode=ignore", "--block", "b", "ncid:localhost"}, 3, LineOptions::kIgnore},
+  };
+  for (const Case& c : cases) {
+    ParsedCommandLine q = Parse(c.args);
+    ASSERT_EQ(q.kind, ParsedCommandLine::kRun) << q.error;
+    EXPECT_EQ(q.options.screening.repeatWindowMinutes, c.repeat);
+    EXPECT_EQ(q.options.blockMode, c.mode);
+  }
 }
 
 TEST(LineOptionsTest, EveryOptionInBothSpellings) {
@@ -200,6 +238,20 @@ TEST(LineOptionsTest, UsageErrors) {
       {{"--only-to=1\x1b[2J", "fritz:box"}, "not '1^[[2J'"},
       {{"--only-line= ", "fritz:box"}, "--only-line needs a line label"},
       {{"fritz:box", "--only-line"}, "--only-line needs a value"},
+      // Screening.
+      {{"/dev/a", "--block"}, "--block needs a value"},
+      {{"/dev/a", "--block="}, "--block needs a value"},
+      {{"/dev/a", "--allow="}, "--allow needs a value"},
+      {{"/dev/a", "--quiet", "22:00"}, "--quiet needs a time span such as 22:00-07:00, not '22:00'"},
+      {{"/dev/a", "--quiet=22:00-22:00"}, "--quiet needs a time span"},
+      {{"/dev/a", "--quiet=25:00-07:00"}, "--quiet needs a time span"},
+      {{"/dev/a", "--quiet=22:00-07:00\x1b"}, "not '22:00-07:00^['"},
+      {{"/dev/a", "--repeat-window", "-1"}, "--repeat-window needs minutes from 0 to 1440, not '-1'"},
+      {{"/dev/a", "--repeat-window=1441"}, "--repeat-window needs minutes"},
+      {{"/dev/a", "--repeat-window=3m"}, "--repeat-window needs minutes"},
+      {{"/dev/a", "--repeat-window="}, "--repeat-window needs minutes"},
+      {{"/dev/a", "--block-mode", "drop"}, "--block-mode needs hangup or ignore, not 'drop'"},
+      {{"/dev/a", "--block-mode=HANGUP"}, "--block-mode needs hangup or ignore"},
   };
   for (const Case& c : cases) {
     ParsedCommandLine p = Parse(c.args);

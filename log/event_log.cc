@@ -3,8 +3,8 @@
 #include <cerrno>
 #include <cstdio>
 
+#include "log/log_writer.h"
 #include "platform/errors.h"
-#include "platform/files.h"
 #include "platform/locale.h"
 #include "platform/platform.h"
 
@@ -12,31 +12,13 @@ namespace annc {
 
 std::string LogFileName = "default.log";
 
-const char* const EnglishMonthAbbrevs[13] = {"",    "Jan", "Feb", "Mar", "Apr", "May", "Jun",
-                                             "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
-
 namespace {
-// The old DOS end-of-file mark, which some editors pad files with.
-constexpr unsigned char kEndOfFileMark = 26;
-
-// How long a line waits for another process that holds the log. Every
-// other writer holds it only for one line; one that keeps it longer must
-// not hang the call.
-constexpr int kLockWaitMs = 5000;
 // The error a log held by another process gives, as a sharing violation
 // has always been reported.
 constexpr int kSharingViolation = 32;
 }  // namespace
 
-std::string LogTimestamp() {
-  LocalTime t = Sys().Now();
-  const char* month = (t.month >= 1 && t.month <= 12) ? EnglishMonthAbbrevs[t.month] : "???";
-  char sep = LocaleTimeSeparator();
-  char buffer[96];
-  std::snprintf(buffer, sizeof buffer, "%02d-%s-%04d %02d%c%02d%c%02d", t.day, month, t.year, t.hour, sep,
-                t.minute, sep, t.second);
-  return buffer;
-}
+std::string LogTimestamp() { return LogTimestampOf(Sys().Now(), LocaleTimeSeparator()); }
 
 std::string LogOpenErrorText(int error) {
   switch (error) {
@@ -60,22 +42,10 @@ std::string LogOpenErrorText(int error) {
 
 void LogEvent(std::string_view prefix, std::string_view message) {
   if (LogFileName.empty()) return;
-  std::string line;
-  if (!message.empty()) {
-    line.append(prefix);
-    line += ' ';
-    line += LogTimestamp();
-    line += ' ';
-    line.append(message);
-  }
-  line += "\r\n";
-  LockedAppendFile file;
-  if (int error = file.Open(LogFileName, kLockWaitMs); error != 0) {
+  std::string line = LogLineOf(prefix, message.empty() ? std::string() : LogTimestamp(), message);
+  if (int error = AppendLogLine(LogFileName, line, kLogLockWaitMs); error != 0) {
     ThrowIoError(LogOpenErrorText(error), ANNC_FAILING_SITE());
   }
-  file.DropTrailing(kEndOfFileMark);
-  file.Append(line);
-  file.Close();
 }
 
 }  // namespace annc
