@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <clocale>
 #include <cstring>
 #include <memory>
 #include <string>
@@ -16,6 +17,7 @@
 #include "line/fritz_session.h"
 #include "line/name_recording.h"
 #include "line/ncid_session.h"
+#include "line/screener.h"
 #include "line/server_client.h"
 #include "line/start_check.h"
 #include "platform/files.h"
@@ -123,23 +125,36 @@ int RunLine(const LineOptions& options, const LineSystem& system) {
     modem = owned.get();
     source = std::move(owned);
   }
-  std::unique_ptr<ChildNameRecorder> names;
-  std::unique_ptr<Launcher> launcher;
-  if (!options.check) {
-    std::string logFile = CallLogFile(options);
-    launcher = std::make_unique<Launcher>(options, logFile, system.announcers, system.log, system.output);
-    // annc's own report of an exit code 1 is on the console; the cause is
-    // one annc-line can find again, and says.
-    launcher->SetDiagnosis([options, logFile] { return SetupProblem(options, logFile); });
-    if (options.sayNames) {
-      char resolved[PATH_MAX];
-      std::string annc = ::realpath(options.annc.c_str(), resolved) != nullptr ? resolved : options.annc;
-      names = std::make_unique<ChildNameRecorder>(options, annc);
-      launcher->SetNameRecorder(names.get());
-    }
+  Screener screener(options.screening);
+  if (std::string error = screener.Start(); !error.empty()) {
+    system.output.Status(error);
+    return kExitFatal;
   }
-  const SourceOutput out = launcher ? launcher->output() : CheckOutput(system.output);
-  LoopClient* client = launcher.get();
+  std::unique_ptr<ChildNameRecorder> names;
+  std::string logFile = CallLogFile(options);
+  Launcher launcher(options, logFile, system.announcers, system.log, system.output);
+  std::function<bool()> hangUp;
+  if (modem != nullptr && options.blockMode == LineOptions::kHangUp) {
+    hangUp = [modem, &loop] { return modem->HangUp(loop.Now()); };
+  }
+  launcher.SetScreener(&screener, &system.clock, hangUp);
+  launcher.SetDryRun(options.check);
+  // annc's own report of an exit code 1 is on the console; the cause is
+  // one annc-line can find again, and says.
+  launcher.SetDiagnosis([options, logFile] { return SetupProblem(options, logFile); });
+  if (options.sayNames && !options.check) {
+    char resolved[PATH_MAX];
+    std::string annc = ::realpath(options.annc.c_str(), resolved) != nullptr ? resolved : options.annc;
+    names = std::make_unique<ChildNameRecorder>(options, annc);
+    launcher.SetNameRecorder(names.get());
+  }
+  SourceOutput out = launcher.output();
+  if (options.check) {
+    out = CheckOutput(system.output);
+    // What would be decided for each caller-ID block is printed too.
+    out.event = launcher.output().event;
+  }
+  LoopClient* client = &launcher;
 
   int code = 0;
   source->Begin(loop.Now(), out);
@@ -152,11 +167,11 @@ int RunLine(const LineOptions& options, const LineSystem& system) {
   }
   if (going && options.check && modem != nullptr) going = DescribeModem(loop, *modem, out, system.output);
   while (going) {
-    if (options.once && launcher && launcher->Done()) break;
+    if (options.once && !options.check && launcher.Done()) break;
     going = loop.Step(*source, out, client);
   }
   if (code == 0) system.output.Stopping();
-  if (launcher) launcher->Stop(loop);
+  launcher.Stop(loop);
   return code;
 }
 
@@ -177,6 +192,8 @@ int RunAnncLine(int argc, char** argv) {
     case ParsedCommandLine::kRun:
       break;
   }
+  // The calls log's time separator is the locale's, as annc writes it.
+  (void)::setlocale(LC_TIME, "");
   LineOptions options = parsed.options;
   if (options.annc.empty()) options.annc = FolderOf(ExecutablePath()) + "annc";
 

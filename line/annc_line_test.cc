@@ -5,8 +5,11 @@
 
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <cstdio>
+#include <cstdlib>
 #include <functional>
 #include <string>
 #include <vector>
@@ -353,6 +356,113 @@ TEST(AnncLineTest, NothingLost) {
        {"2000 keys discarded", "2000 start 5551234"},
        {}},
   });
+}
+
+// A list file of the test's own, removed at its end.
+class ListFile {
+ public:
+  explicit ListFile(const std::string& text) {
+    char pattern[] = "/tmp/annc-list-XXXXXX";
+    int fd = ::mkstemp(pattern);
+    path_ = pattern;
+    ::close(fd);
+    Write(text);
+  }
+  ~ListFile() { ::unlink(path_.c_str()); }
+  void Write(const std::string& text) const {
+    FILE* f = std::fopen(path_.c_str(), "w");
+    std::fputs(text.c_str(), f);
+    std::fclose(f);
+  }
+  const std::string& path() const { return path_; }
+
+ private:
+  std::string path_;
+};
+
+TEST(AnncLineTest, Screening) {
+  ListFile block("# junk\n8005551212 #= Car warranty\n^WITHHELD\n5551234\n");
+  ListFile allow("5551234\n");
+  LineOptions blocking = ModemOptions();
+  blocking.log = "calls.log";
+  blocking.screening.blockLists = {block.path()};
+  LineOptions allowing = blocking;
+  allowing.screening.allowLists = {allow.path()};
+  LineOptions quiet = ModemOptions();
+  quiet.log = "calls.log";
+  quiet.screening.quiet = {*ParseQuietWindow("11:00-13:00")};
+  LineOptions ignoring = blocking;
+  ignoring.blockMode = LineOptions::kIgnore;
+  const std::string by = "blocked by " + block.path() + " line 2";
+  Play({
+      {"a blocked North American call: hung up at once, logged with B, not announced",
+       blocking,
+       [](FakeLineSystem& f) {
+         f.At(1000, [&f] { f.ModemSends("\r\nRING\r\n"); });
+         f.At(1500, [&f] { f.ModemSends("\r\nNMBR = 8005551212\r\nNAME = WARRANTY DEPT\r\n"); });
+         f.At(20000, [&f] { f.Raise(SIGTERM); });
+       },
+       0,
+       {"1500 > ATH1", "1500: call from 8005551212 (Car warranty): " + by + "; hung up",
+        "1500 log calls.log B 8005551212 - Car warranty", "3500 > ATH0"},
+       {"1500 start 8005551212"}},
+      {"--block-mode ignore: not hung up, not announced, logged",
+       ignoring,
+       [](FakeLineSystem& f) {
+         f.At(1000, [&f] { f.ModemSends("\r\nRING\r\nNMBR = 8005551212\r\n\r\nRING\r\n"); });
+         f.At(20000, [&f] { f.Raise(SIGTERM); });
+       },
+       0,
+       {"1000: call from 8005551212 (Car warranty): " + by, "1000 log calls.log B 8005551212 - Car warranty"},
+       {"1000 > ATH1", "1000 start 8005551212"}},
+      {"a withheld call blocked by ^WITHHELD",
+       blocking,
+       [](FakeLineSystem& f) {
+         f.At(1000, [&f] { f.ModemSends("\r\nRING\r\nNMBR = P\r\nNAME = O\r\n"); });
+         f.At(20000, [&f] { f.Raise(SIGTERM); });
+       },
+       0,
+       {"1000 > ATH1", "1000 log calls.log B Unknown - O"},
+       {"1000 start Unknown"}},
+      {"a number on the allow list is announced whatever the block list says",
+       allowing,
+       [](FakeLineSystem& f) {
+         NorthAmericanCall(f, 1000, "5551234");
+         f.At(20000, [&f] { f.Raise(SIGTERM); });
+       },
+       0,
+       {"2000 start 5551234 /L:calls.log"},
+       {"2000 > ATH1"}},
+      {"quiet hours: shown and logged with Q, not announced; the same number again is",
+       quiet,
+       [](FakeLineSystem& f) {
+         NorthAmericanCall(f, 1000, "5551234");
+         NorthAmericanCall(f, 60000, "5551234");
+         f.At(80000, [&f] { f.Raise(SIGTERM); });
+       },
+       0,
+       {"2000: call from 5551234: quiet hours 11:00-13:00", "2000 log calls.log Q 5551234",
+        "61000 start 5551234 /L:calls.log"},
+       {"2000 start 5551234 /L:calls.log"}},
+      {"a list edited while annc-line runs takes effect at the next call",
+       allowing,
+       [&allow](FakeLineSystem& f) {
+         f.At(500, [&allow] { allow.Write("# nobody\n"); });
+         NorthAmericanCall(f, 1000, "5551234");
+         f.At(20000, [&f] { f.Raise(SIGTERM); });
+       },
+       0,
+       {"2000 > ATH1"},
+       {"2000 start 5551234 /L:calls.log"}},
+  });
+}
+
+TEST(AnncLineTest, ScreeningListsAtStart) {
+  LineOptions options = ModemOptions();
+  options.screening.blockLists = {"/nonexistent/calls.block"};
+  FakeLineSystem fake;
+  EXPECT_EQ(RunLine(options, fake.system()), 1);
+  EXPECT_EQ(fake.trace, std::vector<std::string>{"0: cannot read the block list /nonexistent/calls.block: No such file or directory"});
 }
 
 TEST(AnncLineTest, Check) {

@@ -186,7 +186,7 @@ void CallTracker::TryStart(Millis now, Actions* actions) {
   announcedSeq_ = next->seq;
   std::string name = next->name.value_or("");
   actions->push_back(Status("call from " + Caller(number, name) + OnLine(next->line)));
-  actions->push_back(Action{Action::kStartAnnouncer, std::move(number), std::move(name), {}});
+  actions->push_back(Action{Action::kStartAnnouncer, std::move(number), std::move(name), {}, next->number.value_or("")});
 }
 
 void CallTracker::EndCall(std::size_t index, Millis now, const char* how, Actions* actions) {

@@ -53,6 +53,7 @@ struct Action {
   std::string number;
   std::string name;
   std::string text;
+  std::string raw;  // kStartAnnouncer: the number as the network sent it (for screening)
 };
 using Actions = std::vector<Action>;
 

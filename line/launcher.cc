@@ -92,25 +92,9 @@ void Launcher::Apply(const Actions& actions, Millis now) {
       case Action::kStatus:
         output_.Status(action.text);
         break;
-      case Action::kStartAnnouncer: {
-        std::vector<std::string> args;
-        if (!options_.log.empty()) args.push_back("/L:" + options_.log);
-        if (names_ != nullptr) {
-          // Before the announcer's pseudo-terminal exists: a synthesis
-          // child never holds it.
-          if (std::string recording = names_->Start(action.number, action.name); !recording.empty()) {
-            args.push_back("/N:" + recording);
-          }
-        }
-        announcers_.DiscardTypedKeys();
-        if (int error = announcers_.Start(options_.annc, action.number, args); error != 0) {
-          output_.Status(CannotText("start " + CaretNotation(options_.annc, ""), error));
-          Apply(tracker_.OnAnnouncerExited(AnnouncerExit{AnnouncerExit::kNotStarted, error}, now), now);
-        } else {
-          running_ = true;
-        }
+      case Action::kStartAnnouncer:
+        StartAnnouncer(action, now);
         break;
-      }
       case Action::kEndAnnouncement:
         announcers_.WriteLine(kNoCarrier);
         if (running_) noCarrierAgain_ = now + kNoCarrierAgainMs;
@@ -120,11 +104,63 @@ void Launcher::Apply(const Actions& actions, Millis now) {
         if (running_) killAt_ = now + kKillAfterMs;
         break;
       case Action::kLogCall:
-        if (int error = log_.Append(logFile_, ' ', action.number, action.name); error != 0) {
+        std::string message = CaretNotation(action.number, "") + " - " + CaretNotation(action.name, "");
+        if (int error = log_.Append(logFile_, ' ', message); error != 0) {
           output_.Status(CannotText("write the call to " + CaretNotation(logFile_, ""), error));
         }
         break;
     }
+  }
+}
+
+void Launcher::NotStarted(int error, Millis now) {
+  Apply(tracker_.OnAnnouncerExited(AnnouncerExit{AnnouncerExit::kNotStarted, error}, now), now);
+}
+
+void Launcher::StartAnnouncer(const Action& action, Millis now) {
+  if (screener_ != nullptr && screener_->Active()) {
+    ScreenedCall call{action.raw, action.name.empty() ? std::nullopt : std::optional<std::string>(action.name)};
+    std::vector<std::string> status;
+    Decision decision = screener_->Screen(call, now, clock_ != nullptr ? clock_->MinuteOfDay() : 0, &status);
+    for (const std::string& line : status) output_.Status(line);
+    if (dryRun_) {
+      output_.Print(decision.kind == Decision::kAnnounce ? "decision: announce" + (decision.rule.empty() ? "" : " (" + decision.rule + ")")
+                                                         : "decision: " + StatusLine(call, decision));
+      NotStarted(0, now);
+      return;
+    }
+    if (decision.kind != Decision::kAnnounce) {
+      // The hang-up first: the log line may wait for its lock.
+      bool hungUp = decision.kind == Decision::kBlock && hangUp_ && hangUp_();
+      output_.Status(StatusLine(call, decision) + (hungUp ? "; hung up" : ""));
+      if (int error = log_.Append(logFile_, LogLetter(decision), LogMessage(call, decision)); error != 0) {
+        output_.Status(CannotText("write the call to " + CaretNotation(logFile_, ""), error));
+      }
+      NotStarted(0, now);
+      return;
+    }
+    if (!decision.rule.empty()) output_.Status("call from " + action.number + ": " + decision.rule);
+  }
+  if (dryRun_) {
+    output_.Print("decision: announce");
+    NotStarted(0, now);
+    return;
+  }
+  std::vector<std::string> args;
+  if (!options_.log.empty()) args.push_back("/L:" + options_.log);
+  if (names_ != nullptr) {
+    // Before the announcer's pseudo-terminal exists: a synthesis child
+    // never holds it.
+    if (std::string recording = names_->Start(action.number, action.name); !recording.empty()) {
+      args.push_back("/N:" + recording);
+    }
+  }
+  announcers_.DiscardTypedKeys();
+  if (int error = announcers_.Start(options_.annc, action.number, args); error != 0) {
+    output_.Status(CannotText("start " + CaretNotation(options_.annc, ""), error));
+    NotStarted(error, now);
+  } else {
+    running_ = true;
   }
 }
 

@@ -12,6 +12,7 @@
 #include "line/call_tracker.h"
 #include "line/event_loop.h"
 #include "line/options.h"
+#include "line/screener.h"
 #include "posix/line_system.h"
 
 namespace annc {
@@ -50,6 +51,16 @@ class Launcher : public LoopClient {
   void SetDiagnosis(std::function<std::optional<std::string>()> diagnose) { diagnose_ = std::move(diagnose); }
   // --say-names: each announcer gets its caller's name from `names`.
   void SetNameRecorder(NameRecorder* names) { names_ = names; }
+  // Screening: each call is decided by `screener` before it is announced;
+  // a blocked one is hung up by `hangUp` (null: let it ring), which says
+  // whether it could. `clock` gives the time of day for quiet hours.
+  void SetScreener(Screener* screener, Clock* clock, std::function<bool()> hangUp) {
+    screener_ = screener;
+    clock_ = clock;
+    hangUp_ = std::move(hangUp);
+  }
+  // --check: decisions are printed, nothing is started, hung up or logged.
+  void SetDryRun(bool dryRun) { dryRun_ = dryRun; }
 
   // What the call sources hand on goes here.
   const SourceOutput& output() const { return out_; }
@@ -66,6 +77,10 @@ class Launcher : public LoopClient {
 
  private:
   void Apply(const Actions& actions, Millis now);
+  // Starts the announcer for a call, unless screening decides otherwise.
+  void StartAnnouncer(const Action& action, Millis now);
+  // The call is not to be announced: the tracker learns no announcer runs.
+  void NotStarted(int error, Millis now);
   // Reaps the announcer if it has ended; true then.
   bool Reaped(AnnouncerExit* exit);
 
@@ -83,6 +98,10 @@ class Launcher : public LoopClient {
   std::function<std::optional<std::string>()> diagnose_;
   std::set<std::string> diagnosed_;
   NameRecorder* names_ = nullptr;
+  Screener* screener_ = nullptr;
+  Clock* clock_ = nullptr;
+  std::function<bool()> hangUp_;
+  bool dryRun_ = false;
 };
 
 }  // namespace annc

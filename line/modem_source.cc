@@ -53,7 +53,7 @@ void ModemSource::Follow(const DialogueOutput& step, Millis now, const SourceOut
   if (!step.finished) return;
   if (state_ == kSettingUp) {
     SetUpDone(now, out);
-  } else if (state_ == kCommand) {
+  } else if (state_ == kCommand || state_ == kHangingUp) {
     state_ = kReady;
   }
 }
@@ -102,7 +102,7 @@ void ModemSource::Lost(Millis now, const SourceOutput& out) {
   }
   // Said when a modem that was set up goes; not again for each attempt
   // that finds it still away, or loses it during its set-up.
-  bool wasReady = state_ == kReady || state_ == kCommand;
+  bool wasReady = state_ == kReady || state_ == kCommand || state_ == kHangingUp;
   Close();
   nextAttempt_ = now + kRetryMs;
   if (wasReady) {
@@ -110,6 +110,14 @@ void ModemSource::Lost(Millis now, const SourceOutput& out) {
     out.service("waiting for the modem", false);
   }
   out.event(CallEvent{CallEvent::kSourceLost, {}, {}});
+}
+
+bool ModemSource::HangUp(Millis now) {
+  if (state_ != kReady) return false;
+  state_ = kHangingUp;
+  SourceOutput none{[](const CallEvent&) {}, [](std::string_view) {}, [](const std::string&) {}};
+  Follow(dialogue_.BeginHangUp(now), now, none);
+  return handle_ >= 0;
 }
 
 void ModemSource::RunCommand(std::string command, Millis now) {

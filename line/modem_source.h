@@ -32,6 +32,9 @@ class ModemSource : public CallSource {
 
   // Once set up: sends one command and collects its answer (--check).
   void RunCommand(std::string command, Millis now);
+  // Hangs the call up that rings now (ATH1, hold, ATH0), in the loop's own
+  // time. False when the modem is not ready for it (being set up, or away).
+  bool HangUp(Millis now);
   bool CommandBusy() const { return state_ == kCommand; }
   const ModemAnswer& answer() const { return dialogue_.answer(); }
   // The caller-ID command the modem took at its last set-up; empty when none.
@@ -43,7 +46,7 @@ class ModemSource : public CallSource {
   void OnTimer(Millis now, const SourceOutput& out) override;
 
  private:
-  enum State { kClosed, kSettingUp, kReady, kCommand };
+  enum State { kClosed, kSettingUp, kReady, kCommand, kHangingUp };
 
   void Open(Millis now, const SourceOutput& out);
   void Follow(const DialogueOutput& step, Millis now, const SourceOutput& out);

@@ -260,8 +260,8 @@ void FakeLineSystem::RestoreConsole() { Record(" console restored"); }
 
 void FakeLineSystem::DiscardTypedKeys() { Record(" keys discarded"); }
 
-int FakeLineSystem::Append(const std::string& file, char mark, std::string_view number, std::string_view name) {
-  Record(" log " + file + " " + mark + " " + std::string(number) + " - " + std::string(name));
+int FakeLineSystem::Append(const std::string& file, char mark, std::string_view message) {
+  Record(" log " + file + " " + mark + " " + std::string(message));
   return logError;
 }
 

@@ -111,7 +111,7 @@ class FakeLineSystem : public Clock,
   void DiscardTypedKeys() override;
   // CallLog: "TIME log FILE MARK NUMBER - NAME"; `logError` fails it.
   int logError = 0;
-  int Append(const std::string& file, char mark, std::string_view number, std::string_view name) override;
+  int Append(const std::string& file, char mark, std::string_view message) override;
 
  private:
   void Record(const std::string& what);

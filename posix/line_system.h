@@ -167,9 +167,10 @@ class CallLog {
  public:
   virtual ~CallLog() = default;
   // Appends one line to the log `file` as annc writes its call lines, under
-  // the same lock: `mark`, a blank, the time, the number, " - " and the
-  // name. Returns 0 or an errno value.
-  virtual int Append(const std::string& file, char mark, std::string_view number, std::string_view name) = 0;
+  // the same lock: `mark`, a blank, the time, a blank and `message` (the
+  // number, " - " and the name, fit for a terminal). Returns 0 or an errno
+  // value.
+  virtual int Append(const std::string& file, char mark, std::string_view message) = 0;
 };
 
 // The whole system, handed to annc-line's run as one bundle of references.

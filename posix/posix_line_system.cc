@@ -13,6 +13,7 @@
 #include <cerrno>
 #include <climits>
 
+#include "log/log_writer.h"
 #include "platform/files.h"
 #include "posix/serial_port.h"
 #include "posix/systemd_notify.h"
@@ -269,9 +270,8 @@ void PtyAnnouncers::RestoreConsole() {
 
 namespace annc {
 
-int FileCallLog::Append(const std::string& /*file*/, char /*mark*/, std::string_view /*number*/,
-                        std::string_view /*name*/) {
-  return ENOSYS;  // WIRE: annc's log writer
+int FileCallLog::Append(const std::string& file, char mark, std::string_view message) {
+  return AppendCallLogLine(file, mark, message);
 }
 
 }  // namespace annc

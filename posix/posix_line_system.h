@@ -122,7 +122,7 @@ class PtyAnnouncers : public Announcers {
 // annc's calls log, written with annc's own line format and lock.
 class FileCallLog : public CallLog {
  public:
-  int Append(const std::string& file, char mark, std::string_view number, std::string_view name) override;
+  int Append(const std::string& file, char mark, std::string_view message) override;
 };
 
 // All of them, for annc-line's main.
