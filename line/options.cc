@@ -101,7 +101,8 @@ const char kLineHelp[] =
     "exit codes: 0 ended by SIGINT, SIGTERM or SIGHUP, or after --once;\n"
     "            1 the device cannot be opened, is in use, or the modem does not\n"
     "              answer; the server or box cannot be found or reached at start;\n"
-    "              a list cannot be read at start;\n"
+    "              a list cannot be read at start; annc, its sound folder, its\n"
+    "              phone book or the calls log cannot be used;\n"
     "            2 a usage error\n";
 
 namespace {
