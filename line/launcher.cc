@@ -10,6 +10,11 @@
 namespace annc {
 namespace {
 
+// "5551234 (ANN LEE)": a call as status lines name it.
+std::string Caller(const std::string& number, const std::string& name) {
+  return name.empty() ? number : number + " (" + CaretNotation(name, "") + ")";
+}
+
 // The line that tells annc the call has ended.
 constexpr char kNoCarrier[] = "NO CARRIER\r\n";
 // annc's exit code for a result code on its modem line.
@@ -124,8 +129,9 @@ void Launcher::StartAnnouncer(const Action& action, Millis now) {
     Decision decision = screener_->Screen(call, now, clock_ != nullptr ? clock_->MinuteOfDay() : 0, &status);
     for (const std::string& line : status) output_.Status(line);
     if (dryRun_) {
-      output_.Print(decision.kind == Decision::kAnnounce ? "decision: announce" + (decision.rule.empty() ? "" : " (" + decision.rule + ")")
-                                                         : "decision: " + StatusLine(call, decision));
+      Decision shown = decision;
+      if (shown.kind == Decision::kAnnounce) shown.rule = shown.rule.empty() ? "announce" : "announce, " + shown.rule;
+      output_.Print("decision: " + StatusLine(call, shown));
       NotStarted(0, now);
       return;
     }
@@ -142,7 +148,7 @@ void Launcher::StartAnnouncer(const Action& action, Millis now) {
     if (!decision.rule.empty()) output_.Status("call from " + action.number + ": " + decision.rule);
   }
   if (dryRun_) {
-    output_.Print("decision: announce");
+    output_.Print("decision: call from " + Caller(action.number, action.name) + ": announce");
     NotStarted(0, now);
     return;
   }

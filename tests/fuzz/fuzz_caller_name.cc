@@ -7,16 +7,12 @@
 #include <string>
 #include <string_view>
 
+#include "tests/fuzz/fuzz_support.h"
 #include "line/caller_name.h"
 
 namespace {
 
-[[noreturn]] void Fail(const char* what, std::string_view text) {
-  std::fprintf(stderr, "%s: input of %zu bytes \"", what, text.size());
-  for (unsigned char c : text) std::fprintf(stderr, c >= 32 && c < 127 ? "%c" : "\\x%02x", c);
-  std::fprintf(stderr, "\"\n");
-  std::abort();
-}
+using fuzz::Fail;
 
 // The number of characters, or -1 when the text is not well-formed UTF-8
 // free of control characters.

@@ -19,20 +19,16 @@
 #include <string_view>
 #include <vector>
 
+#include "tests/fuzz/fuzz_support.h"
 #include "line/fritz_line.h"
 #include "line/fritz_session.h"
 #include "text/terminal_text.h"
 
 namespace {
 
-[[noreturn]] void Fail(const char* what, std::string_view text) {
-  std::fprintf(stderr, "%s: input of %zu bytes \"", what, text.size());
-  for (unsigned char c : text) std::fprintf(stderr, c >= 32 && c < 127 ? "%c" : "\\x%02x", c);
-  std::fprintf(stderr, "\"\n");
-  std::abort();
-}
+using fuzz::Fail;
 
-bool Within(std::string_view part, std::string_view whole) { return whole.find(part) != std::string_view::npos; }
+using fuzz::Within;
 
 bool AllDigits(std::string_view text) {
   return !text.empty() && std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; });

@@ -16,19 +16,15 @@
 #include <string_view>
 #include <vector>
 
+#include "tests/fuzz/fuzz_support.h"
 #include "line/caller_number.h"
 #include "line/ncid_line.h"
 
 namespace {
 
-[[noreturn]] void Fail(const char* what, std::string_view text) {
-  std::fprintf(stderr, "%s: input of %zu bytes \"", what, text.size());
-  for (unsigned char c : text) std::fprintf(stderr, c >= 32 && c < 127 ? "%c" : "\\x%02x", c);
-  std::fprintf(stderr, "\"\n");
-  std::abort();
-}
+using fuzz::Fail;
 
-bool Within(std::string_view part, std::string_view whole) { return whole.find(part) != std::string_view::npos; }
+using fuzz::Within;
 
 void CheckLine(std::string_view line) {
   annc::NcidEvent event = annc::ParseNcidLine(line);

@@ -16,17 +16,13 @@
 #include <string_view>
 #include <vector>
 
+#include "tests/fuzz/fuzz_support.h"
 #include "line/screening.h"
 #include "text/terminal_text.h"
 
 namespace {
 
-[[noreturn]] void Fail(const char* what, std::string_view text) {
-  std::fprintf(stderr, "%s: input of %zu bytes \"", what, text.size());
-  for (unsigned char c : text) std::fprintf(stderr, c >= 32 && c < 127 ? "%c" : "\\x%02x", c);
-  std::fprintf(stderr, "\"\n");
-  std::abort();
-}
+using fuzz::Fail;
 
 bool HasControlByte(std::string_view text) {
   return std::any_of(text.begin(), text.end(), [](char c) {
