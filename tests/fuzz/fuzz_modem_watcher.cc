@@ -68,7 +68,7 @@ void ByteByByte(std::string_view stream) {
     unsigned char byte = static_cast<unsigned char>(stream[i]);
     bool got = annc::TakeModemByte(byte);
     if (got != reference.Take(byte)) Fail(got ? "false result code" : "result code missed", stream, i);
-    const annc::ClassifiedLine& kept = annc::ModemLineBuffer;
+    const annc::ModemLine& kept = annc::ModemLineBuffer;
     if (kept.text.size() > kLongestCode) Fail("line buffer grew beyond the longest code", stream, i);
     // What is kept is the start of the line; a line too long for any code is marked.
     bool tooLong = reference.line.size() > kLongestCode;
