@@ -6,7 +6,7 @@ without the switch, without a beep."""
 import os
 import unittest
 
-from annc_harness import (
+from harness import (
     CALLER_NAME, SEPARATOR, AnncTestCase, run_cycles, write_word_wav)
 
 
