@@ -46,11 +46,6 @@ def espeak(text, voice="en"):
         return WavFile(path)
 
 
-def non_silent(samples):
-    loud = [i for i, v in enumerate(samples) if v != 0]
-    return loud[-1] - loud[0] + 1 if loud else 0
-
-
 class SayNamesTest(LineTestCase):
 
     def cache_files(self, cache):
@@ -128,7 +123,7 @@ class SayNamesTest(LineTestCase):
         for stretch in stretches[1:]:
             self.assertIsNotNone(stretch, heard[:60])
             self.assertEqual(stretch.samples, cached.samples)
-        reference = non_silent(espeak(text).samples)
+        reference = CapturedSound(espeak(text).samples).non_silent()
         heard_length = stretches[1].non_silent()
         self.assertLess(abs(heard_length - reference), LENGTH_TOLERANCE * reference,
                         "heard %d samples of sound, espeak-ng gives %r %d" % (heard_length, text, reference))
