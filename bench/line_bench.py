@@ -11,6 +11,10 @@ Runs build/annc-line (or $ANNC_LINE_BINARY) on an emulated caller-ID modem
       directly on a pseudo-terminal, as annc-line starts it), over
       BENCH_CALLS calls (default 10); the real annc with synthetic
       recordings, its sound captured through ALSA's file plugin;
+  (a') the same with --say-names for a caller whose name is not yet in the
+      name cache (each call a number in no phone book and a name of its
+      own, so each is synthesized while annc starts), against the same
+      calls without --say-names;
   (b) annc-line's CPU time while it waits for calls, over BENCH_IDLE_S
       seconds (default 60);
   (c) annc-line's resident memory after 10 calls and after BENCH_MANY calls
@@ -52,12 +56,13 @@ class Launcher:
     """annc-line on an emulated modem; its status lines are counted as they
     come."""
 
-    def __init__(self, folder, modem, annc, env=None, ring_timeout="1"):
+    def __init__(self, folder, modem, annc, env=None, ring_timeout="1",
+                 args=()):
         self.lines = []
         self.lock = threading.Lock()
         self.proc = subprocess.Popen(
             [annc_line_binary(), "--annc", annc, "--lock-dir", folder,
-             "--ring-timeout", ring_timeout, modem.link],
+             "--ring-timeout", ring_timeout] + list(args) + [modem.link],
             stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
             stderr=subprocess.PIPE, env=env, start_new_session=True)
         threading.Thread(target=self._read, daemon=True).start()
@@ -150,10 +155,60 @@ def measure_reaction(folder):
         sb.cleanup()
 
 
+def named_block(i):
+    """A UK-order caller-ID block with a name: a number in no phone book
+    and a name no earlier call had."""
+    return [(0, "DATE = 0124"), (0.01, "TIME = 1534"),
+            (0.01, "NAME = CALLER %d" % i),
+            (0.01, "NMBR = %07d" % (5560000 + i))]
+
+
+def measure_names(folder):
+    """(a'): block end to first sound for calls with a name, without and
+    with --say-names (a fresh cache: each name is synthesized); the two
+    kinds alternate, so that the machine's load falls on both alike.
+    Returns (without, with, names synthesized)."""
+    sb = Sandbox()
+    cache = os.path.join(folder, "name-cache")
+    try:
+        times = {False: [], True: []}
+        index = 0
+        with ModemEmulator(folder, "vcid") as modem:
+            for say in [False, True] * CALLS:
+                args = ["--say-names", "--name-cache", cache] if say else []
+                line = Launcher(folder, modem, sb.exe, env=sb.env(),
+                                args=args)
+                try:
+                    block_end = modem.play(named_block(index))
+                    times[say].append(first_sound_after(sb, index, block_end))
+                    modem.send_line("NO CARRIER")
+                    line.wait_count("call ended", 1)
+                    line.wait_no_announcer()
+                    index += 1
+                finally:
+                    line.close()
+        synthesized = len(os.listdir(cache)) if os.path.isdir(cache) else 0
+        return times[False], times[True], synthesized
+    finally:
+        sb.cleanup()
+
+
+def write_stub(folder):
+    """The stub announcer, with the sound folder and phone book beside it
+    that annc-line checks for at its start."""
+    stub = os.path.join(folder, "stub-annc")
+    with open(stub, "w") as f:
+        f.write(STUB)
+    os.chmod(stub, 0o755)
+    os.makedirs(os.path.join(folder, "Numvoice"), exist_ok=True)
+    open(os.path.join(folder, "Numvoice", "aon.db"), "ab").close()
+    return stub
+
+
 def measure_idle(folder):
     """(b): CPU seconds over IDLE_S seconds of waiting."""
     with ModemEmulator(folder, "vcid") as modem:
-        line = Launcher(folder, modem, "/bin/true")
+        line = Launcher(folder, modem, write_stub(folder))
         try:
             time.sleep(1.0)
             before = line.cpu_seconds()
@@ -165,10 +220,7 @@ def measure_idle(folder):
 
 def measure_memory(folder):
     """(c): resident memory after 10 and after MANY calls."""
-    stub = os.path.join(folder, "stub-annc")
-    with open(stub, "w") as f:
-        f.write(STUB)
-    os.chmod(stub, 0o755)
+    stub = write_stub(folder)
     rss = {}
     with ModemEmulator(folder, "vcid") as modem:
         line = Launcher(folder, modem, stub)
@@ -205,6 +257,7 @@ def main():
         return 1
     with tempfile.TemporaryDirectory(prefix="line-bench-") as folder:
         reaction, startup = measure_reaction(folder)
+        plain, named, synthesized = measure_names(folder)
         cpu = measure_idle(folder)
         rss, elapsed = measure_memory(folder)
 
@@ -222,6 +275,14 @@ def main():
           % (CALLS, med_s))
     print("| annc-line's share: block end -> sound - 500 ms - annc start-up "
           "| %d ms | <= 50 ms |" % round(med_r - WINDOW_MS - med_s))
+    med_p = statistics.median(plain) * 1000
+    med_n = statistics.median(named) * 1000
+    print("| the same, a call with a name: without --say-names / with it, "
+          "the name not yet in the cache (medians of %d; %d names "
+          "synthesized) | %.0f ms / %.0f ms (%+.0f ms; with: %.0f-%.0f) | "
+          "<= 50 ms more |"
+          % (CALLS, synthesized, med_p, med_n, med_n - med_p,
+             min(named) * 1000, max(named) * 1000))
     tick = 1.0 / os.sysconf("SC_CLK_TCK")
     print("| annc-line CPU while idle over %.0f s (counted in %.0f ms ticks) "
           "| %.3f s (%.4f %%) | < 0.1 %% |"

@@ -10,12 +10,14 @@ the end whatever happened, and the emulated modem is closed.
 """
 
 import os
+import struct
 import subprocess
 import time
 
 from harness import (
-    REPO_ROOT, AnncTestCase, candidate_cycles, children_of,
-    decode_samples, kill_group, parse_log_line, read_capture_chunks, wait_until)
+    MARKER, REPO_ROOT, SEPARATOR, WORD_CODE, AnncTestCase, CapturedSound,
+    candidate_cycles, children_of, decode_samples, decode_words_and_sound,
+    kill_group, parse_log_line, read_capture_chunks, wait_until)
 from modem_emulator import ModemEmulator
 from ncid_server import NcidServer
 
@@ -162,10 +164,42 @@ class LineTestCase(AnncTestCase):
         return [[w.label() for w in decode_samples(raw, sandbox.word_samples)]
                 for raw in read_capture_chunks(sandbox.capture_path)]
 
-    def full_cycles(self, number, words, t_start, t_end):
-        """How many whole cycles for number `words` starts with; what
-        follows them must be the start of one more cycle."""
-        options = candidate_cycles(number, t_start, t_end)
+    def calls_heard(self, sandbox):
+        """Each annc run's sound, one list per capture file: CapturedWords
+        for the synthetic words, CapturedSounds for real recordings (a
+        synthesized name) between them."""
+        return [decode_words_and_sound(raw, sandbox.word_samples)
+                for raw in read_capture_chunks(sandbox.capture_path)]
+
+    def separators_heard(self, sandbox, call=0):
+        """How many separators announcement number `call` has played so
+        far: a cheap look at the raw capture, while sound still comes."""
+        chunks = read_capture_chunks(sandbox.capture_path)
+        if len(chunks) <= call:
+            return 0
+        start = struct.pack("<hh", MARKER, WORD_CODE[SEPARATOR])
+        return chunks[call].count(start)
+
+    def name_stretches(self, heard):
+        """For each cycle begun in one run's sound (calls_heard), what came
+        between its opening separator and the next word: a CapturedSound,
+        or None when a word came at once."""
+        found, separators = [], 0
+        for i, item in enumerate(heard):
+            if isinstance(item, CapturedSound) or item.name != SEPARATOR:
+                continue
+            separators += 1
+            if separators % 2 == 1 and i + 1 < len(heard):
+                following = heard[i + 1]
+                found.append(following if isinstance(following, CapturedSound)
+                             else None)
+        return found
+
+    def full_cycles(self, number, words, t_start, t_end, name=()):
+        """How many whole cycles for number `words` starts with, each with
+        the words `name` after its opening separator; what follows them
+        must be the start of one more cycle."""
+        options = candidate_cycles(number, t_start, t_end, name=name)
         rest, count = list(words), 0
         while True:
             whole = [c for c in options if rest[:len(c)] == c]

@@ -17,8 +17,9 @@ procfs (the one reader of /proc).
 """
 
 from .audio import (CODE_WORD, MARKER, SAMPLE_RATE, WORD_CODE, WORD_FRAMES,
-                    CapturedWord, WavFile, capture_file, capture_files,
-                    decode_samples, read_capture_chunks, read_capture_files,
+                    CapturedSound, CapturedWord, WavFile, capture_file,
+                    capture_files, decode_samples, decode_words_and_sound,
+                    read_capture_chunks, read_capture_files,
                     write_float_wav, write_wav, write_word_wav)
 from .case import AnncTestCase
 from .console import (BANNER, BEL, SERIAL_CONFIRMATIONS, TITLE_RESTORE,
@@ -44,7 +45,7 @@ from .waiting import wait_until
 
 __all__ = [
     "AnncTestCase", "BANNER", "BEL", "CALLER_NAME", "CLOSING_PAUSE_MS", "CODE_WORD",
-    "CapturedWord", "DEFAULT_PHONE_BOOK", "DEFAULT_TIMEOUT", "EXTRA_WORDS",
+    "CapturedSound", "CapturedWord", "DEFAULT_PHONE_BOOK", "DEFAULT_TIMEOUT", "EXTRA_WORDS",
     "FdReader", "GROUP_PAUSE_MS", "LOG_LINE", "Launch", "MARKER", "MONTHS",
     "MONTH_RE", "NOPHONE", "NUMBER_WORDS", "OPENING_PAUSE_MS", "REPO_ROOT",
     "Result", "SAMPLE_RATE", "SEPARATOR", "SERIAL_CONFIRMATIONS",
@@ -53,7 +54,8 @@ __all__ = [
     "alive", "annc_binary", "bytes_read", "caller_line", "candidate_cycles",
     "capture_asoundrc", "capture_file", "capture_files", "children_of",
     "clock_readings", "command_line", "cpu_model", "cpu_seconds",
-    "cpu_ticks", "cycle_pause_ms", "decode_samples", "expected_cycle",
+    "cpu_ticks", "cycle_pause_ms", "decode_samples",
+    "decode_words_and_sound", "expected_cycle",
     "file_name", "is_unknown_number", "kill_group", "load_average", "local_time",
     "log_line_re", "log_lines", "log_time_in_window", "number_groups",
     "number_words", "open_files", "open_pty", "parse_integer",

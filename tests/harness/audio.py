@@ -199,3 +199,65 @@ def decode_samples(raw, expected_samples):
         words.append(CapturedWord(name, i - start,
                                   expected_samples.get(name)))
     return words
+
+
+class CapturedSound:
+    """A stretch of captured samples between two words that is no word of
+    the synthetic recordings (a real recording, such as a synthesized
+    name)."""
+
+    def __init__(self, samples):
+        self.samples = samples      # the 16-bit values, in order
+
+    def non_silent(self):
+        """How many samples lie from the first to the last one that is not
+        zero (leading and trailing silence left out)."""
+        loud = [i for i, v in enumerate(self.samples) if v != 0]
+        return loud[-1] - loud[0] + 1 if loud else 0
+
+    def label(self):
+        return "~sound[%d samples]" % len(self.samples)
+
+    def __repr__(self):
+        return self.label()
+
+
+# A run this long of one word's value after a marker is a synthetic word:
+# real sound never holds a value that still.
+_WORD_MIN_RUN = 8
+
+
+def decode_words_and_sound(raw, expected_samples):
+    """Like decode_samples, for a stream that also holds real recordings:
+    CapturedWords for the synthetic words, and one CapturedSound for each
+    stretch of other samples between them (a stretch of zeros alone, the
+    silence of a pause, is left out)."""
+    samples = struct.unpack("<%dh" % (len(raw) // 2), raw)
+    items, other = [], []
+
+    def flush():
+        if any(other):
+            items.append(CapturedSound(tuple(other)))
+        other.clear()
+
+    i, n = 0, len(samples)
+    while i < n:
+        if samples[i] == MARKER:
+            j = i
+            while j < n and samples[j] == MARKER:
+                j += 1
+            code = samples[j] if j < n else None
+            k = j
+            while k < n and samples[k] == code:
+                k += 1
+            if code in CODE_WORD and k - j >= min(_WORD_MIN_RUN, n - j):
+                flush()
+                name = CODE_WORD[code]
+                items.append(CapturedWord(name, k - i,
+                                          expected_samples.get(name)))
+                i = k
+                continue
+        other.append(samples[i])
+        i += 1
+    flush()
+    return items
