@@ -1,5 +1,7 @@
 #include "line/line_classifier.h"
 
+#include <algorithm>
+
 #include "line/cid_packet.h"
 #include "text/caseless.h"
 #include "text/terminal_text.h"
@@ -64,7 +66,11 @@ ClassifiedLine ClassifyLine(std::string_view line) {
   for (const Label& known : kLabels) {
     if (SameAsciiIgnoringCase(label, known.text)) {
       result.kind = known.kind;
-      result.value.assign(TrimBlanks(line.substr(separator + 1)));
+      // Only blanks and tabs go at the value's start: a control byte there
+      // may open an escape sequence, which must reach the cleaning whole.
+      std::string_view value = line.substr(separator + 1);
+      value.remove_prefix(std::min(value.size(), value.find_first_not_of(" \t")));
+      result.value.assign(value);
       break;
     }
   }

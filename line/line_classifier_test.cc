@@ -44,6 +44,8 @@ TEST(LineClassifierTest, Lines) {
       {"CALLER NAME: Lee, Ann", ClassifiedLine::kName, "Lee, Ann"},
       {"NAME=A=B:C", ClassifiedLine::kName, "A=B:C"},
       {"NAME = O", ClassifiedLine::kName, "O"},
+      // An escape sequence opening the value stays whole, for the cleaning.
+      {"NAME = \x1b[1mZOE", ClassifiedLine::kName, "\x1b[1mZOE"},
       // Other parts of a caller-ID block.
       {"DATE = 1124", ClassifiedLine::kCallerIdInfo, "1124"},
       {"TIME = 1806", ClassifiedLine::kCallerIdInfo, "1806"},

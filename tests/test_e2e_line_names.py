@@ -216,10 +216,8 @@ class SayNamesTest(LineTestCase):
         self.assertSynthesizedName(run, heard, STRANGER, cleaned, cache)
         self.assertSynthesizedText(cache, cleaned)
 
-    # The modem's NAME value is trimmed of every byte up to blank, ESC
-    # among them, before the name is cleaned: an escape sequence at its
-    # very start loses its ESC, and "1;31m" is spoken.
-    @unittest.expectedFailure
+    # An escape sequence at the very start of a modem's NAME value is
+    # removed whole: nothing of it is spoken.
     def test_escape_sequence_opening_a_modem_name_is_removed_whole(self):
         sb = self.sandbox()
         cache = os.path.join(sb.root, "cache")
