@@ -3,7 +3,9 @@
 It listens on 127.0.0.1 (or ::1) on a free port and serves one client at a
 time, as a real server would: it waits briefly for the client's two HELLO
 lines (and records them), sends its greeting, the call history given, and
-"300 End of connection startup", then sends what the test tells it to.  A
+"300 End of connection startup", then sends what the test tells it to.
+The first `silent` connections it accepts and never says a word on, as a
+server that hangs would.  A
 newer client replaces the one before.  The test can drop the client, stop
 listening (connections are refused) and listen again on the same port.
 
