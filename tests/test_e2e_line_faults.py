@@ -221,6 +221,27 @@ class FaultTest(LineTestCase):
         self.assertNotIn("terminating", run.stderr())
         self.assertEqual(self.calls_logged(sb)[-1], b"5559876 - Bob")
 
+    def test_modem_no_carrier_at_once_then_next_call_announced(self):
+        sb = self.sandbox()
+        emu = self.modem(sb)
+        run = self.start(sb, emu)
+        # The ring after the block starts annc; NO CARRIER right after it.
+        emu.play(uk_block("5551234") + [(0, "RING"), (0, "NO CARRIER")])
+        run.wait_status("call ended")
+        time.sleep(2.0)
+        emu.play(uk_block("5559876"))
+        sent = time.monotonic()
+        emu.ring_until(lambda: self.words(sb, 1) >= 1, gap=RING_GAP,
+                       limit=15)
+        self.assertLess(time.monotonic() - sent, 5.0,
+                        "second call announced only after %.1f s"
+                        % (time.monotonic() - sent))
+        self.ring_until_spoken(emu, sb, 1, words=WHOLE_CYCLE)
+        run.wait_status("call ended", 2)
+        self.assertAnnounced(sb, 1, "5559876", run.t_start)
+        self.assertNotIn("terminating", run.stderr())
+        self.assertEqual(self.calls_logged(sb)[-1], b"5559876 - Bob")
+
     # Calls from an NCID server: one line, many lines.
 
     def test_two_cid_lines_on_one_line_are_two_calls(self):
