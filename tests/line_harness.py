@@ -9,9 +9,11 @@ every annc it starts run in a process group of their own, which is killed at
 the end whatever happened, and the emulated modem is closed.
 """
 
+import fcntl
 import os
 import struct
 import subprocess
+import termios
 import time
 
 from harness import (
@@ -31,11 +33,25 @@ def annc_line_binary():
         REPO_ROOT, "build", "annc-line"))
 
 
+def _take_terminal():
+    """In the child, in a session of its own: standard input, a terminal,
+    becomes the controlling terminal, and the session's group (the
+    child's) its foreground group."""
+    fcntl.ioctl(0, termios.TIOCSCTTY, 0)
+
+
 class LineRun:
     """A running annc-line."""
 
     def __init__(self, sandbox, device, args=(), lock_dir=None,
-                 ring_timeout=RING_TIMEOUT, annc=None):
+                 ring_timeout=RING_TIMEOUT, annc=None, stderr=None,
+                 console=None):
+        """stderr: a descriptor for annc-line's standard error instead of
+        the file err_path.  console: the slave of a pseudo-terminal that
+        becomes annc-line's controlling terminal, with annc-line's group
+        in its foreground, and its standard input and output (as on a
+        virtual console); without it, standard input is a pipe the test
+        writes keys into (press_key)."""
         self.sandbox = sandbox
         self.lock_dir = lock_dir or os.path.join(sandbox.root, "lock")
         os.makedirs(self.lock_dir, exist_ok=True)
@@ -46,12 +62,19 @@ class LineRun:
                                                        self.lock_dir]
         cmd = [annc_line_binary(), "--annc", annc or sandbox.exe] + where + [
                "--ring-timeout", str(ring_timeout)] + list(args) + [device]
-        self._keys_r, self._keys_w = os.pipe()
+        if console is None:
+            self._keys_r, self._keys_w = os.pipe()
+        else:
+            self._keys_r, self._keys_w = console, None
         with open(self.err_path, "wb") as err, open(self.out_path, "wb") as out:
             self.proc = subprocess.Popen(
-                cmd, stdin=self._keys_r, stdout=out, stderr=err,
-                cwd=sandbox.cwd, env=sandbox.env(), start_new_session=True)
-        os.close(self._keys_r)
+                cmd, stdin=self._keys_r,
+                stdout=out if console is None else console,
+                stderr=err if stderr is None else stderr,
+                cwd=sandbox.cwd, env=sandbox.env(), start_new_session=True,
+                preexec_fn=None if console is None else _take_terminal)
+        if console is None:
+            os.close(self._keys_r)
         self.t_start = time.time()
         self.returncode = None
 

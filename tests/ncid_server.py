@@ -3,7 +3,9 @@
 It listens on 127.0.0.1 (or ::1) on a free port and serves one client at a
 time, as a real server would: it waits briefly for the client's two HELLO
 lines (and records them), sends its greeting, the call history given, and
-"300 End of connection startup", then sends what the test tells it to.  A
+"300 End of connection startup", then sends what the test tells it to.
+The first `silent` connections it accepts and never says a word on, as a
+server that hangs would.  A
 newer client replaces the one before.  The test can drop the client, stop
 listening (connections are refused) and listen again on the same port.
 
@@ -42,8 +44,13 @@ def cidinfo_line(ring, line="POTS", time_="15:30:20"):
 
 
 class NcidServer:
-    def __init__(self, history=(), host="127.0.0.1", lifetime=120.0):
+    def __init__(self, history=(), host="127.0.0.1", lifetime=120.0,
+                 silent=0):
+        """silent: how many connections, the first ones, are accepted and
+        then left without a word (a server that hangs)."""
         self.host = host
+        self.silent = silent
+        self.accepted = []        # time.monotonic() of each accept
         self.history = list(history)
         self.lifetime = lifetime
         self.port = None
@@ -138,7 +145,13 @@ class NcidServer:
                     conn, _ = listener.accept()
                 except OSError:
                     continue
-                self._start_up(conn)
+                with self._lock:
+                    self.accepted.append(time.monotonic())
+                    hang = len(self.accepted) <= self.silent
+                if hang:
+                    self._hold(conn)
+                else:
+                    self._start_up(conn)
             if client is not None and client in ready:
                 try:
                     data = client.recv(4096)
@@ -151,6 +164,24 @@ class NcidServer:
                     client.close()
         self.drop()
         self.stop_listening()
+
+    def _hold(self, conn):
+        """Keeps the connection open and says nothing; what the client
+        sends is read and thrown away, and it is closed when the client
+        closes it or a newer connection comes."""
+        with self._lock:
+            old, self._client = self._client, conn
+        if old is not None:
+            old.close()
+
+    def wait_accepted(self, count, timeout=10.0):
+        """Waits until `count` connections have been accepted; returns the
+        time.monotonic() of each."""
+        def accepted():
+            with self._lock:
+                return list(self.accepted) if len(self.accepted) >= count \
+                    else None
+        return wait_until(accepted, timeout, "%d connections" % count)
 
     def _start_up(self, conn):
         received = b""
