@@ -167,7 +167,8 @@ int RunLine(const LineOptions& options, const LineSystem& system) {
   }
   if (going && options.check && modem != nullptr) going = DescribeModem(loop, *modem, out, system.output);
   while (going) {
-    if (options.once && !options.check && launcher.Done()) break;
+    // --once: the first call over, its announcer gone and the modem on hook.
+    if (options.once && !options.check && launcher.Done() && (modem == nullptr || !modem->HangingUp())) break;
     going = loop.Step(*source, out, client);
   }
   if (code == 0) system.output.Stopping();

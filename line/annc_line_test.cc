@@ -333,7 +333,7 @@ TEST(AnncLineTest, NothingLost) {
        },
        0,
        {"21500: call from 5559876 (BOB) not announced: the announcer was busy; logged",
-        "21500 log /usr/lib/annc/annc.log   5559876 - BOB"},
+        "21500 log /usr/lib/annc/annc.log   5559876"},
        {"21500 start 5559876"}},
       {"NO CARRIER again every 500 ms until the announcer has gone",
        ModemOptions(),
@@ -454,6 +454,35 @@ TEST(AnncLineTest, Screening) {
        0,
        {"2000 > ATH1"},
        {"2000 start 5551234 /L:calls.log"}},
+  });
+}
+
+TEST(AnncLineTest, HangUpFinishedOnEveryWayOut) {
+  ListFile block("8005551212\n");
+  LineOptions once = ModemOptions();
+  once.once = true;
+  once.ringTimeoutMs = 1000;
+  once.screening.blockLists = {block.path()};
+  LineOptions blocking = ModemOptions();
+  blocking.screening.blockLists = {block.path()};
+  Play({
+      {"--once ends only once the blocked call is hung up",
+       once,
+       [](FakeLineSystem& f) {
+         f.At(1000, [&f] { f.ModemSends("\r\nRING\r\nNMBR = 8005551212\r\nNAME = X\r\n"); });
+       },
+       0,
+       {"1000 > ATH1", "3000 > ATH0", "3000 close"},
+       {}},
+      {"SIGTERM while off hook: on hook before the port is closed",
+       blocking,
+       [](FakeLineSystem& f) {
+         f.At(1000, [&f] { f.ModemSends("\r\nRING\r\nNMBR = 8005551212\r\nNAME = X\r\n"); });
+         f.At(1500, [&f] { f.Raise(SIGTERM); });
+       },
+       0,
+       {"1000 > ATH1", "1500 > ATH0", "1500 close"},
+       {}},
   });
 }
 

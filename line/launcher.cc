@@ -5,6 +5,8 @@
 #include <cstring>
 
 #include "platform/errors.h"
+#include "book/phone_book_text.h"
+#include "line/start_check.h"
 #include "text/terminal_text.h"
 
 namespace annc {
@@ -109,7 +111,15 @@ void Launcher::Apply(const Actions& actions, Millis now) {
         if (running_) killAt_ = now + kKillAfterMs;
         break;
       case Action::kLogCall:
-        std::string message = CaretNotation(action.number, "") + " - " + CaretNotation(action.name, "");
+        // As annc would have written it: the phone book's name after " - ",
+        // when the book has the number.
+        std::string message = CaretNotation(action.number, "");
+        PhoneBookText book;
+        if (book.Read(SoundFolderOf(options_.annc) + "aon.db") == 0) {
+          if (std::optional<std::string_view> name = FindNameInBook(book, action.number)) {
+            message += " - " + CaretNotation(*name, "");
+          }
+        }
         if (int error = log_.Append(logFile_, ' ', message); error != 0) {
           output_.Status(CannotText("write the call to " + CaretNotation(logFile_, ""), error));
         }

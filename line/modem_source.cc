@@ -170,6 +170,8 @@ void ModemSource::OnTimer(Millis now, const SourceOutput& out) {
 }
 
 void ModemSource::Close() {
+  // Never left off hook: a hang-up cut short still puts the line back.
+  if (handle_ >= 0 && state_ == kHangingUp) (void)ports_.Write(handle_, "ATH0\r");
   if (handle_ >= 0) ports_.Close(handle_);
   handle_ = -1;
   reader_.Reset();

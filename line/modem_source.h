@@ -35,6 +35,8 @@ class ModemSource : public CallSource {
   // Hangs the call up that rings now (ATH1, hold, ATH0), in the loop's own
   // time. False when the modem is not ready for it (being set up, or away).
   bool HangUp(Millis now);
+  // A hang-up is under way (the modem is off hook).
+  bool HangingUp() const { return state_ == kHangingUp; }
   bool CommandBusy() const { return state_ == kCommand; }
   const ModemAnswer& answer() const { return dialogue_.answer(); }
   // The caller-ID command the modem took at its last set-up; empty when none.
