@@ -301,6 +301,7 @@ class ModemScreeningTest(ScreeningCase):
                 self.assertIn("cannot read " + cause, lines[0])
                 self.assertEqual(os.listdir(run.lock_dir), [])
                 self.assertEqual(run.announcers(), [])
+                run.close()
 
 
 class BadListTest(ScreeningCase):
