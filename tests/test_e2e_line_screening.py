@@ -295,13 +295,15 @@ class ModemScreeningTest(ScreeningCase):
         for args, cause in cases:
             with self.subTest(args=args):
                 run = self.start(sb, emu, args, wait_ready=False)
-                self.assertExitCode(run, 1)
-                lines = run.stderr().splitlines()
-                self.assertEqual(len(lines), 1, lines)
-                self.assertIn("cannot read " + cause, lines[0])
-                self.assertEqual(os.listdir(run.lock_dir), [])
-                self.assertEqual(run.announcers(), [])
-                run.close()
+                try:
+                    self.assertExitCode(run, 1)
+                    lines = run.stderr().splitlines()
+                    self.assertEqual(len(lines), 1, lines)
+                    self.assertIn("cannot read " + cause, lines[0])
+                    self.assertEqual(os.listdir(run.lock_dir), [])
+                    self.assertEqual(run.announcers(), [])
+                finally:
+                    run.close()         # the port is free for the next
 
 
 class BadListTest(ScreeningCase):
