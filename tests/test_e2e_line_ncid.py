@@ -214,11 +214,13 @@ class NcidTest(LineTestCase):
         run = self.start(sb, server, ["--check"])
         call = cid_line("5551234", "EVIL\x1b]0;title\x07")
         server.send_line(call)
-        run.wait_for(lambda: "CID: " in run.stdout(), "the call shown")
+        run.wait_for(lambda: "decision: " in run.stdout(),
+                     "the call and its decision shown")
         run.signal(signal.SIGINT)
         self.assertExitCode(run, 0, timeout=5)
         self.assertEqual(run.stdout().splitlines(), list(GREETING) + history + [
-            STARTUP_DONE, call.replace("\x1b", "^[").replace("\x07", "^G")])
+            STARTUP_DONE, call.replace("\x1b", "^[").replace("\x07", "^G"),
+            "decision: announce"])
         self.assertEqual(self.calls_played(sb), [])     # no announcer
 
 

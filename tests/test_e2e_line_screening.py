@@ -15,6 +15,7 @@ import datetime
 import os
 import random
 import re
+import signal
 import time
 import unittest
 
@@ -391,6 +392,25 @@ class NcidScreeningTest(ScreeningCase):
         self.assertEqual(len(self.calls_played(sb)), 1)
         self.assertEqual(self.wait_calls(sb, 2), [(b"B", b"5551234 - Pest"),
                                                   (b" ", b"5559876 - Bob")])
+
+    def test_check_prints_each_decision(self):
+        sb = self.sandbox()
+        server = self.ncid_server()
+        junk = self.write_list(sb, "calls.block", "^1900 #= Premium rate\n")
+        run = self.start(sb, server, ["--check", "--block", junk])
+        server.send_line(cid_line("19005550000", "SALES"))
+        server.send_line(cid_line("5551234", "ANN LEE"))
+        run.wait_for(lambda: run.stdout().count("decision: ") >= 2,
+                     "two decisions shown")
+        run.signal(signal.SIGINT)
+        self.assertExitCode(run, 0, timeout=5)
+        decisions = [l for l in run.stdout().splitlines()
+                     if l.startswith("decision: ")]
+        self.assertEqual(decisions, [
+            "decision: call from 19005550000 (Premium rate): blocked by "
+            "calls.block line 1", "decision: announce"])
+        self.assertEqual(self.calls_played(sb), [])
+        self.assertIsNone(sb.log_bytes())               # nothing logged
 
 
 if __name__ == "__main__":
