@@ -155,6 +155,45 @@ class ModemScreeningTest(ScreeningCase):
                       "calls.block line 2; hung up\n", status)
         self.assertEqual(self.calls_played(sb), [])
 
+    def test_on_hook_without_ok_is_tried_again(self):
+        sb = self.sandbox()
+        emu = self.modem(sb)
+        junk = self.write_list(sb, "calls.block", "5551234\n")
+        run = self.start(sb, emu, ["--block", junk, "--log", LOG])
+        emu.unanswered_once("ATH0")
+        emu.play(north_american_block("5551234", "ANN LEE"))
+        self.ring_on(emu, 1.0)
+        emu.wait_commands(7, timeout=HOLD_S + 8)
+        self.assertEqual(emu.commands_seen()[3:],
+                         ["ATH1", "ATH0", "AT", "ATH0"])
+        self.assertFalse(emu.off_hook)
+        self.assertEqual(self.calls(sb), [(b"B", b"5551234 - ANN LEE")])
+        self.assertIsNone(run.proc.poll())
+
+    def test_ways_out_during_the_hang_up_leave_the_modem_on_hook(self):
+        # --once after a blocked call, and a signal while the line is held
+        # off hook: annc-line ends with the modem back on hook, not with
+        # the line busy.
+        for how in ("--once", "SIGTERM"):
+            with self.subTest(how):
+                sb = self.sandbox()
+                emu = self.modem(sb)
+                junk = self.write_list(sb, "calls.block", "5551234\n")
+                args = ["--block", junk, "--log", LOG]
+                run = self.start(sb, emu, args + (["--once"] if how == "--once"
+                                                  else []))
+                emu.play(north_american_block("5551234", "ANN LEE"))
+                ath1 = emu.wait_command("ATH1")
+                if how == "SIGTERM":
+                    time.sleep(0.5)
+                    run.signal(signal.SIGTERM)
+                run.wait(HOLD_S + 8)
+                self.assertIsNotNone(run.returncode, "annc-line did not end")
+                later = [c.upper() for t, c in emu.timed_commands() if t > ath1]
+                self.assertFalse(emu.off_hook, "ended off hook; then got %r; "
+                                 "stderr=%r" % (later, run.stderr()))
+                self.assertEqual(self.calls(sb), [(b"B", b"5551234 - ANN LEE")])
+
     def test_block_mode_ignore_lets_a_blocked_call_ring_unannounced(self):
         sb = self.sandbox()
         emu = self.modem(sb)
