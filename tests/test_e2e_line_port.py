@@ -163,7 +163,8 @@ class PortTest(LineTestCase):
         run.wait_for(lambda: "Ctrl-C" in run.stdout(), "the check's report")
         emu.send_line(b"NAME = EVIL\x1b]0;title\x07")
         emu.play(north_american_block("5551234", "ANN LEE"))
-        run.wait_for(lambda: "DDN_NMBR" in run.stdout(), "the block shown")
+        run.wait_for(lambda: "decision: " in run.stdout(),
+                     "the block and its decision shown")
         run.signal(signal.SIGINT)
         self.assertExitCode(run, 0, timeout=5)
         self.assertEqual(run.stdout().splitlines(), [
@@ -171,7 +172,7 @@ class PortTest(LineTestCase):
             "caller ID: AT#CID=1 accepted",
             "every line the modem sends follows; Ctrl-C ends",
             "NAME = EVIL^[]0;title^G", "RING", "DATE = 1124", "TIME = 1806",
-            "NAME = ANN LEE", "DDN_NMBR= 5551234"])
+            "NAME = ANN LEE", "DDN_NMBR= 5551234", "decision: announce"])
         self.assertEqual(emu.commands_seen()[-2:], ["ATI", "AT+GCI?"])
         self.assertEqual(self.calls_played(sb), [])   # no announcer
         self.assertEqual(os.listdir(run.lock_dir), [])
