@@ -23,6 +23,8 @@ Profiles say how the modem answers AT commands:
 
 Every command received is recorded with the time.monotonic() it came at:
 commands_seen() gives the commands, timed_commands() (time, command) pairs.
+unanswered_once(command) makes the modem leave the next coming of a
+command without any answer, as a modem that missed it.
 
 The line's hook, as every profile but "silent" handles it:
 
@@ -77,6 +79,7 @@ class ModemEmulator:
         self._rings = []             # time.monotonic() of each RING sent
         self._off_hook = False
         self._call_over = False      # the call playing was taken off
+        self._unanswered = []        # commands to leave once without answer
         self._lock = threading.Lock()
         self._master = self._slave = None
         self.slave_path = None
@@ -147,6 +150,11 @@ class ModemEmulator:
         """(time.monotonic(), command) of each command received so far."""
         with self._lock:
             return list(self._commands)
+
+    def unanswered_once(self, command):
+        """The next `command` to come gets no answer and changes nothing."""
+        with self._lock:
+            self._unanswered.append(command.upper())
 
     def clear_commands(self):
         with self._lock:
@@ -279,7 +287,10 @@ class ModemEmulator:
     def _reply(self, command, echo):
         with self._lock:
             self._commands.append((time.monotonic(), command))
-        if self.profile == "silent":
+            missed = command.upper() in self._unanswered
+            if missed:
+                self._unanswered.remove(command.upper())
+        if self.profile == "silent" or missed:
             return echo
         upper = command.upper()
         if echo or self.profile == "echo":
