@@ -191,7 +191,9 @@ void CallTracker::TryStart(Millis now, Actions* actions) {
 
 void CallTracker::EndCall(std::size_t index, Millis now, const char* how, Actions* actions) {
   const Call& call = calls_[index];
-  ++callsEnded_;
+  // A call that ended within the hold-back (a router rejected it) was never
+  // a call for the user: --once waits for the next.
+  if (call.announced || now >= call.began + settings_.holdBack) ++callsEnded_;
   if (!call.announced && Ready(call, now)) {
     // It waited for an announcer that was still busy with another call, or
     // still ending: it was never heard, but it is not lost.

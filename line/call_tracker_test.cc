@@ -325,6 +325,11 @@ TEST(CallTrackerTest, RouterCalls) {
     CallTracker tracker(TrackerSettings{8000, 500, 10000, 1000});
     EXPECT_EQ(Play(tracker, c.steps), c.trace) << c.name;
   }
+  // A call the router rejected within the hold-back does not count as a
+  // call for --once.
+  CallTracker rejected(TrackerSettings{8000, 500, 10000, 1000});
+  Play(rejected, {"0 nmbr@2 1", "0 complete@2", "200 nocarrier@2", "5000 until"});
+  EXPECT_EQ(rejected.CallsEnded(), 0);
   // Answered calls count as ended, so --once ends after one.
   CallTracker tracker(TrackerSettings{8000, 500, 10000, 1000});
   Play(tracker, {"0 nmbr@2 1", "0 complete@2", "1500 answered@2", "1600 exit 99"});
