@@ -1,5 +1,5 @@
-"""Runs the real annc-line with the real annc on an emulated modem or with
-a fake NCID server.
+"""Runs the real annc-line with the real annc on an emulated modem, with a
+fake NCID server or with a fake FRITZ!Box call monitor.
 
 annc-line is started in a Sandbox (see the harness package): it runs the sandbox's
 copy of annc (--annc), so annc finds the synthetic recordings and plays them
@@ -20,6 +20,7 @@ from harness import (
     MARKER, REPO_ROOT, SEPARATOR, WORD_CODE, AnncTestCase, CapturedSound,
     candidate_cycles, children_of, decode_samples, decode_words_and_sound,
     kill_group, parse_log_line, read_capture_chunks, wait_until)
+from fritz_box import FritzBox
 from modem_emulator import ModemEmulator
 from ncid_server import NcidServer
 
@@ -57,11 +58,14 @@ class LineRun:
         os.makedirs(self.lock_dir, exist_ok=True)
         self.err_path = os.path.join(sandbox.root, "line-%d.err" % id(self))
         self.out_path = os.path.join(sandbox.root, "line-%d.out" % id(self))
-        # A lock folder is a modem's: with an NCID server it is an error.
-        where = [] if device.startswith("ncid:") else ["--lock-dir",
-                                                       self.lock_dir]
-        cmd = [annc_line_binary(), "--annc", annc or sandbox.exe] + where + [
-               "--ring-timeout", str(ring_timeout)] + list(args) + [device]
+        # A lock folder is a modem's: with a server or a box it is an error.
+        where = [] if device.startswith(("ncid:", "fritz:")) else [
+            "--lock-dir", self.lock_dir]
+        # ring_timeout None: annc-line's own default for the source.
+        timeout = [] if ring_timeout is None else ["--ring-timeout",
+                                                   str(ring_timeout)]
+        cmd = [annc_line_binary(), "--annc", annc or sandbox.exe] + where + \
+            timeout + list(args) + [device]
         if console is None:
             self._keys_r, self._keys_w = os.pipe()
         else:
@@ -144,12 +148,17 @@ class LineTestCase(AnncTestCase):
         self.addCleanup(server.close)
         return server
 
+    def fritz_box(self, **kw):
+        box = FritzBox(**kw).start()
+        self.addCleanup(box.close)
+        return box
+
     def start(self, sandbox, modem, args=(), wait_ready=True, **kw):
-        """annc-line on an emulated modem, a fake NCID server, or on a
-        device path."""
+        """annc-line on an emulated modem, a fake NCID server, a fake
+        FRITZ!Box, or on a device path."""
         if isinstance(modem, str):
             device = modem
-        elif isinstance(modem, NcidServer):
+        elif isinstance(modem, (NcidServer, FritzBox)):
             device = modem.address
         else:
             device = modem.link
@@ -158,6 +167,8 @@ class LineTestCase(AnncTestCase):
         if wait_ready:
             run.wait_status("connected to NCID server"
                             if isinstance(modem, NcidServer)
+                            else "connected to FRITZ!Box"
+                            if isinstance(modem, FritzBox)
                             else "modem ready on")
         return run
 
