@@ -8,10 +8,10 @@ std::optional<std::string> DefaultSoundDeviceProblem() {
   snd_pcm_t* pcm = nullptr;
   // Without waiting for a device another program holds.
   int error = snd_pcm_open(&pcm, "default", SND_PCM_STREAM_PLAYBACK, SND_PCM_NONBLOCK);
-  if (error == 0) {
-    snd_pcm_close(pcm);
-    return std::nullopt;
-  }
+  if (error == 0) snd_pcm_close(pcm);
+  // The configuration ALSA read for it is not needed again here.
+  snd_config_update_free_global();
+  if (error == 0) return std::nullopt;
   if (error == -EBUSY || error == -EAGAIN) return std::nullopt;  // there, only busy now
   return std::string("ALSA's default sound device cannot be opened: ") + snd_strerror(error);
 }
