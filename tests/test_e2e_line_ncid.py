@@ -7,6 +7,7 @@ Each test checks what a person would notice: the words annc spoke
 status lines, and when the announcement ends; and what the server sees.
 """
 
+import os
 import signal
 import socket
 import subprocess
@@ -206,6 +207,29 @@ class NcidTest(LineTestCase):
         server.send_line(cidinfo_line(-2, "1"))
         self.assertExitCode(run, 0)
         self.assertEqual(self.calls_logged(sb), [b"5559876 - Bob"])
+
+    def test_systemd_told_when_ready_and_when_stopping(self):
+        """Run as a Type=notify service: READY=1 with the status once the
+        server's start-up has ended, STOPPING=1 at a SIGTERM."""
+        sb = self.sandbox()
+        path = os.path.join(sb.root, "notify")
+        listener = socket.socket(socket.AF_UNIX, socket.SOCK_DGRAM)
+        self.addCleanup(listener.close)
+        listener.bind(path)
+        listener.settimeout(10)
+        plain_env = sb.env
+        sb.env = lambda *a, **k: dict(plain_env(*a, **k), NOTIFY_SOCKET=path)
+        server = self.ncid_server()
+        run = self.start(sb, server)
+        messages = []
+        while not any("READY=1" in m for m in messages):
+            messages.append(listener.recv(4096).decode())
+        ready = [m for m in messages if "READY=1" in m][0].split("\n")
+        self.assertIn("STATUS=connected to 127.0.0.1:%d" % server.port, ready)
+        run.signal(signal.SIGTERM)
+        self.assertExitCode(run, 0, timeout=5)
+        while not any("STOPPING=1" in m for m in messages):
+            messages.append(listener.recv(4096).decode())
 
     def test_check_prints_every_line(self):
         sb = self.sandbox()
