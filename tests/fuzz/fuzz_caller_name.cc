@@ -7,8 +7,8 @@
 #include <string>
 #include <string_view>
 
-#include "tests/fuzz/fuzz_support.h"
 #include "line/caller_name.h"
+#include "tests/fuzz/fuzz_support.h"
 
 namespace {
 

@@ -19,10 +19,10 @@
 #include <string_view>
 #include <vector>
 
-#include "tests/fuzz/fuzz_support.h"
 #include "line/fritz_line.h"
 #include "line/fritz_session.h"
 #include "text/terminal_text.h"
+#include "tests/fuzz/fuzz_support.h"
 
 namespace {
 

@@ -16,9 +16,9 @@
 #include <string_view>
 #include <vector>
 
-#include "tests/fuzz/fuzz_support.h"
 #include "line/caller_number.h"
 #include "line/ncid_line.h"
+#include "tests/fuzz/fuzz_support.h"
 
 namespace {
 

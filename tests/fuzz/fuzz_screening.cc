@@ -16,9 +16,9 @@
 #include <string_view>
 #include <vector>
 
-#include "tests/fuzz/fuzz_support.h"
 #include "line/screening.h"
 #include "text/terminal_text.h"
+#include "tests/fuzz/fuzz_support.h"
 
 namespace {
 
