@@ -98,6 +98,7 @@ TEST(ScreenerTest, ChangedListsAreReadAgainAndAFailureKeepsTheLastCopy) {
   };
   const std::string kept = "cannot read the block list calls.block again (";
   const std::string stays = "); the copy read before stays in use";
+  const std::string tooLarge(ScreeningList::kMaxBytes + 1, '1');  // outlives the table that points into it
   const Step steps[] = {
       {"none", "", "5551234", "block", {}, 1},  // unchanged: not read again
       {"none", "", "5559999", "announce", {}, 1},
@@ -109,7 +110,7 @@ TEST(ScreenerTest, ChangedListsAreReadAgainAndAFailureKeepsTheLastCopy) {
       {"read-error", "", "5550000", "block", {kept + "Input/output error" + stays}, 4},
       {"none", "", "5550000", "block", {}, 5},  // tried again, not said again
       {"write", "5557777\n", "5557777", "block", {"read the block list calls.block again: 1 entries"}, 6},
-      {"write", std::string(ScreeningList::kMaxBytes + 1, '1').c_str(), "5557777", "block",
+      {"write", tooLarge.c_str(), "5557777", "block",
        {kept + "larger than 8 MiB" + stays}, 7},
       {"stat-error", "", "5557777", "block", {}, 7},  // still the same failure spell
       {"write", "", "5557777", "announce", {"read the block list calls.block again: 0 entries"}, 8},
