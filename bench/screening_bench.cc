@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "line/screener.h"
+#include "line/screening/screener.h"
 
 int main(int argc, char** argv) {
   using Clock = std::chrono::steady_clock;

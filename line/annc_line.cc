@@ -13,12 +13,12 @@
 
 #include "line/event_loop.h"
 #include "line/launcher.h"
-#include "line/modem_source.h"
-#include "line/fritz_session.h"
-#include "line/name_recording.h"
-#include "line/ncid_session.h"
-#include "line/screener.h"
-#include "line/server_client.h"
+#include "line/sources/modem/modem_source.h"
+#include "line/sources/server/fritz_session.h"
+#include "line/names/name_recording.h"
+#include "line/sources/server/ncid_session.h"
+#include "line/screening/screener.h"
+#include "line/sources/server/server_client.h"
 #include "line/start_check.h"
 #include "platform/files.h"
 #include "posix/posix_line_system.h"
@@ -74,11 +74,11 @@ bool DescribeModem(EventLoop& loop, ModemSource& modem, const SourceOutput& out,
 // Names recorded by the user or synthesized in child processes of their own.
 class ChildNameRecorder : public NameRecorder {
  public:
-  ChildNameRecorder(const LineOptions& options, std::string annc) : options_(options), annc_(std::move(annc)) {}
+  ChildNameRecorder(NameSettings settings, std::string annc) : settings_(std::move(settings)), annc_(std::move(annc)) {}
   ~ChildNameRecorder() override { Cancel(); }
 
   std::string Start(const std::string& number, const std::string& name) override {
-    NameJob job = StartNameRecording(MakeNameRequest(options_, annc_, number, name));
+    NameJob job = StartNameRecording(MakeNameRequest(settings_, annc_, number, name));
     if (job.pid > 0) jobs_.push_back(job);
     return job.recording;
   }
@@ -91,7 +91,7 @@ class ChildNameRecorder : public NameRecorder {
   }
 
  private:
-  const LineOptions& options_;
+  NameSettings settings_;
   std::string annc_;
   std::vector<NameJob> jobs_;
 };
@@ -121,7 +121,8 @@ int RunLine(const LineOptions& options, const LineSystem& system) {
     source = std::make_unique<ServerClient>(options.fritz->host, options.fritz->port, options.device, fritz, *session,
                                             system.network);
   } else {
-    auto owned = std::make_unique<ModemSource>(options, system.ports);
+    auto owned = std::make_unique<ModemSource>(
+        ModemSettings{options.device, options.speed, options.init, options.lockDir}, system.ports);
     modem = owned.get();
     source = std::move(owned);
   }
@@ -145,7 +146,7 @@ int RunLine(const LineOptions& options, const LineSystem& system) {
   if (options.sayNames && !options.check) {
     char resolved[PATH_MAX];
     std::string annc = ::realpath(options.annc.c_str(), resolved) != nullptr ? resolved : options.annc;
-    names = std::make_unique<ChildNameRecorder>(options, annc);
+    names = std::make_unique<ChildNameRecorder>(NameSettings{options.voice, options.nameCache}, annc);
     launcher.SetNameRecorder(names.get());
   }
   SourceOutput out = launcher.output();

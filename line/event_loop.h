@@ -7,7 +7,7 @@
 
 #include <optional>
 
-#include "line/call_source.h"
+#include "line/sources/call_source.h"
 #include "posix/line_system.h"
 
 namespace annc {

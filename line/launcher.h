@@ -9,10 +9,10 @@
 #include <set>
 #include <string>
 
-#include "line/call_tracker.h"
+#include "line/calls/call_tracker.h"
 #include "line/event_loop.h"
 #include "line/options.h"
-#include "line/screener.h"
+#include "line/screening/screener.h"
 #include "posix/line_system.h"
 
 namespace annc {

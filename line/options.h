@@ -7,11 +7,11 @@
 #include <string_view>
 #include <vector>
 
-#include "line/call_tracker.h"
-#include "line/call_filter.h"
-#include "line/fritz_line.h"
-#include "line/ncid_line.h"
-#include "line/screening.h"
+#include "line/calls/call_tracker.h"
+#include "line/sources/call_filter.h"
+#include "line/sources/server/fritz_line.h"
+#include "line/sources/server/ncid_line.h"
+#include "line/screening/screening.h"
 
 namespace annc {
 

@@ -17,21 +17,10 @@
 #include <vector>
 
 #include "posix/child_process.h"
+#include "posix/clock.h"
 #include "posix/tcp_client.h"
 
 namespace annc {
-
-// Milliseconds on a clock that only goes forward.
-using Millis = std::int64_t;
-
-// One clock for the whole program: monotonic, never set back.
-class Clock {
- public:
-  virtual ~Clock() = default;
-  virtual Millis Now() = 0;
-  // The local time of day, in minutes since midnight (0..1439).
-  virtual int MinuteOfDay() = 0;
-};
 
 // A handle the loop waits on, for reading or for writing; Wait() sets
 // `ready` when it is (or reports a hang-up or an error).

@@ -7,7 +7,7 @@
 #include <string>
 #include <string_view>
 
-#include "line/caller_name.h"
+#include "line/names/caller_name.h"
 #include "tests/fuzz/fuzz_support.h"
 
 namespace {

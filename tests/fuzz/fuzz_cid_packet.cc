@@ -15,7 +15,7 @@
 #include <string_view>
 #include <vector>
 
-#include "line/cid_packet.h"
+#include "line/sources/modem/cid_packet.h"
 
 namespace {
 

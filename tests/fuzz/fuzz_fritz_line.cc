@@ -19,8 +19,8 @@
 #include <string_view>
 #include <vector>
 
-#include "line/fritz_line.h"
-#include "line/fritz_session.h"
+#include "line/sources/server/fritz_line.h"
+#include "line/sources/server/fritz_session.h"
 #include "text/terminal_text.h"
 #include "tests/fuzz/fuzz_support.h"
 

@@ -20,9 +20,9 @@
 #include <string>
 #include <string_view>
 
-#include "line/call_tracker.h"
-#include "line/line_classifier.h"
-#include "line/line_reader.h"
+#include "line/calls/call_tracker.h"
+#include "line/sources/modem/line_classifier.h"
+#include "line/sources/line_reader.h"
 #include "text/parse_integer.h"
 
 namespace {

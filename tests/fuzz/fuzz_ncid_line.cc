@@ -16,8 +16,8 @@
 #include <string_view>
 #include <vector>
 
-#include "line/caller_number.h"
-#include "line/ncid_line.h"
+#include "line/calls/caller_number.h"
+#include "line/sources/server/ncid_line.h"
 #include "tests/fuzz/fuzz_support.h"
 
 namespace {

@@ -16,7 +16,7 @@
 #include <string_view>
 #include <vector>
 
-#include "line/screening.h"
+#include "line/screening/screening.h"
 #include "text/terminal_text.h"
 #include "tests/fuzz/fuzz_support.h"
 

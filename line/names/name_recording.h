@@ -1,0 +1,83 @@
+// The recording of the caller's name that annc plays with /N:FILE: the
+// user's own, or one synthesized from the name and kept in a cache.
+//
+// When a call is about to be announced:
+//
+//   NameJob job = StartNameRecording(MakeNameRequest(settings, anncPath, number, networkName));
+//   if (!job.recording.empty()) argv.push_back("/N:" + job.recording);
+//   ... start annc at once; the synthesis, if any, runs meanwhile in a
+//   child process of its own ...
+//   FinishNameJob(&job)  whenever children are reaped (non-blocking);
+//   CancelNameJob(&job)  when annc-line ends before it finished.
+//
+// annc plays the name only after the time and the opening chime, and leaves
+// a recording that is not there yet out without a beep: a synthesis that is
+// slower than that only misses the first cycle.
+#ifndef ANNC_LINE_NAME_RECORDING_H_
+#define ANNC_LINE_NAME_RECORDING_H_
+
+#include <sys/types.h>
+
+#include <optional>
+#include <string>
+#include <string_view>
+
+
+namespace annc {
+
+// What a call's name recording is made from.
+struct NameRequest {
+  std::string number;       // as annc is given it (digits, or "Unknown")
+  std::string networkName;  // as the modem or the server sent it; empty when none
+  std::string soundDir;     // annc's sound folder, ending in "/": aon.db and names/ are there
+  std::string voice = "en";
+  std::string cacheFolder;  // where synthesized names are kept
+};
+
+// What --voice and --name-cache say.
+struct NameSettings {
+  std::string voice = "en";
+  std::string cacheFolder;  // empty: DefaultNameCacheFolder()
+};
+
+// The request for a call: the sound folder beside `anncPath`, the voice and
+// the cache folder of the settings (the default one when they name none).
+NameRequest MakeNameRequest(const NameSettings& settings, const std::string& anncPath, std::string_view number,
+                            std::string_view networkName);
+
+// The name a call is to be spoken with, already cleaned for the
+// synthesizer: the phone book's entry for the number (aon.db in the sound
+// folder, read now) when there is one, else the network's name unless it is
+// a placeholder. None when neither gives one.
+std::optional<std::string> NameToSpeak(const NameRequest& request);
+
+// The user's own recording of the caller, names/NUMBER.wav in the sound
+// folder, when it is there; empty otherwise.
+std::string OwnNameRecording(const NameRequest& request);
+
+struct NameJob {
+  // The path to give annc as /N:PATH; empty: no name for this call.
+  std::string recording;
+  // The process synthesizing `recording`, when it is not there yet; -1 when
+  // there is nothing to wait for.
+  pid_t pid = -1;
+};
+
+// Finds the name's recording, starting a synthesis in a child process when
+// the cache does not hold it yet; returns at once (a fork, no synthesis
+// here). A child that fails prints one status line, "annc-line: cannot
+// speak the name: ...", and the recording stays missing, which annc leaves
+// out quietly.
+NameJob StartNameRecording(const NameRequest& request);
+
+// Reaps the synthesis when it has ended, without waiting; true when there
+// is nothing left to wait for (also when there never was).
+bool FinishNameJob(NameJob* job);
+
+// Ends a synthesis still running and reaps it: SIGKILL and a wait, then its
+// temporary file is removed. For annc-line's own end.
+void CancelNameJob(NameJob* job);
+
+}  // namespace annc
+
+#endif  // ANNC_LINE_NAME_RECORDING_H_

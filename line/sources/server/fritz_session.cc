@@ -1,0 +1,51 @@
+#include "line/sources/server/fritz_session.h"
+
+#include <algorithm>
+
+namespace annc {
+
+void FritzSession::Reset() {
+  reader_.Reset();
+  ringing_.clear();
+  lines_ = 0;
+}
+
+bool FritzSession::Feed(std::string_view bytes, const SourceOutput& out) {
+  reader_.Feed(bytes, [&](std::string_view line) { OnLine(line, out); });
+  return false;
+}
+
+bool FritzSession::Forget(const std::string& id) {
+  auto it = std::find(ringing_.begin(), ringing_.end(), id);
+  if (it == ringing_.end()) return false;
+  ringing_.erase(it);
+  return true;
+}
+
+void FritzSession::OnLine(std::string_view line, const SourceOutput& out) {
+  out.line(line);
+  ++lines_;
+  FritzEvent event = ParseFritzLine(line);
+  const std::string& id = event.connectionId;
+  switch (event.kind) {
+    case FritzEvent::kRing:
+      // The box reuses a connection ID only once its call is over.
+      if (Forget(id)) out.event(CallEvent{CallEvent::kCallEnded, {}, id});
+      if (!KeepCall(filter_, event.called, event.trunk)) break;
+      if (ringing_.size() >= kMaxConnections) ringing_.erase(ringing_.begin());
+      ringing_.push_back(id);
+      out.event(CallEvent{CallEvent::kNumber, event.caller, id});
+      out.event(CallEvent{CallEvent::kCallerIdComplete, {}, id});
+      break;
+    case FritzEvent::kConnect:
+      if (Forget(id)) out.event(CallEvent{CallEvent::kAnswered, {}, id});
+      break;
+    case FritzEvent::kDisconnect:
+      if (Forget(id)) out.event(CallEvent{CallEvent::kCallEnded, {}, id});
+      break;
+    case FritzEvent::kIgnored:
+      break;
+  }
+}
+
+}  // namespace annc
