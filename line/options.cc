@@ -1,5 +1,9 @@
 #include "line/options.h"
 
+#include <getopt.h>
+
+#include <algorithm>
+
 #include "posix/serial_port.h"
 #include "text/parse_integer.h"
 #include "text/terminal_text.h"
@@ -144,147 +148,366 @@ int ParseSeconds(std::string_view text) {
   return static_cast<int>(ms);
 }
 
-ParsedCommandLine ParseLineCommandLine(const std::vector<std::string_view>& args) {
+namespace {
+
+// Which sources an option is for.
+enum class For {
+  kAnySource,
+  kModem,
+  kServer,  // an NCID server or a FRITZ!Box
+  kFritz,   // a FRITZ!Box alone
+};
+
+// Where the calls come from, as the device says.
+enum class Source { kModem, kNcid, kFritz };
+
+struct LineOption;
+
+// The command line as read so far, with what the checks after the options need.
+struct CommandLine {
   ParsedCommandLine parsed;
-  LineOptions& o = parsed.options;
-  std::vector<std::string_view> devices;
-  auto fail = [&parsed](std::string message) {
-    parsed.kind = ParsedCommandLine::kUsageError;
-    parsed.error = std::move(message);
-    return parsed;
-  };
-
-  std::string_view modemOption;   // the first option only a modem takes
-  std::string_view filterOption;  // the first option only a server takes
+  std::vector<std::string_view> devices;  // in the order given
+  // The first option given that only a modem takes, the first that only a
+  // server takes, and the first that only a FRITZ!Box takes.
+  const LineOption* modemOption = nullptr;
+  const LineOption* serverOption = nullptr;
+  const LineOption* fritzOption = nullptr;
   bool ringTimeoutGiven = false;
-  bool optionsEnded = false;
-  for (std::size_t i = 0; i < args.size(); ++i) {
-    std::string_view arg = args[i];
-    if (!optionsEnded && arg.size() > 1 && arg[0] == '-' && !arg.starts_with("--")) {
-      return fail("unknown option " + Shown(arg));
-    }
-    if (optionsEnded || !arg.starts_with("--")) {
-      devices.push_back(arg);
-      continue;
-    }
-    if (arg == "--") {
-      optionsEnded = true;
-      continue;
-    }
-    std::string_view name = arg;
-    std::string_view value;
-    bool hasValue = false;
-    if (std::size_t eq = arg.find('='); eq != std::string_view::npos) {
-      name = arg.substr(0, eq);
-      value = arg.substr(eq + 1);
-      hasValue = true;
-    }
+  Source source = Source::kModem;
+};
 
-    if (name == "--help" || name == "--version" || name == "--once" || name == "--check" || name == "--say-names") {
-      if (hasValue) return fail("option " + Shown(name) + " takes no value");
-      if (name == "--help") {
-        parsed.kind = ParsedCommandLine::kHelp;
-        return parsed;
-      }
-      if (name == "--version") {
-        parsed.kind = ParsedCommandLine::kVersion;
-        return parsed;
-      }
-      (name == "--once" ? o.once : name == "--check" ? o.check : o.sayNames) = true;
-      continue;
-    }
+// One option's value on its way into the command line.
+struct Taking {
+  std::string_view name;   // as typed: "--annc"
+  std::string_view value;  // empty for a switch
+  CommandLine& line;
+  LineOptions& o;
+};
 
-    bool known = name == "--annc" || name == "--log" || name == "--ring-timeout" || name == "--speed" ||
-                 name == "--init" || name == "--lock-dir" || name == "--only-to" || name == "--only-line" ||
-                 name == "--voice" || name == "--name-cache" || name == "--block" || name == "--allow" ||
-                 name == "--quiet" || name == "--repeat-window" || name == "--block-mode";
-    if (!known) return fail("unknown option " + Shown(name));
-    if (!hasValue) {
-      if (i + 1 >= args.size()) return fail("option " + Shown(name) + " needs a value");
-      value = args[++i];
+enum OptionValue { kSwitch, kValue };
+
+struct LineOption {
+  const char* name;  // without its leading "--"
+  OptionValue value;
+  For source;
+  // Takes the value into the command line: what is wrong with it, or empty.
+  std::string (*take)(const Taking&);
+};
+
+// "--speed needs a line speed such as 115200, not 'fast'".
+std::string Needs(const Taking& t, std::string_view what) {
+  return std::string(t.name) + " needs " + std::string(what) + ", not '" + Shown(t.value) + "'";
+}
+
+std::string NeedsValue(const Taking& t) { return "option " + Shown(t.name) + " needs a value"; }
+
+std::string Ends(const Taking& t, ParsedCommandLine::Kind kind) {
+  t.line.parsed.kind = kind;
+  return {};
+}
+
+std::string Set(bool& flag) {
+  flag = true;
+  return {};
+}
+
+std::string SetText(const Taking& t, std::string& to) {
+  if (t.value.empty()) return NeedsValue(t);
+  to.assign(t.value);
+  return {};
+}
+
+std::string AddText(const Taking& t, std::vector<std::string>& to) {
+  if (t.value.empty()) return NeedsValue(t);
+  to.emplace_back(t.value);
+  return {};
+}
+
+std::string TakeRingTimeout(const Taking& t) {
+  int ms = ParseSeconds(t.value);
+  if (ms < 0) return Needs(t, "seconds above 0 (such as 8 or 0.5)");
+  t.o.ringTimeoutMs = ms;
+  t.line.ringTimeoutGiven = true;
+  return {};
+}
+
+std::string TakeSpeed(const Taking& t) {
+  int baud = static_cast<int>(ParseDecimal(t.value, 8).value_or(-1));
+  if (!IsSupportedSpeed(baud)) return Needs(t, "a line speed such as 115200");
+  t.o.speed = baud;
+  return {};
+}
+
+std::string TakeOnlyTo(const Taking& t) {
+  if (!IsOnlyToNumber(t.value)) return Needs(t, "an own number such as 5559876");
+  t.o.filter.onlyTo.emplace_back(t.value);
+  return {};
+}
+
+std::string TakeOnlyLine(const Taking& t) {
+  std::string_view label = TrimBlanks(t.value);
+  if (label.empty()) return std::string(t.name) + " needs a line label such as SIP0";
+  t.o.filter.onlyLines.emplace_back(label);
+  return {};
+}
+
+std::string TakeVoice(const Taking& t) {
+  if (t.value.empty()) return NeedsValue(t);
+  if (!IsVoiceName(t.value)) return Needs(t, "an eSpeak NG voice such as en or de");
+  t.o.voice.assign(t.value);
+  return {};
+}
+
+std::string TakeQuiet(const Taking& t) {
+  std::optional<QuietWindow> window = ParseQuietWindow(t.value);
+  if (!window) return Needs(t, "a time span such as 22:00-07:00");
+  t.o.screening.quiet.push_back(*window);
+  return {};
+}
+
+std::string TakeRepeatWindow(const Taking& t) {
+  constexpr int kMaxMinutes = 1440;
+  int minutes = static_cast<int>(ParseDecimal(t.value, 4).value_or(-1));
+  if (minutes < 0 || minutes > kMaxMinutes) return Needs(t, "minutes from 0 to 1440");
+  t.o.screening.repeatWindowMinutes = minutes;
+  return {};
+}
+
+std::string TakeBlockMode(const Taking& t) {
+  if (t.value != "hangup" && t.value != "ignore") return Needs(t, "hangup or ignore");
+  t.o.blockMode = t.value == "hangup" ? LineOptions::kHangUp : LineOptions::kIgnore;
+  return {};
+}
+
+// annc-line's options, in the order --help shows them.
+const LineOption kOptions[] = {
+    {"annc", kValue, For::kAnySource, [](const Taking& t) { return SetText(t, t.o.annc); }},
+    {"log", kValue, For::kAnySource, [](const Taking& t) { return SetText(t, t.o.log); }},
+    {"ring-timeout", kValue, For::kAnySource, TakeRingTimeout},
+    {"speed", kValue, For::kModem, TakeSpeed},
+    {"init", kValue, For::kModem, [](const Taking& t) { return AddText(t, t.o.init); }},
+    {"lock-dir", kValue, For::kModem, [](const Taking& t) { return SetText(t, t.o.lockDir); }},
+    {"only-to", kValue, For::kFritz, TakeOnlyTo},
+    {"only-line", kValue, For::kServer, TakeOnlyLine},
+    {"say-names", kSwitch, For::kAnySource, [](const Taking& t) { return Set(t.o.sayNames); }},
+    {"voice", kValue, For::kAnySource, TakeVoice},
+    {"name-cache", kValue, For::kAnySource, [](const Taking& t) { return SetText(t, t.o.nameCache); }},
+    {"block", kValue, For::kAnySource, [](const Taking& t) { return AddText(t, t.o.screening.blockLists); }},
+    {"allow", kValue, For::kAnySource, [](const Taking& t) { return AddText(t, t.o.screening.allowLists); }},
+    {"quiet", kValue, For::kAnySource, TakeQuiet},
+    {"repeat-window", kValue, For::kAnySource, TakeRepeatWindow},
+    {"block-mode", kValue, For::kAnySource, TakeBlockMode},
+    {"once", kSwitch, For::kAnySource, [](const Taking& t) { return Set(t.o.once); }},
+    {"check", kSwitch, For::kAnySource, [](const Taking& t) { return Set(t.o.check); }},
+    {"help", kSwitch, For::kAnySource, [](const Taking& t) { return Ends(t, ParsedCommandLine::kHelp); }},
+    {"version", kSwitch, For::kAnySource, [](const Taking& t) { return Ends(t, ParsedCommandLine::kVersion); }},
+};
+
+std::string Dashed(const LineOption& option) { return std::string("--") + option.name; }
+
+// getopt_long returns kOptions[i] as kFirstOption + i, clear of its own 1, '?' and ':'.
+constexpr int kFirstOption = 256;
+
+std::vector<option> GetoptTable() {
+  std::vector<option> table;
+  for (const LineOption& o : kOptions) {
+    int index = static_cast<int>(&o - kOptions);
+    table.push_back({o.name, o.value == kValue ? required_argument : no_argument, nullptr, kFirstOption + index});
+  }
+  table.push_back({});
+  return table;
+}
+
+// The option an argument names in full ("--annc", "--annc=x"); null for any
+// other argument, an abbreviation too.
+const LineOption* Named(std::string_view arg) {
+  if (!arg.starts_with("--")) return nullptr;
+  std::string_view name = arg.substr(2, arg.find('=') - 2);
+  for (const LineOption& option : kOptions) {
+    if (name == option.name) return &option;
+  }
+  return nullptr;
+}
+
+// What is wrong with an argument getopt_long refused, or took for an
+// abbreviation, which annc-line does not accept.
+std::string Refused(std::string_view arg) {
+  if (!arg.starts_with("--")) return "unknown option " + Shown(arg);
+  std::string name = Shown(arg.substr(0, arg.find('=')));
+  const LineOption* option = Named(arg);
+  if (option == nullptr) return "unknown option " + name;
+  return "option " + name + (option->value == kValue ? " needs a value" : " takes no value");
+}
+
+// The arguments as getopt_long takes them: the program's name first, then a
+// copy of each. A NUL byte, which no real command line holds, is 0x01 in
+// the copies, so that getopt_long sees every argument whole; the texts
+// taken come from the arguments themselves.
+class GetoptArguments {
+ public:
+  explicit GetoptArguments(const std::vector<std::string_view>& args) : args_(args) {
+    copies_.emplace_back("annc-line");
+    for (std::string_view arg : args) {
+      std::string& copy = copies_.emplace_back(arg);
+      std::replace(copy.begin(), copy.end(), '\0', '\x01');
     }
-    if (modemOption.empty() && (name == "--speed" || name == "--init" || name == "--lock-dir")) modemOption = name;
-    if (filterOption.empty() && (name == "--only-to" || name == "--only-line")) filterOption = name;
-    if (name == "--ring-timeout") {
-      int ms = ParseSeconds(value);
-      if (ms < 0) return fail("--ring-timeout needs seconds above 0 (such as 8 or 0.5), not '" + Shown(value) + "'");
-      o.ringTimeoutMs = ms;
-      ringTimeoutGiven = true;
-    } else if (name == "--speed") {
-      int baud = static_cast<int>(ParseDecimal(value, 8).value_or(-1));
-      if (!IsSupportedSpeed(baud)) return fail("--speed needs a line speed such as 115200, not '" + Shown(value) + "'");
-      o.speed = baud;
-    } else if (name == "--only-to") {
-      if (!IsOnlyToNumber(value)) {
-        return fail("--only-to needs an own number such as 5559876, not '" + Shown(value) + "'");
-      }
-      o.filter.onlyTo.emplace_back(value);
-    } else if (name == "--only-line") {
-      if (TrimBlanks(value).empty()) return fail("--only-line needs a line label such as SIP0");
-      o.filter.onlyLines.emplace_back(TrimBlanks(value));
-    } else if (name == "--quiet") {
-      std::optional<QuietWindow> window = ParseQuietWindow(value);
-      if (!window) return fail("--quiet needs a time span such as 22:00-07:00, not '" + Shown(value) + "'");
-      o.screening.quiet.push_back(*window);
-    } else if (name == "--repeat-window") {
-      constexpr int kMaxMinutes = 1440;
-      int minutes = static_cast<int>(ParseDecimal(value, 4).value_or(-1));
-      if (minutes < 0 || minutes > kMaxMinutes) {
-        return fail("--repeat-window needs minutes from 0 to 1440, not '" + Shown(value) + "'");
-      }
-      o.screening.repeatWindowMinutes = minutes;
-    } else if (name == "--block-mode") {
-      if (value != "hangup" && value != "ignore") {
-        return fail("--block-mode needs hangup or ignore, not '" + Shown(value) + "'");
-      }
-      o.blockMode = value == "hangup" ? LineOptions::kHangUp : LineOptions::kIgnore;
-    } else if (value.empty()) {
-      return fail("option " + Shown(name) + " needs a value");
-    } else if (name == "--annc") {
-      o.annc.assign(value);
-    } else if (name == "--log") {
-      o.log.assign(value);
-    } else if (name == "--voice") {
-      if (!IsVoiceName(value)) {
-        return fail("--voice needs an eSpeak NG voice such as en or de, not '" + Shown(value) + "'");
-      }
-      o.voice.assign(value);
-    } else if (name == "--name-cache") {
-      o.nameCache.assign(value);
-    } else if (name == "--init") {
-      o.init.emplace_back(value);
-    } else if (name == "--block") {
-      o.screening.blockLists.emplace_back(value);
-    } else if (name == "--allow") {
-      o.screening.allowLists.emplace_back(value);
+    for (std::string& copy : copies_) pointers_.push_back(copy.data());
+    pointers_.push_back(nullptr);
+  }
+
+  int count() const { return static_cast<int>(copies_.size()); }
+  char** pointers() { return pointers_.data(); }
+  // The argument at getopt_long's index, 1 for the first.
+  std::string_view At(int index) const { return args_[index - 1]; }
+
+ private:
+  const std::vector<std::string_view>& args_;
+  std::vector<std::string> copies_;
+  std::vector<char*> pointers_;
+};
+
+// Remembers the first option given for a modem, for a server and for a
+// FRITZ!Box alone, for CheckSource.
+void NoteSource(const LineOption& option, CommandLine& line) {
+  if (option.source == For::kModem && line.modemOption == nullptr) line.modemOption = &option;
+  bool server = option.source == For::kServer || option.source == For::kFritz;
+  if (server && line.serverOption == nullptr) line.serverOption = &option;
+  if (option.source == For::kFritz && line.fritzOption == nullptr) line.fritzOption = &option;
+}
+
+// Takes the option getopt_long returned as `got` for the argument at `at`;
+// its value, if it takes one, was the next argument when not after "=".
+std::string TakeOption(const GetoptArguments& argv, int at, int got, CommandLine& line) {
+  std::string_view arg = argv.At(at);
+  const LineOption* option = Named(arg);
+  if (option == nullptr || got != kFirstOption + (option - kOptions)) return Refused(arg);
+  std::string_view value;
+  if (option->value == kValue) {
+    std::size_t eq = arg.find('=');
+    value = eq != std::string_view::npos ? arg.substr(eq + 1) : argv.At(optind - 1);
+  }
+  NoteSource(*option, line);
+  std::string name = Dashed(*option);
+  return option->take(Taking{name, value, line, line.parsed.options});
+}
+
+// Reads the arguments in order, the options into line.parsed and the others
+// into line.devices, up to the first error, which it returns, or to --help
+// or --version.
+std::string ReadArguments(const std::vector<std::string_view>& args, CommandLine& line) {
+  GetoptArguments argv(args);
+  std::vector<option> table = GetoptTable();
+  // "-": every argument in its place, one that is no option returned as 1;
+  // ":" and opterr 0: the errors are annc-line's own.
+  const int printedErrors = opterr;
+  opterr = 0;
+  optind = 0;  // glibc starts afresh, forgetting the last command line read
+  std::string error;
+  while (error.empty() && line.parsed.kind == ParsedCommandLine::kRun) {
+    const int at = std::max(optind, 1);  // the argument getopt_long reads next
+    const int got = getopt_long(argv.count(), argv.pointers(), "-:", table.data(), nullptr);
+    if (got == -1) {  // the end, or "--": what follows it is devices
+      for (int i = optind; i < argv.count(); ++i) line.devices.push_back(argv.At(i));
+      break;
+    }
+    if (got == 1) {
+      line.devices.push_back(argv.At(at));
     } else {
-      o.lockDir.assign(value);
+      error = TakeOption(argv, at, got, line);
     }
   }
-  if (devices.empty()) return fail("no DEVICE, ncid:HOST or fritz:HOST given");
-  if (devices.size() > 1) return fail("one DEVICE only, not '" + Shown(devices[1]) + "' as well");
-  if (devices[0].empty()) return fail("DEVICE is empty");
-  o.device.assign(devices[0]);
+  opterr = printedErrors;
+  return error;
+}
+
+// Exactly one device, not empty.
+std::string TakeDevice(CommandLine& line) {
+  const std::vector<std::string_view>& devices = line.devices;
+  if (devices.empty()) return "no DEVICE, ncid:HOST or fritz:HOST given";
+  if (devices.size() > 1) return "one DEVICE only, not '" + Shown(devices[1]) + "' as well";
+  if (devices[0].empty()) return "DEVICE is empty";
+  line.parsed.options.device.assign(devices[0]);
+  return {};
+}
+
+// The server the device names, if it names one.
+std::string TakeSource(CommandLine& line) {
+  LineOptions& o = line.parsed.options;
   if (IsNcidSource(o.device)) {
     ParsedNcidSource server = ParseNcidSource(o.device);
-    if (!server.source) return fail(server.error);
-    if (!modemOption.empty()) return fail(std::string(modemOption) + " is for a modem, not for an NCID server");
-    if (!o.filter.onlyTo.empty()) {
-      return fail("--only-to is for a FRITZ!Box: an NCID server does not say which own number was called");
-    }
+    if (!server.source) return server.error;
     o.ncid = server.source;
+    line.source = Source::kNcid;
   } else if (IsFritzSource(o.device)) {
     ParsedFritzSource box = ParseFritzSource(o.device);
-    if (!box.source) return fail(box.error);
-    if (!modemOption.empty()) return fail(std::string(modemOption) + " is for a modem, not for a FRITZ!Box");
+    if (!box.source) return box.error;
     o.fritz = box.source;
-    if (!ringTimeoutGiven) o.ringTimeoutMs = kFritzRingTimeoutMs;
-  } else if (!filterOption.empty()) {
-    return fail(std::string(filterOption) +
-                (filterOption == "--only-to" ? " is for a FRITZ!Box" : " is for an NCID server or a FRITZ!Box") +
-                ", not for a modem");
+    line.source = Source::kFritz;
   }
-  return parsed;
+  return {};
+}
+
+std::string Whom(For source) {
+  switch (source) {
+    case For::kModem:
+      return "a modem";
+    case For::kServer:
+      return "an NCID server or a FRITZ!Box";
+    case For::kFritz:
+      return "a FRITZ!Box";
+    case For::kAnySource:
+      break;
+  }
+  return "any source";
+}
+
+// "--speed is for a modem, not for a FRITZ!Box".
+std::string NotFor(const LineOption& option, std::string_view source) {
+  return Dashed(option) + " is for " + Whom(option.source) + ", not for " + std::string(source);
+}
+
+// An option given that the device's source does not take.
+std::string CheckSource(const CommandLine& line) {
+  switch (line.source) {
+    case Source::kNcid:
+      if (line.modemOption != nullptr) return NotFor(*line.modemOption, "an NCID server");
+      if (line.fritzOption != nullptr) {
+        return Dashed(*line.fritzOption) + " is for " + Whom(For::kFritz) +
+               ": an NCID server does not say which own number was called";
+      }
+      break;
+    case Source::kFritz:
+      if (line.modemOption != nullptr) return NotFor(*line.modemOption, "a FRITZ!Box");
+      break;
+    case Source::kModem:
+      if (line.serverOption != nullptr) return NotFor(*line.serverOption, "a modem");
+      break;
+  }
+  return {};
+}
+
+// A FRITZ!Box sends no rings: without --ring-timeout, a call whose end the
+// box did not say waits longer.
+void SetSourceDefaults(CommandLine& line) {
+  if (line.source == Source::kFritz && !line.ringTimeoutGiven) line.parsed.options.ringTimeoutMs = kFritzRingTimeoutMs;
+}
+
+}  // namespace
+
+ParsedCommandLine ParseLineCommandLine(const std::vector<std::string_view>& args) {
+  CommandLine line;
+  std::string error = ReadArguments(args, line);
+  if (error.empty() && line.parsed.kind == ParsedCommandLine::kRun) {
+    error = TakeDevice(line);
+    if (error.empty()) error = TakeSource(line);
+    if (error.empty()) error = CheckSource(line);
+    if (error.empty()) SetSourceDefaults(line);
+  }
+  if (!error.empty()) {
+    line.parsed.kind = ParsedCommandLine::kUsageError;
+    line.parsed.error = std::move(error);
+  }
+  return line.parsed;
 }
 
 }  // namespace annc

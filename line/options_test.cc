@@ -2,8 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <string>
 #include <vector>
+
+#include "text/terminal_text.h"
 
 namespace annc {
 namespace {
@@ -259,6 +262,89 @@ TEST(LineOptionsTest, UsageErrors) {
     EXPECT_NE(p.error.find(c.says), std::string::npos) << p.error;
     EXPECT_EQ(p.error.find('\n'), std::string::npos) << p.error;
   }
+}
+
+TEST(LineOptionsTest, ArgumentsAsTyped) {
+  // Only full names count, however unambiguous the start of one is; options
+  // and devices may come in any order, "-" is a device, and a value is the
+  // next argument whatever it looks like.
+  struct Case {
+    std::vector<std::string_view> args;
+    const char* says;  // the error, or "" when it runs
+    const char* device;
+    const char* annc;
+    bool once;
+  };
+  const Case cases[] = {
+      {{"--ann", "x", "/dev/a"}, "unknown option --ann", "", "", false},
+      {{"/dev/a", "--ann"}, "unknown option --ann", "", "", false},
+      {{"--ann=x", "/dev/a"}, "unknown option --ann", "", "", false},
+      {{"--on", "/dev/a"}, "unknown option --on", "", "", false},
+      {{"--onc", "/dev/a"}, "unknown option --onc", "", "", false},
+      {{"--onc=1", "/dev/a"}, "unknown option --onc", "", "", false},
+      {{"--block-m=ignore", "/dev/a"}, "unknown option --block-m", "", "", false},
+      {{"--he"}, "unknown option --he", "", "", false},
+      {{"--=x", "/dev/a"}, "unknown option --", "", "", false},
+      {{"---once", "/dev/a"}, "unknown option ---once", "", "", false},
+      {{"-ab", "/dev/a"}, "unknown option -ab", "", "", false},
+      {{"-:", "/dev/a"}, "unknown option -:", "", "", false},
+      {{"/dev/a", "--once"}, "", "/dev/a", "", true},
+      {{"/dev/a", "--once", "/dev/b"}, "one DEVICE only, not '/dev/b' as well", "", "", false},
+      {{"/dev/a", "--", "/dev/b"}, "one DEVICE only, not '/dev/b' as well", "", "", false},
+      {{"-"}, "", "-", "", false},
+      {{"--once", "--", "-"}, "", "-", "", true},
+      {{"--", "--help"}, "", "--help", "", false},
+      {{"--annc", "-x", "/dev/a"}, "", "/dev/a", "-x", false},
+      {{"--annc", "--help", "/dev/a"}, "", "/dev/a", "--help", false},
+      {{"--annc", "--", "--once", "/dev/a"}, "", "/dev/a", "--", true},
+      {{"--annc", "--once", "/dev/a"}, "", "/dev/a", "--once", false},
+      {{"--annc=--once=x", "/dev/a"}, "", "/dev/a", "--once=x", false},
+      // No real command line holds a NUL byte, but an argument is taken whole.
+      {{std::string_view("-\0x", 3), "/dev/a"}, "unknown option -^@x", "", "", false},
+      {{std::string_view("--\0x", 4), "/dev/a"}, "unknown option --^@x", "", "", false},
+      {{std::string_view("--once\0", 7), "/dev/a"}, "unknown option --once^@", "", "", false},
+      {{std::string_view("--annc=a\0b", 10), "/dev/a"}, "", "/dev/a", "a^@b", false},
+  };
+  for (const Case& c : cases) {
+    ParsedCommandLine p = Parse(c.args);
+    if (*c.says != '\0') {
+      EXPECT_EQ(p.kind, ParsedCommandLine::kUsageError) << c.says;
+      EXPECT_EQ(p.error, c.says);
+      continue;
+    }
+    ASSERT_EQ(p.kind, ParsedCommandLine::kRun) << p.error;
+    EXPECT_EQ(p.options.device, c.device);
+    EXPECT_EQ(CaretNotation(p.options.annc, ""), c.annc);
+    EXPECT_EQ(p.options.once, c.once);
+  }
+}
+
+TEST(LineOptionsTest, EachCommandLineReadAfresh) {
+  // Each ends in the middle of its arguments, the first within "-ab".
+  EXPECT_EQ(Parse({"-ab", "/dev/a"}).error, "unknown option -ab");
+  EXPECT_EQ(Parse({"--help", "--once", "/dev/a"}).kind, ParsedCommandLine::kHelp);
+  EXPECT_EQ(Parse({"--once", "--speed", "0", "/dev/a", "/dev/b"}).error,
+            "--speed needs a line speed such as 115200, not '0'");
+  ParsedCommandLine p = Parse({"--once", "/dev/a"});
+  ASSERT_EQ(p.kind, ParsedCommandLine::kRun) << p.error;
+  EXPECT_EQ(p.options.device, "/dev/a");
+  EXPECT_TRUE(p.options.once);
+}
+
+TEST(LineOptionsTest, OrderKeptWhateverTheEnvironment) {
+  // POSIXLY_CORRECT would have options end at the first device.
+  const char* before = std::getenv("POSIXLY_CORRECT");
+  std::string saved = before != nullptr ? before : "";
+  ASSERT_EQ(::setenv("POSIXLY_CORRECT", "1", 1), 0);
+  ParsedCommandLine p = Parse({"/dev/a", "--once"});
+  if (before != nullptr) {
+    ::setenv("POSIXLY_CORRECT", saved.c_str(), 1);
+  } else {
+    ::unsetenv("POSIXLY_CORRECT");
+  }
+  ASSERT_EQ(p.kind, ParsedCommandLine::kRun) << p.error;
+  EXPECT_EQ(p.options.device, "/dev/a");
+  EXPECT_TRUE(p.options.once);
 }
 
 TEST(LineOptionsTest, Seconds) {
