@@ -17,6 +17,87 @@ std::string TwoDigits(int n) { return std::string{static_cast<char>('0' + n / 10
 
 }  // namespace
 
+// Reads one line of a list: an entry's expressions one by one, then its
+// label. A line whose first non-blank character is '#' is a comment this
+// way too: it holds no expression.
+class ScreeningList::LineReader {
+ public:
+  struct Span {
+    std::size_t from = 0;
+    std::size_t to = 0;
+  };
+  struct Token {
+    Span text;
+    bool anchored = false;
+  };
+
+  // The line is text[start, end), without its '\n'.
+  LineReader(std::string_view text, std::size_t start, std::size_t end) : text_(text), p_(start), end_(end) {}
+
+  // The next expression, empty ones left out; false after the last.
+  bool Next(Token& token) {
+    for (SkipBlanks(); p_ < end_; SkipBlanks()) {
+      if (text_[p_] == '#') {  // a label, or a comment
+        if (StartsLabel(p_)) label_ = Trimmed(p_ + 2, end_);
+        p_ = end_;
+        return false;
+      }
+      token = ReadExpression();
+      if (token.text.from != token.text.to) return true;
+    }
+    return false;
+  }
+
+  // After the last expression: the text after "#=", blanks trimmed; empty when none.
+  Span label() const { return label_; }
+
+ private:
+  void SkipBlanks() {
+    while (p_ < end_ && IsBlank(text_[p_])) ++p_;
+  }
+
+  bool StartsLabel(std::size_t i) const { return text_[i] == '#' && i + 1 < end_ && text_[i + 1] == '='; }
+
+  Span Trimmed(std::size_t from, std::size_t to) const {
+    while (from < to && IsBlank(text_[from])) ++from;
+    while (to > from && IsBlank(text_[to - 1])) --to;
+    return Span{from, to};
+  }
+
+  // A run of non-blank characters up to a blank or "#=", or a quoted string;
+  // either after an optional '^'.
+  Token ReadExpression() {
+    bool anchored = false;
+    if (text_[p_] == '^') {
+      anchored = true;
+      ++p_;
+    }
+    if (p_ < end_ && text_[p_] == '"') return ReadQuoted(anchored);
+    std::size_t from = p_;
+    while (p_ < end_ && !IsBlank(text_[p_]) && !StartsLabel(p_)) ++p_;
+    return Token{Span{from, p_}, anchored};
+  }
+
+  // From the opening quote at p_ to the closing one, or else to the end of
+  // the line; a '^' just inside anchors it too.
+  Token ReadQuoted(bool anchored) {
+    std::size_t from = p_ + 1;
+    std::size_t close = text_.substr(from, end_ - from).find('"');
+    close = close == std::string_view::npos ? end_ : from + close;
+    p_ = close < end_ ? close + 1 : end_;
+    if (!anchored && from < close && text_[from] == '^') {
+      anchored = true;
+      ++from;
+    }
+    return Token{Span{from, close}, anchored};
+  }
+
+  std::string_view text_;
+  std::size_t p_;
+  std::size_t end_;
+  Span label_;
+};
+
 ScreeningList ScreeningList::Parse(std::string name, std::string text, std::string* error) {
   ScreeningList list;
   list.name_ = std::move(name);
@@ -29,75 +110,45 @@ ScreeningList ScreeningList::Parse(std::string name, std::string text, std::stri
   std::string_view all(list.text_);
 
   std::uint32_t lineNumber = 0;
-  std::size_t lineStart = 0;
-  while (lineStart < all.size()) {
-    ++lineNumber;
-    std::size_t lineEnd = all.find('\n', lineStart);
-    if (lineEnd == std::string_view::npos) lineEnd = all.size();
-    std::size_t p = lineStart;
-    auto skipBlanks = [&] {
-      while (p < lineEnd && IsBlank(all[p])) ++p;
-    };
-    skipBlanks();
-    const std::size_t expressionsBefore = list.anchored_.size() + list.floating_.size();
-    Entry entry{lineNumber, 0, 0};
-    const auto entryIndex = static_cast<std::uint32_t>(list.entries_.size());
-    if (p < lineEnd && all[p] != '#') {
-      for (skipBlanks(); p < lineEnd; skipBlanks()) {
-        if (all[p] == '#') {
-          if (p + 1 < lineEnd && all[p + 1] == '=') {
-            std::size_t from = p + 2;
-            std::size_t to = lineEnd;
-            while (from < to && IsBlank(all[from])) ++from;
-            while (to > from && IsBlank(all[to - 1])) --to;
-            entry.labelOffset = static_cast<std::uint32_t>(from);
-            entry.labelLength = static_cast<std::uint32_t>(to - from);
-          }
-          break;  // a label, or a comment
-        }
-        bool anchored = false;
-        if (all[p] == '^') {
-          anchored = true;
-          ++p;
-        }
-        std::size_t from = p;
-        std::size_t to = p;
-        if (p < lineEnd && all[p] == '"') {
-          from = p + 1;
-          std::size_t close = all.substr(from, lineEnd - from).find('"');
-          close = close == std::string_view::npos ? lineEnd : from + close;
-          to = close;
-          p = close < lineEnd ? close + 1 : lineEnd;
-          if (!anchored && from < to && all[from] == '^') {
-            anchored = true;
-            ++from;
-          }
-        } else {
-          while (p < lineEnd && !IsBlank(all[p]) && !(all[p] == '#' && p + 1 < lineEnd && all[p + 1] == '=')) ++p;
-          to = p;
-        }
-        if (from == to) continue;
-        if (list.anchored_.size() + list.floating_.size() >= kMaxExpressions) {
-          *error = "more than " + std::to_string(kMaxExpressions) + " expressions";
-          ScreeningList empty;
-          empty.name_ = std::move(list.name_);
-          return empty;
-        }
-        Expression e{static_cast<std::uint32_t>(from), static_cast<std::uint32_t>(to - from), entryIndex};
-        (anchored ? list.anchored_ : list.floating_).push_back(e);
-      }
+  for (std::size_t lineStart = 0; lineStart < all.size();) {
+    std::size_t lineEnd = std::min(all.find('\n', lineStart), all.size());
+    LineReader reader(all, lineStart, lineEnd);
+    if (!list.AddEntry(++lineNumber, reader)) {
+      *error = "more than " + std::to_string(kMaxExpressions) + " expressions";
+      ScreeningList empty;
+      empty.name_ = std::move(list.name_);
+      return empty;
     }
-    if (list.anchored_.size() + list.floating_.size() > expressionsBefore) list.entries_.push_back(entry);
     lineStart = lineEnd + 1;
   }
+  list.SortExpressions();
+  return list;
+}
 
-  auto byText = [&list](const Expression& a, const Expression& b) {
-    int c = list.TextOf(a).compare(list.TextOf(b));
+bool ScreeningList::AddEntry(std::uint32_t line, LineReader& reader) {
+  const auto entry = static_cast<std::uint32_t>(entries_.size());
+  const std::size_t before = expressions();
+  for (LineReader::Token token; reader.Next(token);) {
+    if (expressions() >= kMaxExpressions) return false;
+    const LineReader::Span& t = token.text;
+    Expression e{static_cast<std::uint32_t>(t.from), static_cast<std::uint32_t>(t.to - t.from), entry};
+    (token.anchored ? anchored_ : floating_).push_back(e);
+  }
+  if (expressions() > before) {
+    LineReader::Span label = reader.label();
+    entries_.push_back(
+        Entry{line, static_cast<std::uint32_t>(label.from), static_cast<std::uint32_t>(label.to - label.from)});
+  }
+  return true;
+}
+
+void ScreeningList::SortExpressions() {
+  auto byText = [this](const Expression& a, const Expression& b) {
+    int c = TextOf(a).compare(TextOf(b));
     return c != 0 ? c < 0 : a.entry < b.entry;
   };
-  std::sort(list.anchored_.begin(), list.anchored_.end(), byText);
-  std::sort(list.floating_.begin(), list.floating_.end(), byText);
-  return list;
+  std::sort(anchored_.begin(), anchored_.end(), byText);
+  std::sort(floating_.begin(), floating_.end(), byText);
 }
 
 std::uint32_t ScreeningList::EarliestPrefixOf(const std::vector<Expression>& sorted, std::string_view subject,

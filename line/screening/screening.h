@@ -67,7 +67,14 @@ class ScreeningList {
     std::uint32_t labelLength;
   };
 
+  class LineReader;  // one line's entry, in screening.cc
+
   std::string_view TextOf(const Expression& e) const { return std::string_view(text_).substr(e.offset, e.length); }
+  // Adds the entry `reader` reads from line `line`, if it holds an
+  // expression; false past kMaxExpressions, the list then half filled.
+  bool AddEntry(std::uint32_t line, LineReader& reader);
+  // Orders each array by text, then entry, as the lookups need.
+  void SortExpressions();
   // The smallest entry index among the expressions of `sorted` that are a
   // prefix of `subject`; `best` when none is smaller.
   std::uint32_t EarliestPrefixOf(const std::vector<Expression>& sorted, std::string_view subject,
