@@ -1,5 +1,6 @@
 #include "line/options.h"
 
+#include "line/sources/server/fritz_line.h"
 #include "posix/serial_port.h"
 #include "text/parse_integer.h"
 #include "text/terminal_text.h"
@@ -265,20 +266,17 @@ ParsedCommandLine ParseLineCommandLine(const std::vector<std::string_view>& args
   if (devices.size() > 1) return fail("one DEVICE only, not '" + Shown(devices[1]) + "' as well");
   if (devices[0].empty()) return fail("DEVICE is empty");
   o.device.assign(devices[0]);
-  if (IsNcidSource(o.device)) {
-    ParsedNcidSource server = ParseNcidSource(o.device);
+  if (const ServerKind* kind = ServerKindOf(o.device)) {
+    ParsedServerSource server = ParseServerSource(o.device, *kind);
     if (!server.source) return fail(server.error);
-    if (!modemOption.empty()) return fail(std::string(modemOption) + " is for a modem, not for an NCID server");
-    if (!o.filter.onlyTo.empty()) {
+    if (!modemOption.empty()) {
+      return fail(std::string(modemOption) + " is for a modem, not for " + std::string(kind->noun));
+    }
+    if (kind->protocol == ServerKind::kNcid && !o.filter.onlyTo.empty()) {
       return fail("--only-to is for a FRITZ!Box: an NCID server does not say which own number was called");
     }
-    o.ncid = server.source;
-  } else if (IsFritzSource(o.device)) {
-    ParsedFritzSource box = ParseFritzSource(o.device);
-    if (!box.source) return fail(box.error);
-    if (!modemOption.empty()) return fail(std::string(modemOption) + " is for a modem, not for a FRITZ!Box");
-    o.fritz = box.source;
-    if (!ringTimeoutGiven) o.ringTimeoutMs = kFritzRingTimeoutMs;
+    o.server = server.source;
+    if (kind->protocol == ServerKind::kFritz && !ringTimeoutGiven) o.ringTimeoutMs = kFritzRingTimeoutMs;
   } else if (!filterOption.empty()) {
     return fail(std::string(filterOption) +
                 (filterOption == "--only-to" ? " is for a FRITZ!Box" : " is for an NCID server or a FRITZ!Box") +
