@@ -134,6 +134,8 @@ class FakeLineSystem : public Clock,
   bool MarkReady(std::vector<Watch>* watches) const;
   void RunDue();
   void Ended(ChildEnd end);
+  // The server takes the connection: it is open, and onConnect runs.
+  void Accepted();
 
   std::multimap<Millis, std::function<void()>> script_;
   std::set<int> pending_;
@@ -144,13 +146,12 @@ class FakeLineSystem : public Clock,
   bool portGone_ = false;
   std::string portInput_;
   // The connection.
-  void Accepted();
   bool socketOpen_ = false;
   bool socketClosed_ = false;
   std::string socketInput_;
-  bool connecting_ = false;             // an attempt in progress
-  std::optional<int> connectOutcome_;   // how it ended, once it did
-  std::optional<int> down_;             // the error attempts fail with
+  bool connecting_ = false;            // an attempt in progress
+  std::optional<int> connectOutcome_;  // how it ended, once it did
+  std::optional<int> down_;            // the error attempts fail with
   // The announcer.
   bool running_ = false;
   std::optional<ChildEnd> ended_;
