@@ -110,15 +110,13 @@ int RunLine(const LineOptions& options, const LineSystem& system) {
   std::unique_ptr<ServerSession> session;
   std::unique_ptr<CallSource> source;
   ModemSource* modem = nullptr;
-  if (options.ncid) {
-    session = std::make_unique<NcidSession>(options.filter);
-    ServerProtocol ncid{"NCID server", NcidHello(ANNC_LINE_VERSION), ""};
-    source = std::make_unique<ServerClient>(options.ncid->host, options.ncid->port, options.device, ncid, *session,
-                                            system.network);
-  } else if (options.fritz) {
-    session = std::make_unique<FritzSession>(options.filter);
-    ServerProtocol fritz{"FRITZ!Box", "", kFritzRefusedHint};
-    source = std::make_unique<ServerClient>(options.fritz->host, options.fritz->port, options.device, fritz, *session,
+  if (options.server) {
+    if (options.server->kind->protocol == ServerKind::kFritz) {
+      session = std::make_unique<FritzSession>(options.filter);
+    } else {
+      session = std::make_unique<NcidSession>(options.filter);
+    }
+    source = std::make_unique<ServerClient>(*options.server, options.device, ANNC_LINE_VERSION, *session,
                                             system.network);
   } else {
     auto owned = std::make_unique<ModemSource>(

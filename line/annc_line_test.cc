@@ -16,6 +16,7 @@
 
 #include "line/event_loop.h"
 #include "line/launcher.h"
+#include "line/sources/server/fritz_line.h"
 #include "posix/fake_line_system.h"
 
 namespace annc {
@@ -38,7 +39,7 @@ LineOptions ModemOptions() {
 LineOptions NcidOptions() {
   LineOptions options;
   options.device = "ncid:server";
-  options.ncid = NcidSource{"server", 3333};
+  options.server = ServerSource{&kNcidServer, "server", 3333};
   options.annc = "/usr/lib/annc/annc";
   return options;
 }
@@ -618,7 +619,7 @@ TEST(AnncLineTest, NcidServer) {
 TEST(AnncLineTest, FritzBox) {
   LineOptions fritz;
   fritz.device = "fritz:box";
-  fritz.fritz = FritzSource{"box", 1012};
+  fritz.server = ServerSource{&kFritzBox, "box", 1012};
   fritz.annc = "/usr/lib/annc/annc";
   fritz.ringTimeoutMs = 120000;
   Play({

@@ -6,6 +6,7 @@
 
 #include "platform/errors.h"
 #include "book/phone_book_text.h"
+#include "line/sources/server/fritz_line.h"
 #include "line/start_check.h"
 #include "text/terminal_text.h"
 
@@ -35,7 +36,9 @@ Launcher::Launcher(const LineOptions& options, std::string logFile, Announcers& 
       output_(output),
       tracker_(TrackerSettings{options.ringTimeoutMs, TrackerSettings::kDefaultBlockComplete,
                                TrackerSettings::kDefaultTerminateAfter,
-                               options.fritz ? kFritzHoldBackMs : TrackerSettings::kDefaultHoldBack}) {
+                               options.server && options.server->kind == &kFritzBox
+                                   ? kFritzHoldBackMs
+                                   : TrackerSettings::kDefaultHoldBack}) {
   out_.event = [this](const CallEvent& event) { Apply(tracker_.OnEvent(event, now_), now_); };
   out_.line = [](std::string_view) {};
   out_.status = [this](const std::string& text) { output_.Status(text); };

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 
+#include "line/sources/server/fritz_line.h"
 #include "posix/serial_port.h"
 #include "text/parse_integer.h"
 #include "text/terminal_text.h"
@@ -433,16 +434,11 @@ std::string TakeDevice(CommandLine& line) {
 // The server the device names, if it names one.
 std::string TakeSource(CommandLine& line) {
   LineOptions& o = line.parsed.options;
-  if (IsNcidSource(o.device)) {
-    ParsedNcidSource server = ParseNcidSource(o.device);
+  if (const ServerKind* kind = ServerKindOf(o.device)) {
+    ParsedServerSource server = ParseServerSource(o.device, *kind);
     if (!server.source) return server.error;
-    o.ncid = server.source;
-    line.source = Source::kNcid;
-  } else if (IsFritzSource(o.device)) {
-    ParsedFritzSource box = ParseFritzSource(o.device);
-    if (!box.source) return box.error;
-    o.fritz = box.source;
-    line.source = Source::kFritz;
+    o.server = server.source;
+    line.source = kind->protocol == ServerKind::kFritz ? Source::kFritz : Source::kNcid;
   }
   return {};
 }

@@ -9,16 +9,14 @@
 
 #include "line/calls/call_tracker.h"
 #include "line/sources/call_filter.h"
-#include "line/sources/server/fritz_line.h"
-#include "line/sources/server/ncid_line.h"
+#include "line/sources/server/server_argument.h"
 #include "line/screening/screening.h"
 
 namespace annc {
 
 struct LineOptions {
   std::string device;                // as given: a device path, ncid:HOST[:PORT] or fritz:HOST[:PORT]
-  std::optional<NcidSource> ncid;    // set when calls come from an NCID server
-  std::optional<FritzSource> fritz;  // set when calls come from a FRITZ!Box's call monitor
+  std::optional<ServerSource> server;  // set when calls come from an NCID server or a FRITZ!Box's call monitor
   CallFilter filter;                 // --only-to, --only-line: never given for a modem
   std::string annc;  // empty: annc beside annc-line's own executable
   std::string log;   // empty: annc's default log

@@ -132,14 +132,15 @@ TEST(LineOptionsTest, NcidServer) {
   for (const Case& c : cases) {
     ParsedCommandLine p = Parse(c.args);
     ASSERT_EQ(p.kind, ParsedCommandLine::kRun) << p.error;
-    ASSERT_TRUE(p.options.ncid.has_value());
-    EXPECT_EQ(p.options.ncid->host, c.host);
-    EXPECT_EQ(p.options.ncid->port, c.port);
+    ASSERT_TRUE(p.options.server.has_value());
+    EXPECT_EQ(p.options.server->kind, &kNcidServer);
+    EXPECT_EQ(p.options.server->host, c.host);
+    EXPECT_EQ(p.options.server->port, c.port);
     EXPECT_EQ(p.options.device, c.args.back());
   }
-  EXPECT_FALSE(Parse({"/dev/ttyACM0"}).options.ncid.has_value());
+  EXPECT_FALSE(Parse({"/dev/ttyACM0"}).options.server.has_value());
   // A device that merely contains "ncid:" is a device.
-  EXPECT_FALSE(Parse({"./ncid:1"}).options.ncid.has_value());
+  EXPECT_FALSE(Parse({"./ncid:1"}).options.server.has_value());
 }
 
 TEST(LineOptionsTest, FritzBox) {
@@ -156,19 +157,19 @@ TEST(LineOptionsTest, FritzBox) {
   for (const Case& c : cases) {
     ParsedCommandLine p = Parse(c.args);
     ASSERT_EQ(p.kind, ParsedCommandLine::kRun) << p.error;
-    ASSERT_TRUE(p.options.fritz.has_value());
-    EXPECT_FALSE(p.options.ncid.has_value());
-    EXPECT_EQ(p.options.fritz->host, c.host);
-    EXPECT_EQ(p.options.fritz->port, c.port);
+    ASSERT_TRUE(p.options.server.has_value());
+    EXPECT_EQ(p.options.server->kind, &kFritzBox);
+    EXPECT_EQ(p.options.server->host, c.host);
+    EXPECT_EQ(p.options.server->port, c.port);
     // The box sends no rings: a call without its end waits longer.
     EXPECT_EQ(p.options.ringTimeoutMs, 120000);
   }
   EXPECT_EQ(Parse({"--ring-timeout=30", "fritz:box"}).options.ringTimeoutMs, 30000);
   EXPECT_EQ(Parse({"fritz:box", "--ring-timeout", "8"}).options.ringTimeoutMs, 8000);
   EXPECT_EQ(Parse({"ncid:box"}).options.ringTimeoutMs, 8000);
-  EXPECT_FALSE(Parse({"/dev/ttyACM0"}).options.fritz.has_value());
-  EXPECT_FALSE(Parse({"ncid:x"}).options.fritz.has_value());
-  EXPECT_FALSE(Parse({"./fritz:1"}).options.fritz.has_value());
+  EXPECT_FALSE(Parse({"/dev/ttyACM0"}).options.server.has_value());
+  EXPECT_EQ(Parse({"ncid:x"}).options.server->kind, &kNcidServer);
+  EXPECT_FALSE(Parse({"./fritz:1"}).options.server.has_value());
 }
 
 TEST(LineOptionsTest, OnlySomeCalls) {

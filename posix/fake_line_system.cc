@@ -1,9 +1,11 @@
 #include "posix/fake_line_system.h"
 
+#include <arpa/inet.h>
 #include <netinet/in.h>
 #include <signal.h>
 
 #include <algorithm>
+#include <cstdint>
 #include <cstring>
 #include <stdexcept>
 
@@ -52,6 +54,28 @@ void FakeLineSystem::ServerCloses() {
   if (socketOpen_) socketClosed_ = true;
 }
 
+void FakeLineSystem::ConnectionMade() {
+  if (!connecting_ || connectOutcome_) return;
+  connectOutcome_ = 0;
+  Accepted();
+}
+
+void FakeLineSystem::ConnectionFails(int error) {
+  if (connecting_ && !connectOutcome_) connectOutcome_ = error;
+}
+
+void FakeLineSystem::ServerDown(int error) {
+  down_ = error;
+  ServerCloses();
+}
+
+void FakeLineSystem::Accepted() {
+  socketOpen_ = true;
+  socketClosed_ = false;
+  socketInput_.clear();
+  if (onConnect) onConnect();
+}
+
 void FakeLineSystem::AnnouncerExits(int code) { Ended(ChildEnd{true, code, 0}); }
 
 void FakeLineSystem::AnnouncerKilled(int signal) { Ended(ChildEnd{false, 0, signal}); }
@@ -68,7 +92,13 @@ bool FakeLineSystem::MarkReady(std::vector<Watch>* watches) const {
   for (Watch& watch : *watches) {
     if (watch.handle == kSignalHandle) watch.ready = !pending_.empty();
     if (watch.handle == kPortHandle) watch.ready = portOpen_ && (portGone_ || !portInput_.empty());
-    if (watch.handle == kSocketHandle) watch.ready = socketOpen_ && (socketClosed_ || !socketInput_.empty());
+    if (watch.handle == kSocketHandle) {
+      if (watch.forWriting) {
+        watch.ready = connecting_ ? connectOutcome_.has_value() : socketOpen_;
+      } else {
+        watch.ready = socketOpen_ && (socketClosed_ || !socketInput_.empty());
+      }
+    }
     any = any || watch.ready;
   }
   return any;
@@ -170,40 +200,68 @@ void FakeLineSystem::Close(int handle) {
     socketOpen_ = false;
     socketClosed_ = false;
     socketInput_.clear();
+    connecting_ = false;
+    connectOutcome_.reset();
   }
 }
 
-int FakeLineSystem::Resolve(const std::string& host, int /*port*/, std::vector<TcpAddress>* addresses,
+int FakeLineSystem::Resolve(const std::string& /*host*/, int port, std::vector<TcpAddress>* addresses,
                             std::string* error) {
   if (resolveError) {
     *error = *resolveError;
     return -2;
   }
-  (void)host;
-  TcpAddress address;
-  address.family = AF_INET;
-  addresses->push_back(address);
+  for (int i = 0; i < addressCount; ++i) {
+    TcpAddress address;
+    sockaddr_in in{};
+    in.sin_family = AF_INET;
+    in.sin_port = htons(static_cast<std::uint16_t>(port));
+    in.sin_addr.s_addr = htonl(0xC0000201u + static_cast<std::uint32_t>(i));  // 192.0.2.1 on
+    std::memcpy(&address.storage, &in, sizeof in);
+    address.length = sizeof in;
+    address.family = AF_INET;
+    addresses->push_back(address);
+  }
   return 0;
 }
 
-int FakeLineSystem::StartConnect(const TcpAddress& /*address*/, int* handle, bool* done, std::string* /*failed*/) {
-  Record(" connect");
+int FakeLineSystem::StartConnect(const TcpAddress& address, int* handle, bool* done, std::string* /*failed*/) {
+  std::string shown;
+  if (addressCount > 1) {
+    char text[INET_ADDRSTRLEN] = "";
+    sockaddr_in in{};
+    std::memcpy(&in, &address.storage, sizeof in);
+    ::inet_ntop(AF_INET, &in.sin_addr, text, sizeof text);
+    shown = std::string(" ") + text;
+  }
+  Record(" connect" + shown);
   int result = 0;
   if (!connects.empty()) {
     result = connects.front();
     connects.pop_front();
+  } else if (down_) {
+    result = *down_;
   }
-  if (result != 0) return result;
+  if (result > 0) return result;
   *handle = kSocketHandle;
-  *done = true;
-  socketOpen_ = true;
-  socketClosed_ = false;
-  socketInput_.clear();
-  if (onConnect) onConnect();
+  *done = result == 0;
+  connecting_ = result == kInProgress;
+  connectOutcome_.reset();
+  if (*done) {
+    Accepted();
+  } else {
+    socketOpen_ = false;
+  }
   return 0;
 }
 
-int FakeLineSystem::FinishConnect(int /*handle*/) { return 0; }
+int FakeLineSystem::FinishConnect(int /*handle*/) {
+  if (!connecting_) return 0;
+  int outcome = connectOutcome_.value_or(EINPROGRESS);
+  connecting_ = false;
+  connectOutcome_.reset();
+  return outcome;
+}
 
 bool FakeLineSystem::Send(int /*handle*/, std::string_view bytes) {
   if (!socketOpen_ || socketClosed_) return false;

@@ -52,12 +52,28 @@ class FakeLineSystem : public Clock,
   void Plug();
 
   // The server. Each connection attempt takes the front of `connects` (0:
-  // accepted; an errno value: refused); when empty, attempts are accepted.
+  // accepted; kInProgress: left in progress until the script calls
+  // ConnectionMade or ConnectionFails, or for ever; an errno value:
+  // refused); when empty, attempts are accepted, or refused while the
+  // server is down.
+  static constexpr int kInProgress = -1;
   std::deque<int> connects;
   std::optional<std::string> resolveError;  // the host cannot be found
-  std::function<void()> onConnect;          // the server's greeting, say
+  // The host's addresses: 192.0.2.1, 192.0.2.2 and so on. With more than
+  // one, each "connect" in the trace names its address
+  // ("3000 connect 192.0.2.2").
+  int addressCount = 1;
+  std::function<void()> onConnect;  // the server's greeting, say
   void ServerSends(const std::string& bytes);
   void ServerCloses();
+  // The attempt in progress ends: its handle becomes writable, and
+  // FinishConnect gives 0 (made) or `error`.
+  void ConnectionMade();
+  void ConnectionFails(int error);
+  // The server goes away: it closes the connection, and attempts fail with
+  // `error` until it is back.
+  void ServerDown(int error);
+  void ServerBack() { down_.reset(); }
 
   // The announcer. Each start takes the front of `startErrors` (0: it
   // starts); when empty, starts work. A running announcer ends with 99
@@ -118,6 +134,8 @@ class FakeLineSystem : public Clock,
   bool MarkReady(std::vector<Watch>* watches) const;
   void RunDue();
   void Ended(ChildEnd end);
+  // The server takes the connection: it is open, and onConnect runs.
+  void Accepted();
 
   std::multimap<Millis, std::function<void()>> script_;
   std::set<int> pending_;
@@ -131,6 +149,9 @@ class FakeLineSystem : public Clock,
   bool socketOpen_ = false;
   bool socketClosed_ = false;
   std::string socketInput_;
+  bool connecting_ = false;            // an attempt in progress
+  std::optional<int> connectOutcome_;  // how it ended, once it did
+  std::optional<int> down_;            // the error attempts fail with
   // The announcer.
   bool running_ = false;
   std::optional<ChildEnd> ended_;

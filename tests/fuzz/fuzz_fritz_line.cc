@@ -21,6 +21,7 @@
 
 #include "line/sources/server/fritz_line.h"
 #include "line/sources/server/fritz_session.h"
+#include "line/sources/server/server_argument.h"
 #include "text/terminal_text.h"
 #include "tests/fuzz/fuzz_support.h"
 
@@ -159,9 +160,9 @@ void CheckSession(FuzzedDataProvider& in, std::string_view stream) {
 
 void CheckSource(std::string_view text) {
   std::string argument = "fritz:" + std::string(text);
-  annc::ParsedFritzSource parsed = annc::ParseFritzSource(argument);
+  annc::ParsedServerSource parsed = annc::ParseServerSource(argument, annc::kFritzBox);
   if (parsed.source) {
-    const annc::FritzSource& source = *parsed.source;
+    const annc::ServerSource& source = *parsed.source;
     if (source.host.empty() || source.host.size() > 253 || !Within(source.host, text)) Fail("bad host", argument);
     if (source.port < 1 || source.port > 65535) Fail("bad port", argument);
     if (text.find(':') == std::string_view::npos && source.port != annc::kFritzDefaultPort) {

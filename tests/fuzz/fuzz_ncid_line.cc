@@ -18,6 +18,7 @@
 
 #include "line/calls/caller_number.h"
 #include "line/sources/server/ncid_line.h"
+#include "line/sources/server/server_argument.h"
 #include "tests/fuzz/fuzz_support.h"
 
 namespace {
@@ -93,9 +94,9 @@ void CheckBuiltLines(FuzzedDataProvider& in) {
 
 void CheckSource(std::string_view text) {
   std::string argument = "ncid:" + std::string(text);
-  annc::ParsedNcidSource parsed = annc::ParseNcidSource(argument);
+  annc::ParsedServerSource parsed = annc::ParseServerSource(argument, annc::kNcidServer);
   if (parsed.source) {
-    const annc::NcidSource& source = *parsed.source;
+    const annc::ServerSource& source = *parsed.source;
     if (source.host.empty() || source.host.size() > 253 || !Within(source.host, text)) Fail("bad host", argument);
     if (source.port < 1 || source.port > 65535) Fail("bad port", argument);
   } else {

@@ -2,13 +2,10 @@
 
 #include <vector>
 
-#include "line/sources/server/server_argument.h"
 #include "text/terminal_text.h"
 
 namespace annc {
 namespace {
-
-const ServerKind kFritzKind{"fritz:", "a FRITZ!Box", kFritzDefaultPort};
 
 // Field numbers: 0 the time, 1 the event, 2 the connection ID, then the
 // event's own.
@@ -66,16 +63,6 @@ FritzEvent ParseFritzLine(std::string_view line) {
   }
   event.connectionId = fields[kIdField];
   return event;
-}
-
-bool IsFritzSource(std::string_view argument) { return HasServerPrefix(argument, kFritzKind); }
-
-ParsedFritzSource ParseFritzSource(std::string_view argument) {
-  ParsedServerArgument server = ParseServerArgument(argument, kFritzKind);
-  ParsedFritzSource parsed;
-  parsed.error = std::move(server.error);
-  if (server.server) parsed.source = FritzSource{std::move(server.server->host), server.server->port};
-  return parsed;
 }
 
 }  // namespace annc

@@ -1,10 +1,8 @@
 // A FRITZ!Box's call monitor as a client sees it: the lines the box sends
-// (TCP, port 1012, lines ending in LF), and the fritz:HOST[:PORT] argument
-// that names a box.
+// (TCP, port 1012, lines ending in LF).
 #ifndef ANNC_LINE_FRITZ_LINE_H_
 #define ANNC_LINE_FRITZ_LINE_H_
 
-#include <optional>
 #include <string>
 #include <string_view>
 
@@ -50,25 +48,6 @@ inline constexpr int kFritzRingTimeoutMs = 120000;
 // call monitor is off.
 inline constexpr char kFritzRefusedHint[] =
     "switch the call monitor on by dialling #96*5* on a phone connected to the box";
-
-// A FRITZ!Box named on the command line.
-struct FritzSource {
-  std::string host;  // a name, an IPv4 address, or an IPv6 address without its brackets
-  int port = kFritzDefaultPort;
-};
-
-struct ParsedFritzSource {
-  std::optional<FritzSource> source;
-  std::string error;  // when source is empty: the argument and what is wrong with it, one line
-};
-
-// Whether a command-line argument names a FRITZ!Box ("fritz:...").
-bool IsFritzSource(std::string_view argument);
-
-// Parses "fritz:HOST[:PORT]" as ParseNcidSource does "ncid:...": HOST a
-// name, an IPv4 address, or an IPv6 address in brackets; PORT 1012 when
-// left out.
-ParsedFritzSource ParseFritzSource(std::string_view argument);
 
 }  // namespace annc
 

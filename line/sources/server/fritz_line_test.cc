@@ -63,44 +63,5 @@ TEST(FritzLineTest, Lines) {
   }
 }
 
-TEST(FritzLineTest, Sources) {
-  struct Case {
-    std::string argument;
-    std::string host;
-    int port;
-    std::string error;  // empty when the argument is good
-  } cases[] = {
-      {"fritz:fritz.box", "fritz.box", 1012, ""},
-      {"fritz:192.168.178.1", "192.168.178.1", 1012, ""},
-      {"fritz:127.0.0.1:40000", "127.0.0.1", 40000, ""},
-      {"fritz:[::1]", "::1", 1012, ""},
-      {"fritz:[fd00::1]:1013", "fd00::1", 1013, ""},
-      {"fritz:", "", 0, ": no host; expected fritz:HOST[:PORT]"},
-      {"fritz:box:", "", 0, ": no port after ':'"},
-      {"fritz:box:70000", "", 0, ": the port must be a number from 1 to 65535"},
-      {"fritz:fd00::1", "", 0, ": an IPv6 address goes in brackets, as in fritz:[::1]:1012"},
-      {"fritz:[box]", "", 0, ": not an IPv6 address in the brackets"},
-      {"fritz:[::1", "", 0, ": no ']' after the IPv6 address"},
-      {"fritz:my box", "", 0, ": not a host name or address"},
-      {"ncid:box", "", 0, ": not a FRITZ!Box; expected fritz:HOST[:PORT]"},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.argument);
-    ParsedFritzSource parsed = ParseFritzSource(c.argument);
-    if (c.error.empty()) {
-      ASSERT_TRUE(parsed.source.has_value()) << parsed.error;
-      EXPECT_EQ(parsed.source->host, c.host);
-      EXPECT_EQ(parsed.source->port, c.port);
-    } else {
-      EXPECT_FALSE(parsed.source.has_value());
-      EXPECT_EQ(parsed.error, c.argument + c.error);
-    }
-  }
-  EXPECT_TRUE(IsFritzSource("fritz:x"));
-  EXPECT_FALSE(IsFritzSource("/dev/fritz:x"));
-  EXPECT_FALSE(IsFritzSource("ncid:x"));
-  EXPECT_EQ(ParseFritzSource("fritz:a\x1b[2Jb").error, "fritz:a^[[2Jb: not a host name or address");
-}
-
 }  // namespace
 }  // namespace annc

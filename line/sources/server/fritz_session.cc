@@ -4,17 +4,6 @@
 
 namespace annc {
 
-void FritzSession::Reset() {
-  reader_.Reset();
-  ringing_.clear();
-  lines_ = 0;
-}
-
-bool FritzSession::Feed(std::string_view bytes, const SourceOutput& out) {
-  reader_.Feed(bytes, [&](std::string_view line) { OnLine(line, out); });
-  return false;
-}
-
 bool FritzSession::Forget(const std::string& id) {
   auto it = std::find(ringing_.begin(), ringing_.end(), id);
   if (it == ringing_.end()) return false;
@@ -22,9 +11,7 @@ bool FritzSession::Forget(const std::string& id) {
   return true;
 }
 
-void FritzSession::OnLine(std::string_view line, const SourceOutput& out) {
-  out.line(line);
-  ++lines_;
+bool FritzSession::OnLine(std::string_view line, const SourceOutput& out) {
   FritzEvent event = ParseFritzLine(line);
   const std::string& id = event.connectionId;
   switch (event.kind) {
@@ -46,6 +33,7 @@ void FritzSession::OnLine(std::string_view line, const SourceOutput& out) {
     case FritzEvent::kIgnored:
       break;
   }
+  return false;
 }
 
 }  // namespace annc

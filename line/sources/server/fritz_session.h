@@ -10,7 +10,6 @@
 
 #include "line/sources/call_filter.h"
 #include "line/sources/server/fritz_line.h"
-#include "line/sources/line_reader.h"
 #include "line/sources/server/server_session.h"
 
 namespace annc {
@@ -26,31 +25,26 @@ namespace annc {
 // announced.
 class FritzSession : public ServerSession {
  public:
-  // Lines longer than this are cut here and the rest of them dropped.
-  static constexpr std::size_t kMaxLine = 1024;
   // Connections followed at once; the oldest is forgotten for a new one
   // (its DISCONNECT was lost; the tracker has timed the call out).
   static constexpr std::size_t kMaxConnections = 16;
 
   explicit FritzSession(CallFilter filter = {}) : filter_(std::move(filter)) {}
 
+  // A box's connection is live from the start: Feed() never makes it so.
+  bool Live() const override { return true; }
+
+ protected:
   // A new connection: the calls the box reported on the last one are over
   // (the client reports kSourceLost for them).
-  void Reset() override;
-  // Never goes live: a box's connection is live from the start.
-  bool Feed(std::string_view bytes, const SourceOutput& out) override;
-  bool Live() const override { return true; }
-  std::size_t pending() const override { return reader_.pending(); }
-  std::size_t lines() const override { return lines_; }
+  void OnReset() override { ringing_.clear(); }
+  bool OnLine(std::string_view line, const SourceOutput& out) override;
 
  private:
-  std::size_t lines_ = 0;
-  void OnLine(std::string_view line, const SourceOutput& out);
   // Forgets the connection; false when it was not followed.
   bool Forget(const std::string& id);
 
   CallFilter filter_;
-  LineReader reader_{kMaxLine};
   std::vector<std::string> ringing_;  // connections seen ringing and kept, oldest first
 };
 

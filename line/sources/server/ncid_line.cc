@@ -1,6 +1,5 @@
 #include "line/sources/server/ncid_line.h"
 
-#include "line/sources/server/server_argument.h"
 #include "text/parse_integer.h"
 #include "text/terminal_text.h"
 
@@ -11,9 +10,8 @@ namespace {
 constexpr std::string_view kCallLabel = "CID:";
 constexpr std::string_view kCallInfoLabel = "CIDINFO:";
 constexpr std::string_view kStartupDoneCode = "300";
-constexpr std::string_view kSourcePrefix = "ncid:";
 
-// A ring count or a port: at most 9 digits, so that the value always fits
+// A ring count: at most 9 digits, so that the value always fits
 // an int.
 constexpr std::size_t kMostFieldDigits = 9;
 
@@ -42,8 +40,6 @@ Fields FieldsAfter(std::string_view rest) {
   std::size_t star = rest.find('*');
   return Fields{star == std::string_view::npos ? std::string_view() : rest.substr(star)};
 }
-
-const ServerKind kNcidKind{kSourcePrefix, "an NCID server", kNcidDefaultPort};
 
 }  // namespace
 
@@ -80,16 +76,6 @@ std::string NcidHello(std::string_view version) {
   std::string shown = WithoutControlBytes(TrimBlanks(version));
   if (!shown.empty()) ident += " " + shown;
   return ident + "\r\nHELLO: CMD: no_log\r\n";
-}
-
-bool IsNcidSource(std::string_view argument) { return HasServerPrefix(argument, kNcidKind); }
-
-ParsedNcidSource ParseNcidSource(std::string_view argument) {
-  ParsedServerArgument server = ParseServerArgument(argument, kNcidKind);
-  ParsedNcidSource parsed;
-  parsed.error = std::move(server.error);
-  if (server.server) parsed.source = NcidSource{std::move(server.server->host), server.server->port};
-  return parsed;
 }
 
 }  // namespace annc

@@ -1,10 +1,8 @@
 // The NCID protocol as a client sees it: lines from the server (TCP, lines
-// end in CR LF), the greeting the client sends, and the ncid:HOST[:PORT]
-// argument that names a server.
+// end in CR LF) and the greeting the client sends.
 #ifndef ANNC_LINE_NCID_LINE_H_
 #define ANNC_LINE_NCID_LINE_H_
 
-#include <optional>
 #include <string>
 #include <string_view>
 
@@ -37,26 +35,6 @@ NcidEvent ParseNcidLine(std::string_view line);
 std::string NcidHello(std::string_view version);
 
 inline constexpr int kNcidDefaultPort = 3333;
-
-// An NCID server named on the command line.
-struct NcidSource {
-  std::string host;  // a name, an IPv4 address, or an IPv6 address without its brackets
-  int port = kNcidDefaultPort;
-};
-
-struct ParsedNcidSource {
-  std::optional<NcidSource> source;
-  std::string error;  // when source is empty: the argument and what is wrong with it, one line
-};
-
-// Whether a command-line argument names an NCID server ("ncid:...") rather
-// than a device.
-bool IsNcidSource(std::string_view argument);
-
-// Parses "ncid:HOST[:PORT]": HOST a name, an IPv4 address, or an IPv6
-// address in brackets ("ncid:[::1]:3333"); PORT 1 to 65535, 3333 when left
-// out.
-ParsedNcidSource ParseNcidSource(std::string_view argument);
 
 }  // namespace annc
 

@@ -84,58 +84,5 @@ TEST(NcidLineTest, Hello) {
   EXPECT_EQ(NcidHello(""), "HELLO: IDENT: client annc-line\r\nHELLO: CMD: no_log\r\n");
 }
 
-TEST(NcidLineTest, Sources) {
-  struct Case {
-    std::string argument;
-    std::string host;
-    int port;
-    std::string error;  // empty when the argument is good
-  } cases[] = {
-      {"ncid:localhost", "localhost", 3333, ""},
-      {"ncid:ncid.example.net:3334", "ncid.example.net", 3334, ""},
-      {"ncid:192.168.1.20", "192.168.1.20", 3333, ""},
-      {"ncid:127.0.0.1:65535", "127.0.0.1", 65535, ""},
-      {"ncid:[::1]", "::1", 3333, ""},
-      {"ncid:[::1]:4000", "::1", 4000, ""},
-      {"ncid:[fe80::1%eth0]:3333", "fe80::1%eth0", 3333, ""},
-      {"ncid:[::ffff:192.0.2.1]:1", "::ffff:192.0.2.1", 1, ""},
-      {"ncid:", "", 0, ": no host; expected ncid:HOST[:PORT]"},
-      {"ncid::3333", "", 0, ": no host; expected ncid:HOST[:PORT]"},
-      {"ncid:[]:3333", "", 0, ": no host; expected ncid:HOST[:PORT]"},
-      {"ncid:host:", "", 0, ": no port after ':'"},
-      {"ncid:host:0", "", 0, ": the port must be a number from 1 to 65535"},
-      {"ncid:host:65536", "", 0, ": the port must be a number from 1 to 65535"},
-      {"ncid:host:33a", "", 0, ": the port must be a number from 1 to 65535"},
-      {"ncid:host:-1", "", 0, ": the port must be a number from 1 to 65535"},
-      {"ncid:host: 3333", "", 0, ": the port must be a number from 1 to 65535"},
-      {"ncid:::1", "", 0, ": an IPv6 address goes in brackets, as in ncid:[::1]:3333"},
-      {"ncid:fe80::1:3333", "", 0, ": an IPv6 address goes in brackets, as in ncid:[::1]:3333"},
-      {"ncid:[::1", "", 0, ": no ']' after the IPv6 address"},
-      {"ncid:[::1]3333", "", 0, ": expected ':PORT' or nothing after ']'"},
-      {"ncid:[host]:3333", "", 0, ": not an IPv6 address in the brackets"},
-      {"ncid:[fe80::1%]", "", 0, ": not an IPv6 address in the brackets"},
-      {"ncid:my host", "", 0, ": not a host name or address"},
-      {"ncid:user@host", "", 0, ": not a host name or address"},
-      {"ncid:" + std::string(254, 'a'), "", 0, ": host name too long"},
-      {"/dev/ttyACM0", "", 0, ": not an NCID server; expected ncid:HOST[:PORT]"},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.argument);
-    ParsedNcidSource parsed = ParseNcidSource(c.argument);
-    if (c.error.empty()) {
-      ASSERT_TRUE(parsed.source.has_value()) << parsed.error;
-      EXPECT_EQ(parsed.source->host, c.host);
-      EXPECT_EQ(parsed.source->port, c.port);
-    } else {
-      EXPECT_FALSE(parsed.source.has_value());
-      EXPECT_EQ(parsed.error, c.argument + c.error);
-    }
-  }
-  EXPECT_TRUE(IsNcidSource("ncid:x"));
-  EXPECT_FALSE(IsNcidSource("/dev/ncid:x"));
-  // The argument is shown as text that cannot drive a terminal.
-  EXPECT_EQ(ParseNcidSource("ncid:a\x1b[2Jb").error, "ncid:a^[[2Jb: not a host name or address");
-}
-
 }  // namespace
 }  // namespace annc

@@ -1,7 +1,5 @@
 #include "line/sources/server/ncid_session.h"
 
-#include <algorithm>
-
 #include "text/caseless.h"
 #include "text/terminal_text.h"
 
@@ -32,33 +30,21 @@ std::vector<CallEvent> NcidCallEvents(const NcidEvent& event) {
   return events;
 }
 
-void NcidSession::Reset() {
-  reader_.Reset();
+void NcidSession::OnReset() {
   live_ = false;
   greeted_ = false;
-  lines_ = 0;
 }
 
-bool NcidSession::Feed(std::string_view bytes, const SourceOutput& out) {
-  bool wentLive = false;
-  reader_.Feed(bytes, [&](std::string_view line) {
-    out.line(line);
-    if (lines_++ == 0) greeted_ = line.substr(0, 4) == "200 ";
-    NcidEvent event = ParseNcidLine(line);
-    if (!live_) {
-      if (event.kind == NcidEvent::kStartupDone) live_ = wentLive = true;
-      return;
-    }
-    if (!KeepCall(filter_, {}, event.lineId)) return;
-    for (const CallEvent& callEvent : NcidCallEvents(event)) out.event(callEvent);
-  });
-  return wentLive;
-}
-
-Millis Backoff::Next() {
-  Millis wait = next_;
-  next_ = std::min(next_ * 2, kLongest);
-  return wait;
+bool NcidSession::OnLine(std::string_view line, const SourceOutput& out) {
+  if (lines() == 1) greeted_ = line.substr(0, 4) == "200 ";
+  NcidEvent event = ParseNcidLine(line);
+  if (!live_) {
+    live_ = event.kind == NcidEvent::kStartupDone;
+    return live_;
+  }
+  if (!KeepCall(filter_, {}, event.lineId)) return false;
+  for (const CallEvent& callEvent : NcidCallEvents(event)) out.event(callEvent);
+  return false;
 }
 
 }  // namespace annc

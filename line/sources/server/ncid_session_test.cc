@@ -117,14 +117,5 @@ TEST(NcidSessionTest, ANewConnectionStartsOver) {
   EXPECT_EQ(Feed(session, {kStartup, "CID: *NMBR*333*\r\n"}), (V{"live", "number@ 333", "complete@"}));
 }
 
-TEST(NcidSessionTest, BackoffDoublesToAMinuteAndStartsAgain) {
-  Backoff backoff;
-  std::vector<Millis> waits;
-  for (int i = 0; i < 9; ++i) waits.push_back(backoff.Next());
-  EXPECT_EQ(waits, (std::vector<Millis>{1000, 2000, 4000, 8000, 16000, 32000, 60000, 60000, 60000}));
-  backoff.Reset();
-  EXPECT_EQ(backoff.Next(), 1000);
-}
-
 }  // namespace
 }  // namespace annc

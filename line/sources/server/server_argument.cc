@@ -1,5 +1,7 @@
 #include "line/sources/server/server_argument.h"
 
+#include "line/sources/server/fritz_line.h"
+#include "line/sources/server/ncid_line.h"
 #include "text/parse_integer.h"
 #include "text/terminal_text.h"
 
@@ -41,22 +43,34 @@ std::optional<int> ParsePort(std::string_view text) {
   return static_cast<int>(*value);
 }
 
-ParsedServerArgument Failure(std::string_view argument, std::string_view problem) {
-  ParsedServerArgument parsed;
+ParsedServerSource Failure(std::string_view argument, std::string_view problem) {
+  ParsedServerSource parsed;
   parsed.error = CaretNotation(argument, "") + ": " + std::string(problem);
   return parsed;
 }
 
-}  // namespace
-
-bool HasServerPrefix(std::string_view argument, const ServerKind& kind) {
+bool HasPrefix(std::string_view argument, const ServerKind& kind) {
   return argument.substr(0, kind.prefix.size()) == kind.prefix;
 }
 
-ParsedServerArgument ParseServerArgument(std::string_view argument, const ServerKind& kind) {
+}  // namespace
+
+const ServerKind kNcidServer{ServerKind::kNcid, "ncid:", "an NCID server", "NCID server", kNcidDefaultPort, "",
+                             NcidHello};
+const ServerKind kFritzBox{ServerKind::kFritz, "fritz:", "a FRITZ!Box", "FRITZ!Box", kFritzDefaultPort,
+                           kFritzRefusedHint, nullptr};
+
+const ServerKind* ServerKindOf(std::string_view argument) {
+  for (const ServerKind* kind : {&kNcidServer, &kFritzBox}) {
+    if (HasPrefix(argument, *kind)) return kind;
+  }
+  return nullptr;
+}
+
+ParsedServerSource ParseServerSource(std::string_view argument, const ServerKind& kind) {
   const std::string prefix(kind.prefix);
   const std::string expected = "expected " + prefix + "HOST[:PORT]";
-  if (!HasServerPrefix(argument, kind)) return Failure(argument, "not " + std::string(kind.noun) + "; " + expected);
+  if (!HasPrefix(argument, kind)) return Failure(argument, "not " + std::string(kind.noun) + "; " + expected);
   std::string_view rest = argument.substr(kind.prefix.size());
   std::string_view host;
   std::optional<std::string_view> port;
@@ -88,7 +102,8 @@ ParsedServerArgument ParseServerArgument(std::string_view argument, const Server
   }
   if (host.size() > kLongestHost) return Failure(argument, "host name too long");
 
-  ServerArgument server;
+  ServerSource server;
+  server.kind = &kind;
   server.host = host;
   server.port = kind.defaultPort;
   if (port) {
@@ -97,8 +112,8 @@ ParsedServerArgument ParseServerArgument(std::string_view argument, const Server
     if (!number) return Failure(argument, "the port must be a number from 1 to 65535");
     server.port = *number;
   }
-  ParsedServerArgument parsed;
-  parsed.server = server;
+  ParsedServerSource parsed;
+  parsed.source = server;
   return parsed;
 }
 

@@ -12,17 +12,13 @@ constexpr std::size_t kReadBytes = 4096;
 
 }  // namespace
 
-ServerClient::ServerClient(std::string host, int port, std::string device, ServerProtocol protocol,
-                           ServerSession& session, Network& network)
-    : host_(std::move(host)),
-      port_(port),
-      device_(std::move(device)),
-      protocol_(std::move(protocol)),
-      session_(session),
-      network_(network) {
-  std::string shown = CaretNotation(host_, "");
-  if (host_.find(':') != std::string::npos) shown = "[" + shown + "]";
-  shown_ = shown + ":" + std::to_string(port_);
+ServerClient::ServerClient(ServerSource server, std::string device, std::string_view version, ServerSession& session,
+                           Network& network)
+    : server_(std::move(server)), device_(std::move(device)), session_(session), network_(network) {
+  if (server_.kind->hello != nullptr) hello_ = server_.kind->hello(version);
+  std::string shown = CaretNotation(server_.host, "");
+  if (server_.host.find(':') != std::string::npos) shown = "[" + shown + "]";
+  shown_ = shown + ":" + std::to_string(server_.port);
 }
 
 void ServerClient::Begin(Millis now, const SourceOutput& out) { Connect(now, out); }
@@ -34,7 +30,7 @@ void ServerClient::Connect(Millis now, const SourceOutput& out) {
   addresses_.clear();
   next_ = 0;
   std::string error;
-  if (network_.Resolve(host_, port_, &addresses_, &error) != 0) {
+  if (network_.Resolve(server_.host, server_.port, &addresses_, &error) != 0) {
     lastError_ = "cannot find the host: " + error;
     Failed(now, out);
     return;
@@ -49,8 +45,7 @@ void ServerClient::TryAddress(Millis now, const SourceOutput& out) {
     int fd = -1;
     std::string failed = "connect";
     if (int error = network_.StartConnect(addresses_[next_], &fd, &done, &failed); error != 0) {
-      lastError_ = CannotText(failed, error);
-      if (error == ECONNREFUSED && !protocol_.refusedHint.empty()) lastError_ += "; " + protocol_.refusedHint;
+      lastError_ = ConnectFailure(failed, error);
       continue;
     }
     fd_ = fd;
@@ -71,19 +66,32 @@ void ServerClient::OnConnected(Millis now, const SourceOutput& out) {
   // An NCID server waits only a few milliseconds for the greeting. It fits
   // any socket buffer: a short send means the connection is already gone,
   // which the next read reports.
-  if (!protocol_.hello.empty()) (void)network_.Send(fd_, protocol_.hello);
+  if (!hello_.empty()) (void)network_.Send(fd_, hello_);
   if (session_.Live()) {
-    // Nothing to wait for: calls come from the connection on.
-    startupDeadline_.reset();
-    startup_ = kStarted;
-    backoff_.Reset();
-    attempts_ = 0;
-    outageReported_ = false;
-    out.status("connected to " + protocol_.name + " " + shown_);
-    out.service("connected to " + shown_, true);
+    Live(out);  // nothing to wait for: calls come from the connection on
   } else {
     startupDeadline_ = now + kStartupMs;
   }
+}
+
+void ServerClient::Live(const SourceOutput& out) {
+  startupDeadline_.reset();
+  startup_ = kStarted;
+  backoff_.Reset();
+  attempts_ = 0;
+  outageReported_ = false;
+  notServerReported_ = false;
+  out.status("connected to " + Named());
+  out.service("connected to " + shown_, true);
+}
+
+std::string ServerClient::Named() const { return std::string(server_.kind->name) + " " + shown_; }
+
+std::string ServerClient::ConnectFailure(const std::string& step, int error) const {
+  std::string text = CannotText(step, error);
+  std::string_view hint = server_.kind->refusedHint;
+  if (error == ECONNREFUSED && !hint.empty()) text += "; " + std::string(hint);
+  return text;
 }
 
 void ServerClient::Failed(Millis now, const SourceOutput& out) {
@@ -95,15 +103,14 @@ void ServerClient::Failed(Millis now, const SourceOutput& out) {
   }
   deadline_ = now + backoff_.Next();
   if (++attempts_ % kSayAttemptsEvery == 0) {
-    out.status("still trying " + protocol_.name + " " + shown_ + ", attempt " + std::to_string(attempts_) + " (" +
-               lastError_ + ")");
+    out.status("still trying " + Named() + ", attempt " + std::to_string(attempts_) + " (" + lastError_ + ")");
   }
 }
 
 void ServerClient::Lost(Millis now, const SourceOutput& out, const std::string& why) {
   if (startup_ == kStarting) startup_ = kStarted;  // reached once: from now on it is tried again
   if (!outageReported_) {
-    out.status("connection to " + protocol_.name + " " + shown_ + " lost (" + why + "); connecting again");
+    out.status("connection to " + Named() + " lost (" + why + "); connecting again");
     out.service("connecting again to " + shown_, false);
     outageReported_ = true;
   }
@@ -121,8 +128,7 @@ std::optional<Millis> ServerClient::NextDeadline() const {
 void ServerClient::OnReady(Millis now, const SourceOutput& out) {
   if (state_ == kConnecting) {
     if (int error = network_.FinishConnect(fd_); error != 0) {
-      lastError_ = CannotText("connect", error);
-      if (error == ECONNREFUSED && !protocol_.refusedHint.empty()) lastError_ += "; " + protocol_.refusedHint;
+      lastError_ = ConnectFailure("connect", error);
       CloseSocket();
       ++next_;
       TryAddress(now, out);
@@ -145,7 +151,7 @@ void ServerClient::ReadSome(Millis now, const SourceOutput& out) {
   std::size_t before = session_.lines();
   bool wentLive = session_.Feed(std::string_view(buffer, static_cast<std::size_t>(read.n)), out);
   if (before == 0 && session_.lines() > 0 && !session_.Greeted()) {
-    lastError_ = "not an " + protocol_.name + " (its first line is no greeting)";
+    lastError_ = "not " + std::string(server_.kind->noun) + " (its first line is no greeting)";
     if (startup_ == kStarting) {
       CloseSocket();
       startup_ = kFailed;
@@ -158,15 +164,7 @@ void ServerClient::ReadSome(Millis now, const SourceOutput& out) {
     return;
   }
   if (session_.lines() > 0 && startup_ == kStarting) startup_ = kStarted;
-  if (wentLive) {
-    startupDeadline_.reset();
-    backoff_.Reset();
-    attempts_ = 0;
-    outageReported_ = false;
-    notServerReported_ = false;
-    out.status("connected to " + protocol_.name + " " + shown_);
-    out.service("connected to " + shown_, true);
-  }
+  if (wentLive) Live(out);
 }
 
 void ServerClient::OnTimer(Millis now, const SourceOutput& out) {

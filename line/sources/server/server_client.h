@@ -5,21 +5,16 @@
 #define ANNC_LINE_SERVER_CLIENT_H_
 
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "line/sources/call_source.h"
-#include "line/sources/server/ncid_session.h"
+#include "line/sources/server/backoff.h"
+#include "line/sources/server/server_argument.h"
 #include "line/sources/server/server_session.h"
 #include "posix/line_system.h"
 
 namespace annc {
-
-// What sets one kind of server apart.
-struct ServerProtocol {
-  std::string name;         // "NCID server": in status lines
-  std::string hello;        // sent right after connecting; may be empty
-  std::string refusedHint;  // added to "Connection refused"; may be empty
-};
 
 class ServerClient : public CallSource {
  public:
@@ -31,9 +26,10 @@ class ServerClient : public CallSource {
   // Failed attempts in a row are said every this many.
   static constexpr int kSayAttemptsEvery = 10;
 
-  // `host`, `port`: the server; `device`: the source as given on the
-  // command line (ncid:HOST...), for the line that ends annc-line at start.
-  ServerClient(std::string host, int port, std::string device, ServerProtocol protocol, ServerSession& session,
+  // `server`: its kind, host and port; `device`: the source as given on the
+  // command line (ncid:HOST...), for the line that ends annc-line at start;
+  // `version`: annc-line's, for a greeting that names the client.
+  ServerClient(ServerSource server, std::string device, std::string_view version, ServerSession& session,
                Network& network);
   ~ServerClient() override { CloseSocket(); }
   ServerClient(const ServerClient&) = delete;
@@ -61,13 +57,18 @@ class ServerClient : public CallSource {
   void OnConnected(Millis now, const SourceOutput& out);
   void Failed(Millis now, const SourceOutput& out);
   void Lost(Millis now, const SourceOutput& out, const std::string& why);
+  // The connection is live: calls come, and a later loss is news again.
+  void Live(const SourceOutput& out);
+  // "NCID server HOST:PORT", for status lines.
+  std::string Named() const;
+  // "cannot connect: ...", with the kind's hint when refused.
+  std::string ConnectFailure(const std::string& step, int error) const;
   void ReadSome(Millis now, const SourceOutput& out);
   void CloseSocket();
 
-  std::string host_;
-  int port_;
+  ServerSource server_;
   std::string device_;
-  ServerProtocol protocol_;
+  std::string hello_;  // sent right after connecting; may be empty
   ServerSession& session_;
   Network& network_;
   std::string shown_;  // HOST:PORT, an IPv6 address in brackets

@@ -9,29 +9,47 @@
 #include <string_view>
 
 #include "line/sources/call_source.h"
+#include "line/sources/line_reader.h"
 
 namespace annc {
 
+// Cuts what the server sends into lines (ending in CR LF, CR or LF) and
+// counts them; each protocol reads the lines its own way.
 class ServerSession {
  public:
+  // Lines longer than this are cut here and the rest of them dropped.
+  static constexpr std::size_t kMaxLine = 1024;
+
   virtual ~ServerSession() = default;
 
   // A new connection: what the last one left half-read is forgotten.
-  virtual void Reset() = 0;
+  void Reset();
   // Hands every line in `bytes` to out.line and, once the connection is
   // live, their call events to out.event. Returns true when these bytes
   // made it live.
-  virtual bool Feed(std::string_view bytes, const SourceOutput& out) = 0;
+  bool Feed(std::string_view bytes, const SourceOutput& out);
+  // Bytes of a line not yet ended: never more than one bounded line.
+  std::size_t pending() const { return reader_.pending(); }
+  // How many lines this connection has given so far.
+  std::size_t lines() const { return lines_; }
+
   // Whether calls are reported: after a server's start-up, or (a protocol
   // without one) from the connection on, that is right after Reset().
   virtual bool Live() const = 0;
-  // Bytes of a line not yet ended: never more than one bounded line.
-  virtual std::size_t pending() const = 0;
-  // How many lines this connection has given so far.
-  virtual std::size_t lines() const = 0;
   // Whether the peer has shown it speaks the protocol (a protocol without
   // a greeting: always). False after a first line that is no greeting.
   virtual bool Greeted() const { return true; }
+
+ protected:
+  // The protocol's part of Reset().
+  virtual void OnReset() = 0;
+  // One line of the connection, already handed to out.line and counted in
+  // lines(). Returns true when this line made the connection live.
+  virtual bool OnLine(std::string_view line, const SourceOutput& out) = 0;
+
+ private:
+  LineReader reader_{kMaxLine};
+  std::size_t lines_ = 0;
 };
 
 }  // namespace annc
