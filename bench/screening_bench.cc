@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "line/screening/screener.h"
+#include "posix/posix_line_system.h"
 
 int main(int argc, char** argv) {
   using Clock = std::chrono::steady_clock;
@@ -34,7 +35,8 @@ int main(int argc, char** argv) {
   }
   std::vector<double> reads;
   for (int r = 0; r < 11; ++r) {
-    annc::Screener screener(annc::ScreeningSettings{{path}, {}, {}, 3});
+    annc::SystemFiles files;
+    annc::Screener screener(annc::ScreeningSettings{{path}, {}, {}, 3}, files);
     auto t0 = Clock::now();
     std::string error = screener.Start();
     reads.push_back(std::chrono::duration<double, std::milli>(Clock::now() - t0).count());
@@ -43,7 +45,8 @@ int main(int argc, char** argv) {
       return 1;
     }
   }
-  annc::Screener screener(annc::ScreeningSettings{{path}, {}, {*annc::ParseQuietWindow("22:00-07:00")}, 3});
+  annc::SystemFiles files;
+  annc::Screener screener(annc::ScreeningSettings{{path}, {}, {*annc::ParseQuietWindow("22:00-07:00")}, 3}, files);
   if (!screener.Start().empty()) return 1;
   std::vector<double> decisions;
   std::vector<std::string> status;

@@ -16,6 +16,7 @@
 #include "line/sources/modem/modem_source.h"
 #include "line/sources/server/fritz_session.h"
 #include "line/names/name_recording.h"
+#include "line/names/name_synth.h"
 #include "line/sources/server/ncid_session.h"
 #include "line/screening/screener.h"
 #include "line/sources/server/server_client.h"
@@ -74,25 +75,28 @@ bool DescribeModem(EventLoop& loop, ModemSource& modem, const SourceOutput& out,
 // Names recorded by the user or synthesized in child processes of their own.
 class ChildNameRecorder : public NameRecorder {
  public:
-  ChildNameRecorder(NameSettings settings, std::string annc) : settings_(std::move(settings)), annc_(std::move(annc)) {}
+  ChildNameRecorder(NameSettings settings, std::string annc, const LineSystem& system)
+      : settings_(std::move(settings)), annc_(std::move(annc)), system_(system) {}
   ~ChildNameRecorder() override { Cancel(); }
 
   std::string Start(const std::string& number, const std::string& name) override {
-    NameJob job = StartNameRecording(MakeNameRequest(settings_, annc_, number, name));
+    NameJob job = StartNameRecording(MakeNameRequest(settings_, annc_, number, name, system_.files), system_.files,
+                                     system_.processes, system_.output);
     if (job.pid > 0) jobs_.push_back(job);
     return job.recording;
   }
   void Reap() override {
-    std::erase_if(jobs_, [](NameJob& job) { return FinishNameJob(&job); });
+    std::erase_if(jobs_, [this](NameJob& job) { return FinishNameJob(&job, system_.processes); });
   }
   void Cancel() override {
-    for (NameJob& job : jobs_) CancelNameJob(&job);
+    for (NameJob& job : jobs_) CancelNameJob(&job, system_.files, system_.processes);
     jobs_.clear();
   }
 
  private:
   NameSettings settings_;
   std::string annc_;
+  const LineSystem& system_;
   std::vector<NameJob> jobs_;
 };
 
@@ -124,7 +128,7 @@ int RunLine(const LineOptions& options, const LineSystem& system) {
     modem = owned.get();
     source = std::move(owned);
   }
-  Screener screener(options.screening);
+  Screener screener(options.screening, system.files);
   if (std::string error = screener.Start(); !error.empty()) {
     system.output.Status(error);
     return kExitFatal;
@@ -140,11 +144,11 @@ int RunLine(const LineOptions& options, const LineSystem& system) {
   launcher.SetDryRun(options.check);
   // annc's own report of an exit code 1 is on the console; the cause is
   // one annc-line can find again, and says.
-  launcher.SetDiagnosis([options, logFile] { return SetupProblem(options, logFile); });
+  launcher.SetDiagnosis([options, logFile, &system] { return SetupProblem(options, logFile, system.files); });
   if (options.sayNames && !options.check) {
     char resolved[PATH_MAX];
     std::string annc = ::realpath(options.annc.c_str(), resolved) != nullptr ? resolved : options.annc;
-    names = std::make_unique<ChildNameRecorder>(NameSettings{options.voice, options.nameCache}, annc);
+    names = std::make_unique<ChildNameRecorder>(NameSettings{options.voice, options.nameCache}, annc, system);
     launcher.SetNameRecorder(names.get());
   }
   SourceOutput out = launcher.output();
@@ -203,7 +207,7 @@ int RunAnncLine(int argc, char** argv) {
     return kExitFatal;
   }
   if (!options.check) {
-    if (std::optional<std::string> problem = SetupProblem(options, CallLogFile(options))) {
+    if (std::optional<std::string> problem = SetupProblem(options, CallLogFile(options), posix.files)) {
       posix.output.Status(*problem);
       return kExitFatal;
     }
@@ -211,9 +215,9 @@ int RunAnncLine(int argc, char** argv) {
   if (std::optional<std::string> sound = DefaultSoundDeviceProblem()) {
     posix.output.Status(*sound + ": calls will be beeps");
   }
-  LineSystem system{posix.clock, posix.waiter,  posix.signals,    posix.output,
-                    posix.ports, posix.network, posix.announcers, posix.log};
-  return RunLine(options, system);
+  // The names' synthesis runs in children, with eSpeak NG.
+  posix.processes.speak = &SynthesizeName;
+  return RunLine(options, posix.system());
 }
 
 }  // namespace annc

@@ -11,6 +11,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <functional>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -71,9 +72,16 @@ struct Scenario {
   std::vector<std::pair<std::string, int>> counts = {};  // lines that appear exactly so often, at any time
 };
 
+// The lists the scenarios read, by path.
+std::map<std::string, std::string>& ListTexts() {
+  static std::map<std::string, std::string> texts;
+  return texts;
+}
+
 void Play(const std::vector<Scenario>& scenarios) {
   for (const Scenario& s : scenarios) {
     FakeLineSystem fake;
+    for (const auto& [path, text] : ListTexts()) fake.WriteFile(path, text);
     s.script(fake);
     int code = RunLine(s.options, fake.system());
     EXPECT_EQ(code, s.code) << s.name;
@@ -359,25 +367,20 @@ TEST(AnncLineTest, NothingLost) {
   });
 }
 
-// A list file of the test's own, removed at its end.
+// A list file of the test's own, in every scenario's fake file system
+// while it lives.
 class ListFile {
  public:
-  explicit ListFile(const std::string& text) {
-    char pattern[] = "/tmp/annc-list-XXXXXX";
-    int fd = ::mkstemp(pattern);
-    path_ = pattern;
-    ::close(fd);
-    Write(text);
+  explicit ListFile(const std::string& text) : path_("/lists/" + std::to_string(++made_) + ".list") {
+    ListTexts()[path_] = text;
   }
-  ~ListFile() { ::unlink(path_.c_str()); }
-  void Write(const std::string& text) const {
-    FILE* f = std::fopen(path_.c_str(), "w");
-    std::fputs(text.c_str(), f);
-    std::fclose(f);
-  }
+  ~ListFile() { ListTexts().erase(path_); }
+  // Edits the list while a scenario runs.
+  void Write(FakeLineSystem& f, const std::string& text) const { f.WriteFile(path_, text); }
   const std::string& path() const { return path_; }
 
  private:
+  static inline int made_ = 0;
   std::string path_;
 };
 
@@ -448,7 +451,7 @@ TEST(AnncLineTest, Screening) {
       {"a list edited while annc-line runs takes effect at the next call",
        allowing,
        [&allow](FakeLineSystem& f) {
-         f.At(500, [&allow] { allow.Write("# nobody\n"); });
+         f.At(500, [&allow, &f] { allow.Write(f, "# nobody\n"); });
          NorthAmericanCall(f, 1000, "5551234");
          f.At(20000, [&f] { f.Raise(SIGTERM); });
        },
@@ -484,6 +487,48 @@ TEST(AnncLineTest, HangUpFinishedOnEveryWayOut) {
        0,
        {"1000 > ATH1", "1500 > ATH0", "1500 close"},
        {}},
+  });
+}
+
+TEST(AnncLineTest, NamesSpokenByChildren) {
+  LineOptions names = ModemOptions();
+  names.sayNames = true;
+  names.nameCache = "/cache/names";
+  auto book = [](FakeLineSystem& f) { f.WriteFile("/usr/lib/annc/Numvoice/aon.db", "5551234=Ann Lee\n"); };
+  Play({
+      {"a name synthesized while annc starts, its child reaped",
+       names,
+       [&book](FakeLineSystem& f) {
+         book(f);
+         NorthAmericanCall(f, 1000, "5551234");
+         f.At(30000, [&f] { f.Raise(SIGTERM); });
+       },
+       0,
+       {"2000 child 101 start", "2200 child 101 reaped"},
+       {"30000 child 101 killed"}},
+      {"a synthesis that hangs is killed at annc-line's end",
+       names,
+       [&book](FakeLineSystem& f) {
+         book(f);
+         f.children = {FakeLineSystem::kChildHangs};
+         NorthAmericanCall(f, 1000, "5551234");
+         f.At(30000, [&f] { f.Raise(SIGTERM); });
+       },
+       0,
+       {"2000 child 101 start", "30000 child 101 killed"},
+       {}},
+      {"a synthesis that fails says so once",
+       names,
+       [&book](FakeLineSystem& f) {
+         book(f);
+         f.speakError = "eSpeak NG has no voice en";
+         NorthAmericanCall(f, 1000, "5551234");
+         f.At(30000, [&f] { f.Raise(SIGTERM); });
+       },
+       0,
+       {"2000 child 101 start", "2200: cannot speak the name: eSpeak NG has no voice en", "2200 child 101 reaped"},
+       {},
+       {{": cannot speak the name: eSpeak NG has no voice en", 1}}},
   });
 }
 

@@ -1,10 +1,7 @@
 #include "line/start_check.h"
 
-#include <fcntl.h>
 #include <limits.h>
 #include <stdlib.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <cerrno>
 
@@ -25,39 +22,35 @@ std::string SoundFolderOf(const std::string& annc) {
   return FolderOf(real) + "Numvoice/";
 }
 
-std::optional<std::string> SetupProblem(const LineOptions& options, const std::string& logFile) {
-  if (::access(options.annc.c_str(), X_OK) != 0) return CannotText("run the announcer " + Shown(options.annc), errno);
+std::optional<std::string> SetupProblem(const LineOptions& options, const std::string& logFile, Files& files) {
+  if (int error = files.CanUse(options.annc, Files::kRun); error != 0) {
+    return CannotText("run the announcer " + Shown(options.annc), error);
+  }
 
   std::string folder = SoundFolderOf(options.annc);
-  struct stat st {};
-  int error = ::stat(folder.c_str(), &st) != 0 ? errno : S_ISDIR(st.st_mode) ? 0 : ENOTDIR;
+  FileInfo info;
+  int error = files.Inspect(folder, &info);
+  if (error == 0 && info.kind != FileInfo::kFolder) error = ENOTDIR;
   if (error != 0) {
     return "no sound folder " + Shown(folder) + " (" + SystemErrorText(error) +
            "): make one with tools/make_voice.sh " + Shown(folder);
   }
   std::string book = folder + "aon.db";
-  int fd = ::open(book.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-  if (fd < 0) {
-    return CannotText("read the phone book " + Shown(book), errno) + ": create it (an empty file will do)";
+  if (error = files.CanUse(book, Files::kRead); error != 0) {
+    return CannotText("read the phone book " + Shown(book), error) + ": create it (an empty file will do)";
   }
-  bool regular = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
-  ::close(fd);
-  if (!regular) return "the phone book " + Shown(book) + " is not a regular file";
+  if (files.Inspect(book, &info) != 0 || info.kind != FileInfo::kRegular) {
+    return "the phone book " + Shown(book) + " is not a regular file";
+  }
 
   if (!logFile.empty()) {
-    error = 0;
-    if (::stat(logFile.c_str(), &st) == 0) {
-      if (S_ISDIR(st.st_mode)) {
-        error = EISDIR;
-      } else if (::access(logFile.c_str(), W_OK) != 0) {
-        error = errno;
-      }
-    } else if (errno != ENOENT) {
-      error = errno;
-    } else {
+    error = files.Inspect(logFile, &info);
+    if (error == 0) {
+      error = info.kind == FileInfo::kFolder ? EISDIR : files.CanUse(logFile, Files::kWrite);
+    } else if (error == ENOENT) {
       std::string dir = FolderOf(logFile);
       if (dir.empty()) dir = ".";
-      if (::access(dir.c_str(), W_OK | X_OK) != 0) error = errno;
+      error = files.CanUse(dir, Files::kMakeIn);
     }
     if (error != 0) return CannotText("write the log " + Shown(logFile), error) + ": choose another with --log FILE";
   }

@@ -9,6 +9,8 @@
 #include <functional>
 #include <string>
 
+#include "posix/posix_line_system.h"
+
 namespace annc {
 namespace {
 
@@ -64,8 +66,9 @@ TEST(StartCheckTest, WhatAnncNeeds) {
     c.spoil(install.root());
     LineOptions options;
     options.annc = (install.root() / "annc").string();
+    SystemFiles files;
     std::string log = c.log.empty() ? (install.root() / "annc.log").string() : (install.root() / c.log).string();
-    std::optional<std::string> problem = SetupProblem(options, log);
+    std::optional<std::string> problem = SetupProblem(options, log, files);
     if (c.problem.empty()) {
       EXPECT_FALSE(problem) << c.name << ": " << problem.value_or("");
       continue;
@@ -78,15 +81,16 @@ TEST(StartCheckTest, WhatAnncNeeds) {
 
 TEST(StartCheckTest, SaysWhatToDo) {
   Installation install;
+  SystemFiles files;
   LineOptions options;
   options.annc = (install.root() / "annc").string();
   fs::remove_all(install.root() / "Numvoice");
   std::string folder = (install.root() / "Numvoice").string() + "/";
-  EXPECT_EQ(SetupProblem(options, "").value_or(""),
+  EXPECT_EQ(SetupProblem(options, "", files).value_or(""),
             "no sound folder " + folder + " (No such file or directory): make one with tools/make_voice.sh " + folder);
   fs::create_directory(install.root() / "Numvoice");
   Installation::Write(install.root() / "Numvoice" / "aon.db", "");
-  EXPECT_EQ(SetupProblem(options, "/nonexistent/x.log").value_or(""),
+  EXPECT_EQ(SetupProblem(options, "/nonexistent/x.log", files).value_or(""),
             "cannot write the log /nonexistent/x.log: No such file or directory: choose another with --log FILE");
 }
 

@@ -5,6 +5,7 @@
 #include <signal.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdint>
 #include <cstring>
 #include <stdexcept>
@@ -321,6 +322,132 @@ void FakeLineSystem::DiscardTypedKeys() { Record(" keys discarded"); }
 int FakeLineSystem::Append(const std::string& file, char mark, std::string_view message) {
   Record(" log " + file + " " + mark + " " + std::string(message));
   return logError;
+}
+
+// Files and folders.
+
+void FakeLineSystem::WriteFile(const std::string& path, const std::string& text) {
+  FakeFile& file = files[path];
+  file.text = text;
+  file.modifiedNs = FileTimeNow();
+}
+
+int FakeLineSystem::Inspect(const std::string& path, FileInfo* info) {
+  if (folders.count(path) != 0) {
+    *info = FileInfo{FileInfo::kFolder, FileStamp{0, 0}};
+    return 0;
+  }
+  auto it = files.find(path);
+  if (it == files.end()) return ENOENT;
+  if (it->second.inspectError != 0) return it->second.inspectError;
+  *info = FileInfo{FileInfo::kRegular,
+                   FileStamp{it->second.modifiedNs, static_cast<std::int64_t>(it->second.text.size())}};
+  return 0;
+}
+
+int FakeLineSystem::CanUse(const std::string& path, Use use) {
+  FileInfo info;
+  if (int error = Inspect(path, &info); error != 0) return error;
+  if (use == kRun && cannotRun.count(path) != 0) return EACCES;
+  if (use == kRead && files.count(path) != 0) return files[path].readError;
+  return 0;
+}
+
+int FakeLineSystem::Read(const std::string& path, std::size_t maxBytes, std::string* text, FileStamp* stamp) {
+  text->clear();
+  FileInfo info;
+  if (int error = Inspect(path, &info); error != 0) return error;
+  if (info.kind == FileInfo::kFolder) return EISDIR;
+  const FakeFile& file = files[path];
+  if (file.readError != 0) return file.readError;
+  if (file.text.size() > maxBytes) return EFBIG;
+  *text = file.text;
+  *stamp = info.stamp;
+  return 0;
+}
+
+int FakeLineSystem::List(const std::string& folder, std::vector<FolderEntry>* entries) {
+  entries->clear();
+  if (folders.count(folder) == 0) return files.count(folder) != 0 ? ENOTDIR : ENOENT;
+  std::string prefix = folder + "/";
+  for (const auto& [path, file] : files) {
+    if (path.rfind(prefix, 0) != 0 || path.find('/', prefix.size()) != std::string::npos) continue;
+    FolderEntry entry;
+    entry.name = path.substr(prefix.size());
+    (void)Inspect(path, &entry.info);
+    entries->push_back(std::move(entry));
+  }
+  for (const std::string& path : folders) {
+    if (path.rfind(prefix, 0) != 0 || path.find('/', prefix.size()) != std::string::npos) continue;
+    entries->push_back(FolderEntry{path.substr(prefix.size()), FileInfo{FileInfo::kFolder, FileStamp{0, 0}}});
+  }
+  return 0;
+}
+
+int FakeLineSystem::Remove(const std::string& path) {
+  if (files.erase(path) == 0) return ENOENT;
+  Record(" remove " + path);
+  return 0;
+}
+
+int FakeLineSystem::MakeFolders(const std::string& folder, unsigned) {
+  for (std::size_t slash = folder.find('/', 1);; slash = folder.find('/', slash + 1)) {
+    std::string part = folder.substr(0, slash);
+    if (files.count(part) != 0) return ENOTDIR;
+    if (!part.empty()) folders.insert(part);
+    if (slash == std::string::npos) return 0;
+  }
+}
+
+void FakeLineSystem::Touch(const std::string& path) {
+  if (auto it = files.find(path); it != files.end()) it->second.modifiedNs = FileTimeNow();
+}
+
+// Children.
+
+pid_t FakeLineSystem::Start(std::function<std::string()> work, int* error) {
+  ChildScript script = kChildEnds;
+  if (!children.empty()) {
+    script = children.front();
+    children.pop_front();
+  }
+  if (script == kChildCannotStart) {
+    *error = ENOMEM;
+    return -1;
+  }
+  pid_t child = ++lastChild_;
+  children_[child] = false;
+  Record(" child " + std::to_string(child) + " start");
+  if (script == kChildEnds) {
+    At(now + childTakes, [this, child, work = std::move(work)] {
+      auto it = children_.find(child);
+      if (it == children_.end()) return;  // killed before
+      if (std::string status = work(); !status.empty()) Status(status);
+      it->second = true;
+      pending_.insert(SIGCHLD);
+    });
+  }
+  return child;
+}
+
+bool FakeLineSystem::Reap(pid_t child) {
+  auto it = children_.find(child);
+  if (it == children_.end()) return true;
+  if (!it->second) return false;
+  children_.erase(it);
+  Record(" child " + std::to_string(child) + " reaped");
+  return true;
+}
+
+void FakeLineSystem::Kill(pid_t child) {
+  if (children_.erase(child) == 0) return;
+  Record(" child " + std::to_string(child) + " killed");
+}
+
+std::string FakeLineSystem::SpeakName(const std::string&, const std::string&, const std::string& path) {
+  if (!speakError.empty()) return speakError;
+  WriteFile(path, "RIFF");
+  return {};
 }
 
 }  // namespace annc

@@ -7,6 +7,7 @@
 #ifndef ANNC_POSIX_FAKE_LINE_SYSTEM_H_
 #define ANNC_POSIX_FAKE_LINE_SYSTEM_H_
 
+#include <cstdint>
 #include <deque>
 #include <functional>
 #include <map>
@@ -26,7 +27,9 @@ class FakeLineSystem : public Clock,
                        public ModemPorts,
                        public Network,
                        public Announcers,
-                       public CallLog {
+                       public CallLog,
+                       public Files,
+                       public Processes {
  public:
   static constexpr int kSignalHandle = 3;
   static constexpr int kPortHandle = 10;
@@ -36,7 +39,7 @@ class FakeLineSystem : public Clock,
 
   FakeLineSystem();
 
-  LineSystem system() { return LineSystem{*this, *this, *this, *this, *this, *this, *this, *this}; }
+  LineSystem system() { return LineSystem{*this, *this, *this, *this, *this, *this, *this, *this, *this, *this}; }
 
   // Runs `what` when the clock reaches `at`.
   void At(Millis at, std::function<void()> what);
@@ -129,6 +132,51 @@ class FakeLineSystem : public Clock,
   int logError = 0;
   int Append(const std::string& file, char mark, std::string_view message) override;
 
+  // Files and folders, by path. A file's stamp is the file time when it
+  // was last written; Touch() moves it to now. `readError`, `inspectError`
+  // and `useError` make it fail in those ways; `cannotRun` paths cannot be
+  // executed. Folders are only known when made or listed here.
+  struct FakeFile {
+    std::string text;
+    std::int64_t modifiedNs = 0;
+    int readError = 0;
+    int inspectError = 0;
+  };
+  std::map<std::string, FakeFile> files;
+  std::set<std::string> folders;
+  std::set<std::string> cannotRun;
+  // The file time at `now` == 0; it moves with `now`, a millisecond a step.
+  std::int64_t fileTimeAtStart = 1700000000LL * 1000000000;
+  // Writes (or rewrites) a file, stamped now and with a new size.
+  void WriteFile(const std::string& path, const std::string& text);
+  // Files
+  int Inspect(const std::string& path, FileInfo* info) override;
+  int CanUse(const std::string& path, Use use) override;
+  int Read(const std::string& path, std::size_t maxBytes, std::string* text, FileStamp* stamp) override;
+  int List(const std::string& folder, std::vector<FolderEntry>* entries) override;
+  int Remove(const std::string& path) override;
+  int MakeFolders(const std::string& folder, unsigned mode) override;
+  void Touch(const std::string& path) override;
+  std::int64_t FileTimeNow() override { return fileTimeAtStart + now * 1000000; }
+
+  // Children. Each start takes the front of `children` (when empty: one that
+  // ends). A child that ends runs its work `childTakes` ms after its start,
+  // its status line traced then ("TIME: cannot speak the name: ..."), and
+  // ends at once (SIGCHLD); one that hangs never ends until killed; one that
+  // cannot start fails with ENOMEM. The trace shows "TIME child N start",
+  // "TIME child N reaped" and "TIME child N killed". SpeakName writes
+  // "RIFF" into the file it is given, or fails with `speakError`.
+  enum ChildScript { kChildEnds, kChildHangs, kChildCannotStart };
+  std::deque<ChildScript> children;
+  Millis childTakes = 200;
+  std::string speakError;
+  std::size_t ChildrenLeft() const { return children_.size(); }
+  // Processes
+  pid_t Start(std::function<std::string()> work, int* error) override;
+  bool Reap(pid_t child) override;
+  void Kill(pid_t child) override;
+  std::string SpeakName(const std::string& text, const std::string& voice, const std::string& path) override;
+
  private:
   void Record(const std::string& what);
   bool MarkReady(std::vector<Watch>* watches) const;
@@ -157,6 +205,9 @@ class FakeLineSystem : public Clock,
   std::optional<ChildEnd> ended_;
   long long generation_ = 0;  // which announcer a scheduled end is for
   Millis startedAt_ = 0;
+  // The children: which have not been reaped, and which of them ended.
+  std::map<pid_t, bool> children_;
+  pid_t lastChild_ = 100;
 };
 
 }  // namespace annc

@@ -1,6 +1,7 @@
 // Everything annc-line asks of the system, in its own words: the clock, the
 // wait for something to happen, the signals, the status output, the modem's
-// port, the network and the announcer's process. The event loop and the
+// port, the network, the announcer's process, files and folders, and the
+// children that speak callers' names. The event loop and the
 // call sources are handed these explicitly; posix_line_system.h has the real
 // implementation and fake_line_system.h the one the unit tests script.
 #ifndef ANNC_POSIX_LINE_SYSTEM_H_
@@ -11,6 +12,7 @@
 #include <cerrno>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -162,6 +164,86 @@ class CallLog {
   virtual int Append(const std::string& file, char mark, std::string_view message) = 0;
 };
 
+// What tells a changed file from the one read before.
+struct FileStamp {
+  std::int64_t modifiedNs = 0;  // since the epoch, as the file system keeps it
+  std::int64_t size = -1;
+  bool operator==(const FileStamp&) const = default;
+};
+
+// What is at a path (after its symbolic links, or, in a folder's listing,
+// the entry itself).
+struct FileInfo {
+  enum Kind { kRegular, kFolder, kOther };
+  Kind kind = kOther;
+  FileStamp stamp;
+};
+
+// One entry of a folder.
+struct FolderEntry {
+  std::string name;
+  FileInfo info;  // the entry itself: a symbolic link is kOther
+};
+
+// Files and folders: the lists, the phone book, the name cache and what the
+// start checks look at.
+class Files {
+ public:
+  // How a path is to be used.
+  enum Use {
+    kRun,       // executed
+    kRead,      // opened for reading (without waiting for a FIFO's writer)
+    kWrite,     // written to
+    kMakeIn,    // a folder that files can be made in
+  };
+  virtual ~Files() = default;
+  // What is at `path`; 0 or an errno value.
+  virtual int Inspect(const std::string& path, FileInfo* info) = 0;
+  // 0 when `path` can be used so, or an errno value.
+  virtual int CanUse(const std::string& path, Use use) = 0;
+  // A regular file's whole text and the stamp of what was read; 0 or an
+  // errno value: EISDIR for a folder, EINVAL for anything else that is not
+  // a regular file (a FIFO is turned down without waiting for its writer),
+  // EFBIG past `maxBytes`.
+  virtual int Read(const std::string& path, std::size_t maxBytes, std::string* text, FileStamp* stamp) = 0;
+  // The entries of `folder` but "." and ".."; 0 or an errno value. An entry
+  // that goes away while the folder is read may be missing or be kOther.
+  virtual int List(const std::string& folder, std::vector<FolderEntry>* entries) = 0;
+  // 0 or an errno value.
+  virtual int Remove(const std::string& path) = 0;
+  // Makes `folder` and the folders above it that are missing, each with
+  // `mode`; 0 (also when it is there already) or an errno value (ENOTDIR
+  // when something else is in the way).
+  virtual int MakeFolders(const std::string& folder, unsigned mode) = 0;
+  // Sets the file's modification time to now.
+  virtual void Touch(const std::string& path) = 0;
+  // Now, on the clock the file system stamps files with (nanoseconds since
+  // the epoch).
+  virtual std::int64_t FileTimeNow() = 0;
+};
+
+// Work that annc-line must not wait for, each piece in a child process of
+// its own: the names of callers spoken into recordings.
+class Processes {
+ public:
+  virtual ~Processes() = default;
+  // Starts a child that runs `work` and ends: `work` returns "" or one
+  // status line, which the child says ("annc-line: " before it) and then
+  // ends with 1. The child ignores annc-line's signal handlers and holds
+  // none of its descriptors but the standard ones, and gives way to the
+  // announcer. Returns the child's id (> 0), or -1 with *error set.
+  virtual pid_t Start(std::function<std::string()> work, int* error) = 0;
+  // Reaps the child when it has ended, without waiting: true then (and for
+  // a child that is not there).
+  virtual bool Reap(pid_t child) = 0;
+  // Ends the child at once and reaps it.
+  virtual void Kill(pid_t child) = 0;
+  // Speaks `text` in eSpeak NG's voice `voice` into the WAV file `path`;
+  // "" or what went wrong, in one line. For a child's work only: it is
+  // slow, and keeps eSpeak NG's state in the process.
+  virtual std::string SpeakName(const std::string& text, const std::string& voice, const std::string& path) = 0;
+};
+
 // The whole system, handed to annc-line's run as one bundle of references.
 struct LineSystem {
   Clock& clock;
@@ -172,6 +254,8 @@ struct LineSystem {
   Network& network;
   Announcers& announcers;
   CallLog& log;
+  Files& files;
+  Processes& processes;
 };
 
 }  // namespace annc

@@ -5,13 +5,17 @@
 #include <signal.h>
 #include <stdlib.h>
 #include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <time.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
+#include <filesystem>
 
 #include "log/log_writer.h"
 #include "platform/files.h"
@@ -272,6 +276,170 @@ namespace annc {
 
 int FileCallLog::Append(const std::string& file, char mark, std::string_view message) {
   return AppendCallLogLine(file, mark, message);
+}
+
+namespace {
+
+FileInfo InfoOf(const struct stat& st) {
+  FileInfo info;
+  info.kind = S_ISREG(st.st_mode) ? FileInfo::kRegular : S_ISDIR(st.st_mode) ? FileInfo::kFolder : FileInfo::kOther;
+  info.stamp = FileStamp{static_cast<std::int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec,
+                         static_cast<std::int64_t>(st.st_size)};
+  return info;
+}
+
+int ReadOpen(int fd, std::size_t maxBytes, std::string* text, FileStamp* stamp) {
+  struct stat st;
+  if (::fstat(fd, &st) != 0) return errno;
+  if (S_ISDIR(st.st_mode)) return EISDIR;
+  if (!S_ISREG(st.st_mode)) return EINVAL;
+  if (static_cast<std::uint64_t>(st.st_size) > maxBytes) return EFBIG;
+  *stamp = InfoOf(st).stamp;
+  // A file that grows while it is read is read up to the limit and one
+  // byte beyond, which tells that it went past it.
+  text->resize(static_cast<std::size_t>(st.st_size) + 1);
+  std::size_t got = 0;
+  for (;;) {
+    if (got == text->size()) {
+      if (text->size() > maxBytes) return EFBIG;
+      text->resize(std::min(text->size() * 2, maxBytes + 1));
+    }
+    ssize_t n = ::read(fd, text->data() + got, text->size() - got);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) return errno;
+    if (n == 0) break;
+    got += static_cast<std::size_t>(n);
+  }
+  text->resize(got);
+  return 0;
+}
+
+}  // namespace
+
+int SystemFiles::Inspect(const std::string& path, FileInfo* info) {
+  struct stat st;
+  if (::stat(path.c_str(), &st) != 0) return errno;
+  *info = InfoOf(st);
+  return 0;
+}
+
+int SystemFiles::CanUse(const std::string& path, Use use) {
+  if (use == kRead) {
+    int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+    if (fd < 0) return errno;
+    ::close(fd);
+    return 0;
+  }
+  int mode = use == kRun ? X_OK : use == kWrite ? W_OK : W_OK | X_OK;
+  return ::access(path.c_str(), mode) == 0 ? 0 : errno;
+}
+
+int SystemFiles::Read(const std::string& path, std::size_t maxBytes, std::string* text, FileStamp* stamp) {
+  text->clear();
+  // O_NONBLOCK: a FIFO must not wait for a writer before it is turned down.
+  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+  if (fd < 0) return errno;
+  int error = ReadOpen(fd, maxBytes, text, stamp);
+  ::close(fd);
+  if (error != 0) text->clear();
+  return error;
+}
+
+int SystemFiles::List(const std::string& folder, std::vector<FolderEntry>* entries) {
+  entries->clear();
+  std::error_code error;
+  std::filesystem::directory_iterator it(folder, error);
+  if (error) return error.value();
+  for (std::filesystem::directory_iterator end; it != end; it.increment(error)) {
+    if (error) return error.value();
+    FolderEntry entry;
+    entry.name = it->path().filename().string();
+    // The entry itself, not what a link points to; one gone meanwhile
+    // stays kOther.
+    struct stat st;
+    if (::lstat(it->path().c_str(), &st) == 0) entry.info = InfoOf(st);
+    entries->push_back(std::move(entry));
+  }
+  return error.value();
+}
+
+int SystemFiles::Remove(const std::string& path) {
+  std::error_code error;
+  if (std::filesystem::remove(path, error)) return 0;
+  return error ? error.value() : ENOENT;
+}
+
+int SystemFiles::MakeFolders(const std::string& folder, unsigned mode) {
+  if (folder.empty()) return ENOENT;
+  for (std::size_t slash = folder.find('/', 1);; slash = folder.find('/', slash + 1)) {
+    std::string part = folder.substr(0, slash);
+    if (!part.empty() && ::mkdir(part.c_str(), static_cast<mode_t>(mode)) != 0 && errno != EEXIST) return errno;
+    if (slash == std::string::npos) break;
+  }
+  struct stat st;
+  if (::stat(folder.c_str(), &st) != 0) return errno;
+  return S_ISDIR(st.st_mode) ? 0 : ENOTDIR;
+}
+
+void SystemFiles::Touch(const std::string& path) { (void)::utimensat(AT_FDCWD, path.c_str(), nullptr, 0); }
+
+std::int64_t SystemFiles::FileTimeNow() {
+  timespec t{};
+  ::clock_gettime(CLOCK_REALTIME, &t);
+  return static_cast<std::int64_t>(t.tv_sec) * 1000000000 + t.tv_nsec;
+}
+
+namespace {
+
+// A child's work gives way to annc, which must speak in time.
+constexpr int kChildNiceness = 10;
+
+}  // namespace
+
+pid_t ForkedProcesses::Start(std::function<std::string()> work, int* error) {
+  pid_t pid = ::fork();
+  if (pid < 0) {
+    *error = errno;
+    return -1;
+  }
+  if (pid > 0) return pid;
+  // The launcher's handlers and descriptors are not this process's business:
+  // a signal to the process group ends it, and the modem, the sockets and
+  // the signal pipe stay the launcher's alone.
+  for (int sig : {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGPIPE, SIGCHLD}) ::signal(sig, SIG_DFL);
+  sigset_t none;
+  sigemptyset(&none);
+  ::sigprocmask(SIG_SETMASK, &none, nullptr);
+  (void)::close_range(3, ~0U, 0);
+  (void)::setpriority(PRIO_PROCESS, 0, kChildNiceness);
+  std::string status = work();
+  if (!status.empty()) {
+    (void)WriteAll(STDERR_FILENO, "annc-line: " + status + "\n");
+    ::_exit(1);
+  }
+  ::_exit(0);
+}
+
+bool ForkedProcesses::Reap(pid_t child) {
+  if (child <= 0) return true;
+  int status = 0;
+  pid_t got = ::waitpid(child, &status, WNOHANG);
+  if (got == 0) return false;
+  if (got < 0 && errno == EINTR) return false;
+  return true;
+}
+
+void ForkedProcesses::Kill(pid_t child) {
+  if (child <= 0) return;
+  ::kill(child, SIGKILL);
+  int status = 0;
+  while (::waitpid(child, &status, 0) < 0 && errno == EINTR) {
+  }
+}
+
+std::string ForkedProcesses::SpeakName(const std::string& text, const std::string& voice, const std::string& path) {
+  if (speak == nullptr) return "no synthesizer";
+  return speak(text, voice, path);
 }
 
 }  // namespace annc

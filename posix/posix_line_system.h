@@ -125,6 +125,32 @@ class FileCallLog : public CallLog {
   int Append(const std::string& file, char mark, std::string_view message) override;
 };
 
+// The file system as it is.
+class SystemFiles : public Files {
+ public:
+  int Inspect(const std::string& path, FileInfo* info) override;
+  int CanUse(const std::string& path, Use use) override;
+  int Read(const std::string& path, std::size_t maxBytes, std::string* text, FileStamp* stamp) override;
+  int List(const std::string& folder, std::vector<FolderEntry>* entries) override;
+  int Remove(const std::string& path) override;
+  int MakeFolders(const std::string& folder, unsigned mode) override;
+  void Touch(const std::string& path) override;
+  std::int64_t FileTimeNow() override;
+};
+
+// Children forked from annc-line; names are spoken with `speak`, which
+// annc-line's main hands in (eSpeak NG's synthesis lives above this seam).
+class ForkedProcesses : public Processes {
+ public:
+  using Speaker = std::string (*)(const std::string& text, const std::string& voice, const std::string& path);
+  Speaker speak = nullptr;
+
+  pid_t Start(std::function<std::string()> work, int* error) override;
+  bool Reap(pid_t child) override;
+  void Kill(pid_t child) override;
+  std::string SpeakName(const std::string& text, const std::string& voice, const std::string& path) override;
+};
+
 // All of them, for annc-line's main.
 struct PosixLineSystem {
   PosixClock clock;
@@ -135,6 +161,12 @@ struct PosixLineSystem {
   TcpNetwork network;
   PtyAnnouncers announcers;
   FileCallLog log;
+  SystemFiles files;
+  ForkedProcesses processes;
+
+  LineSystem system() {
+    return LineSystem{clock, waiter, signals, output, ports, network, announcers, log, files, processes};
+  }
 };
 
 }  // namespace annc

@@ -12,6 +12,7 @@
 #include <string>
 
 #include "platform/test_support.h"
+#include "posix/posix_line_system.h"
 
 namespace annc {
 namespace {
@@ -70,7 +71,8 @@ TEST(NameCacheTest, DefaultFolder) {
       auto it = c.env.find(name);
       return it == c.env.end() ? std::string() : it->second;
     };
-    EXPECT_EQ(DefaultNameCacheFolder(env), c.folder);
+    SystemFiles files;
+    EXPECT_EQ(DefaultNameCacheFolder(env, files), c.folder);
   }
 }
 
@@ -93,21 +95,23 @@ TEST(NameCacheTest, FileNamesAreDigestsOfVoiceAndText) {
 }
 
 TEST(NameCacheTest, AHitIsAWholeFileAndIsMarkedUsed) {
+  SystemFiles files;
   CacheFolder cache;
   std::string path = cache / (Digest(1) + ".wav");
-  EXPECT_FALSE(UseCachedName(path));  // not there
+  EXPECT_FALSE(UseCachedName(files, path));  // not there
   Make(path, 0, "");
-  EXPECT_FALSE(UseCachedName(path));  // empty
+  EXPECT_FALSE(UseCachedName(files, path));  // empty
   Make(path, 5000);
-  EXPECT_TRUE(UseCachedName(path));
+  EXPECT_TRUE(UseCachedName(files, path));
   struct stat st;
   ASSERT_EQ(::stat(path.c_str(), &st), 0);
   EXPECT_GT(st.st_mtime, std::time(nullptr) - 100);
   ::mkdir((cache / "dir.wav").c_str(), 0700);
-  EXPECT_FALSE(UseCachedName(cache / "dir.wav"));
+  EXPECT_FALSE(UseCachedName(files, cache / "dir.wav"));
 }
 
 TEST(NameCacheTest, TheOldestGoPastTheBound) {
+  SystemFiles files;
   struct Case {
     int files;
     std::size_t keep;
@@ -120,7 +124,7 @@ TEST(NameCacheTest, TheOldestGoPastTheBound) {
     Make(cache / "aon.db", 99999);  // not the cache's: never touched
     Make(cache / (Digest(7) + ".wav.tmp42"), 5000);  // left by a killed synthesis
     Make(cache / (Digest(8) + ".wav.tmp43"), 1);     // one being written now
-    PruneNameCache(cache.str(), c.keep);
+    PruneNameCache(files, cache.str(), c.keep);
     for (int i = 0; i < c.files; ++i) {
       EXPECT_EQ(Exists(cache / (Digest(i) + ".wav")), static_cast<std::size_t>(i) < c.keep) << i;
     }
@@ -128,20 +132,21 @@ TEST(NameCacheTest, TheOldestGoPastTheBound) {
     EXPECT_FALSE(Exists(cache / (Digest(7) + ".wav.tmp42")));
     EXPECT_TRUE(Exists(cache / (Digest(8) + ".wav.tmp43")));
   }
-  PruneNameCache("/nonexistent/names");  // nothing to do, no harm
+  PruneNameCache(files, "/nonexistent/names");  // nothing to do, no harm
 }
 
 TEST(NameCacheTest, FilesRemovedUnderItAreNoError) {
+  SystemFiles files;
   // Two launchers prune one cache at once: each removes files the other
   // may already have removed.
   CacheFolder cache;
   for (int i = 0; i < 1500; ++i) Make(cache / (Digest(i) + ".wav"), 10 + i);
   pid_t other = ::fork();
   if (other == 0) {
-    PruneNameCache(cache.str());
+    PruneNameCache(files, cache.str());
     ::_exit(0);
   }
-  PruneNameCache(cache.str());
+  PruneNameCache(files, cache.str());
   int status = 0;
   ASSERT_EQ(::waitpid(other, &status, 0), other);
   EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
@@ -151,15 +156,16 @@ TEST(NameCacheTest, FilesRemovedUnderItAreNoError) {
 }
 
 TEST(NameCacheTest, MakesTheFolderAndThoseAboveIt) {
+  SystemFiles files;
   CacheFolder cache;
   std::string deep = cache / "a/b/names";
-  EXPECT_EQ(MakeNameCacheFolder(deep), 0);
+  EXPECT_EQ(MakeNameCacheFolder(files, deep), 0);
   struct stat st;
   ASSERT_EQ(::stat(deep.c_str(), &st), 0);
   EXPECT_EQ(st.st_mode & 0777, 0700u);
-  EXPECT_EQ(MakeNameCacheFolder(deep), 0);  // already there
+  EXPECT_EQ(MakeNameCacheFolder(files, deep), 0);  // already there
   Make(cache / "file", 0);
-  EXPECT_EQ(MakeNameCacheFolder(cache / "file/names"), ENOTDIR);
+  EXPECT_EQ(MakeNameCacheFolder(files, cache / "file/names"), ENOTDIR);
 }
 
 }  // namespace

@@ -1,19 +1,10 @@
 #include "line/names/name_recording.h"
 
-#include <signal.h>
-#include <sys/resource.h>
-#include <sys/stat.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include <cerrno>
 #include <cstring>
 
-#include "book/phone_book_text.h"
 #include "line/names/caller_name.h"
 #include "line/names/name_cache.h"
-#include "line/names/name_synth.h"
-#include "platform/files.h"
 #include "text/paths.h"
 #include "text/terminal_text.h"
 
@@ -22,8 +13,6 @@ namespace annc {
 namespace {
 
 constexpr const char* kSoundFolderName = "Numvoice/";
-// The synthesis gives way to annc, which must speak in time.
-constexpr int kSynthesisNiceness = 10;
 
 bool AllDigits(std::string_view text) {
   if (text.empty()) return false;
@@ -33,105 +22,96 @@ bool AllDigits(std::string_view text) {
   return true;
 }
 
-bool IsRegularFile(const std::string& path) {
-  struct stat st;
-  return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
-}
-
-// The child's whole life: the synthesis, then the cache kept within bounds.
-[[noreturn]] void RunSynthesis(const std::string& text, const NameRequest& request, const std::string& path) {
-  // The launcher's handlers and descriptors are not this process's business:
-  // a signal to the process group ends it, and the modem, the sockets and
-  // the signal pipe stay the launcher's alone.
-  for (int sig : {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGPIPE, SIGCHLD}) ::signal(sig, SIG_DFL);
-  sigset_t none;
-  sigemptyset(&none);
-  ::sigprocmask(SIG_SETMASK, &none, nullptr);
-  (void)::close_range(3, ~0U, 0);
-  (void)::setpriority(PRIO_PROCESS, 0, kSynthesisNiceness);
-
+// The child's whole work: the synthesis, then the cache kept within bounds.
+// Returns "" or its status line.
+std::string Synthesize(Files& files, Processes& processes, const std::string& text, const NameRequest& request,
+                       const std::string& path) {
   std::string error;
-  if (int e = MakeNameCacheFolder(request.cacheFolder); e != 0) {
+  if (int e = MakeNameCacheFolder(files, request.cacheFolder); e != 0) {
     error = "cannot make the name cache " + request.cacheFolder + ": " + std::strerror(e);
   } else {
-    error = SynthesizeName(text, request.voice, path);
+    error = processes.SpeakName(text, request.voice, path);
   }
-  if (!error.empty()) {
-    (void)WriteAll(STDERR_FILENO, "annc-line: cannot speak the name: " + CaretNotation(error, "") + "\n");
-    ::_exit(1);
-  }
-  PruneNameCache(request.cacheFolder);
-  ::_exit(0);
+  if (!error.empty()) return "cannot speak the name: " + CaretNotation(error, "");
+  PruneNameCache(files, request.cacheFolder);
+  return {};
 }
 
 }  // namespace
 
 NameRequest MakeNameRequest(const NameSettings& settings, const std::string& anncPath, std::string_view number,
-                            std::string_view networkName) {
+                            std::string_view networkName, Files& files) {
   NameRequest request;
   request.number.assign(number);
   request.networkName.assign(networkName);
   request.soundDir = FolderOf(anncPath) + kSoundFolderName;
   request.voice = settings.voice;
-  request.cacheFolder = settings.cacheFolder.empty() ? DefaultNameCacheFolder() : settings.cacheFolder;
+  request.cacheFolder = settings.cacheFolder.empty() ? DefaultNameCacheFolder(files) : settings.cacheFolder;
   return request;
 }
 
-std::optional<std::string> NameToSpeak(const NameRequest& request) {
+int ReadPhoneBook(Files& files, const std::string& path, PhoneBookText* book) {
+  std::string bytes;
+  FileStamp stamp;
+  if (int error = files.Read(path, kPhoneBookMaxBytes, &bytes, &stamp); error != 0) return error;
+  book->Assign(bytes);
+  return 0;
+}
+
+std::optional<std::string> NameToSpeak(const NameRequest& request, Files& files) {
   PhoneBookText book;
   std::optional<std::string_view> fromBook;
   // A missing book is annc's to report; here it merely has no names.
-  if (book.Read(request.soundDir + "aon.db") == 0) fromBook = FindNameInBook(book, request.number);
+  if (ReadPhoneBook(files, request.soundDir + "aon.db", &book) == 0) fromBook = FindNameInBook(book, request.number);
   return ChooseCallerName(fromBook, request.networkName);
 }
 
-std::string OwnNameRecording(const NameRequest& request) {
+std::string OwnNameRecording(const NameRequest& request, Files& files) {
   // Only a number of digits becomes a file name: nothing from the network
   // can point elsewhere.
   if (!AllDigits(request.number)) return std::string();
   std::string path = request.soundDir + "names/" + request.number + ".wav";
-  return IsRegularFile(path) ? path : std::string();
+  FileInfo info;
+  return files.Inspect(path, &info) == 0 && info.kind == FileInfo::kRegular ? path : std::string();
 }
 
-NameJob StartNameRecording(const NameRequest& request) {
+NameJob StartNameRecording(const NameRequest& request, Files& files, Processes& processes, StatusOutput& output) {
   NameJob job;
-  job.recording = OwnNameRecording(request);
+  job.recording = OwnNameRecording(request, files);
   if (!job.recording.empty()) return job;
-  std::optional<std::string> name = NameToSpeak(request);
+  std::optional<std::string> name = NameToSpeak(request, files);
   if (!name) return job;
   job.recording = CachedNamePath(request.cacheFolder, request.voice, *name);
-  if (UseCachedName(job.recording)) return job;
-  pid_t pid = ::fork();
-  if (pid == 0) RunSynthesis(*name, request, job.recording);
-  if (pid < 0) {
-    (void)WriteAll(STDERR_FILENO, std::string("annc-line: cannot speak the name: ") + std::strerror(errno) + "\n");
+  if (UseCachedName(files, job.recording)) return job;
+  int error = 0;
+  pid_t child = processes.Start(
+      [&files, &processes, text = *name, request, path = job.recording] {
+        return Synthesize(files, processes, text, request, path);
+      },
+      &error);
+  if (child <= 0) {
+    output.Status(std::string("cannot speak the name: ") + std::strerror(error));
     job.recording.clear();
     return job;
   }
-  job.pid = pid;
+  job.pid = child;
   return job;
 }
 
-bool FinishNameJob(NameJob* job) {
+bool FinishNameJob(NameJob* job, Processes& processes) {
   if (job->pid <= 0) return true;
-  int status = 0;
-  pid_t got = ::waitpid(job->pid, &status, WNOHANG);
-  if (got == 0) return false;
-  if (got < 0 && errno == EINTR) return false;
+  if (!processes.Reap(job->pid)) return false;
   job->pid = -1;
   return true;
 }
 
-void CancelNameJob(NameJob* job) {
+void CancelNameJob(NameJob* job, Files& files, Processes& processes) {
   if (job->pid <= 0) return;
-  pid_t pid = job->pid;
-  ::kill(pid, SIGKILL);
-  int status = 0;
-  while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-  }
+  pid_t child = job->pid;
+  processes.Kill(child);
   job->pid = -1;
   // What it was writing; the recording itself, if it got that far, is whole.
-  (void)::unlink((job->recording + ".tmp" + std::to_string(pid)).c_str());
+  (void)files.Remove(job->recording + ".tmp" + std::to_string(child));
 }
 
 }  // namespace annc

@@ -3,12 +3,13 @@
 //
 // When a call is about to be announced:
 //
-//   NameJob job = StartNameRecording(MakeNameRequest(settings, anncPath, number, networkName));
+//   NameJob job = StartNameRecording(MakeNameRequest(settings, anncPath, number, networkName, files),
+//                                    files, processes, output);
 //   if (!job.recording.empty()) argv.push_back("/N:" + job.recording);
 //   ... start annc at once; the synthesis, if any, runs meanwhile in a
 //   child process of its own ...
-//   FinishNameJob(&job)  whenever children are reaped (non-blocking);
-//   CancelNameJob(&job)  when annc-line ends before it finished.
+//   FinishNameJob(&job, processes)  whenever children are reaped (non-blocking);
+//   CancelNameJob(&job, files, processes)  when annc-line ends before it finished.
 //
 // annc plays the name only after the time and the opening chime, and leaves
 // a recording that is not there yet out without a beep: a synthesis that is
@@ -18,10 +19,13 @@
 
 #include <sys/types.h>
 
+#include <cstddef>
 #include <optional>
 #include <string>
 #include <string_view>
 
+#include "book/phone_book_text.h"
+#include "posix/line_system.h"
 
 namespace annc {
 
@@ -43,17 +47,24 @@ struct NameSettings {
 // The request for a call: the sound folder beside `anncPath`, the voice and
 // the cache folder of the settings (the default one when they name none).
 NameRequest MakeNameRequest(const NameSettings& settings, const std::string& anncPath, std::string_view number,
-                            std::string_view networkName);
+                            std::string_view networkName, Files& files);
+
+// The largest phone book read through the seam.
+constexpr std::size_t kPhoneBookMaxBytes = std::size_t{1} << 30;
+
+// Reads the phone book at `path` from `files` into *book: 0 or an errno
+// value (only a regular file of at most kPhoneBookMaxBytes is read).
+int ReadPhoneBook(Files& files, const std::string& path, PhoneBookText* book);
 
 // The name a call is to be spoken with, already cleaned for the
 // synthesizer: the phone book's entry for the number (aon.db in the sound
 // folder, read now) when there is one, else the network's name unless it is
 // a placeholder. None when neither gives one.
-std::optional<std::string> NameToSpeak(const NameRequest& request);
+std::optional<std::string> NameToSpeak(const NameRequest& request, Files& files);
 
 // The user's own recording of the caller, names/NUMBER.wav in the sound
 // folder, when it is there; empty otherwise.
-std::string OwnNameRecording(const NameRequest& request);
+std::string OwnNameRecording(const NameRequest& request, Files& files);
 
 struct NameJob {
   // The path to give annc as /N:PATH; empty: no name for this call.
@@ -64,19 +75,20 @@ struct NameJob {
 };
 
 // Finds the name's recording, starting a synthesis in a child process when
-// the cache does not hold it yet; returns at once (a fork, no synthesis
-// here). A child that fails prints one status line, "annc-line: cannot
+// the cache does not hold it yet; returns at once (no synthesis here). The
+// child makes the cache folder, speaks the name and then keeps the cache
+// within its bound. A child that fails says one status line, "cannot
 // speak the name: ...", and the recording stays missing, which annc leaves
-// out quietly.
-NameJob StartNameRecording(const NameRequest& request);
+// out quietly; so does a child that cannot be started (on `output`).
+NameJob StartNameRecording(const NameRequest& request, Files& files, Processes& processes, StatusOutput& output);
 
 // Reaps the synthesis when it has ended, without waiting; true when there
 // is nothing left to wait for (also when there never was).
-bool FinishNameJob(NameJob* job);
+bool FinishNameJob(NameJob* job, Processes& processes);
 
-// Ends a synthesis still running and reaps it: SIGKILL and a wait, then its
-// temporary file is removed. For annc-line's own end.
-void CancelNameJob(NameJob* job);
+// Ends a synthesis still running and reaps it, then removes its temporary
+// file. For annc-line's own end.
+void CancelNameJob(NameJob* job, Files& files, Processes& processes);
 
 }  // namespace annc
 

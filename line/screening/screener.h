@@ -1,7 +1,7 @@
 // The block and allow lists as files: read at start, read again before a
 // decision when a file's modification time or size changed, the last good
-// copy kept while a file cannot be read. File access goes through ListFiles,
-// so that tests can stand in for the file system.
+// copy kept while a file cannot be read. The files are read through the
+// seam's Files, so that tests can stand in for the file system.
 #ifndef ANNC_LINE_SCREENER_H_
 #define ANNC_LINE_SCREENER_H_
 
@@ -11,36 +11,15 @@
 #include <vector>
 
 #include "line/screening/screening.h"
+#include "posix/line_system.h"
 
 namespace annc {
-
-// What tells a changed file from the one read before.
-struct ListFileStamp {
-  std::int64_t modifiedNs = 0;
-  std::int64_t size = -1;
-  bool operator==(const ListFileStamp&) const = default;
-};
-
-class ListFiles {
- public:
-  virtual ~ListFiles() = default;
-  // The file's stamp; 0 or an errno value.
-  virtual int Stamp(const std::string& path, ListFileStamp* stamp) = 0;
-  // The file's whole text and the stamp of what was read; 0 or an errno
-  // value. Only a regular file is read (EISDIR, EINVAL otherwise, without
-  // waiting for a FIFO's writer), of at most ScreeningList::kMaxBytes
-  // (EFBIG).
-  virtual int Read(const std::string& path, std::string* text, ListFileStamp* stamp) = 0;
-};
-
-// The real file system.
-ListFiles& SystemListFiles();
 
 // One list file and the copy of it in use.
 class ListHolder {
  public:
   // `what` names the kind of list in messages: "block list".
-  ListHolder(std::string what, std::string path, ListFiles& files);
+  ListHolder(std::string what, std::string path, Files& files);
 
   // Reads the list; returns "" or one line naming the file and the cause:
   // "cannot read the block list calls.block: No such file or directory".
@@ -59,16 +38,16 @@ class ListHolder {
 
   std::string what_;
   std::string path_;
-  ListFiles& files_;
+  Files& files_;
   ScreeningList list_;
-  ListFileStamp stamp_;
+  FileStamp stamp_;
   bool failing_ = false;
 };
 
 // Screens each call with the lists and quiet hours the command line names.
 class Screener {
  public:
-  explicit Screener(ScreeningSettings settings, ListFiles& files = SystemListFiles());
+  Screener(ScreeningSettings settings, Files& files);
 
   // Reads every list; returns "" or the error line of the first that cannot
   // be read (annc-line then ends with exit code 1).
@@ -87,9 +66,6 @@ class Screener {
   std::vector<std::unique_ptr<ListHolder>> block_;
   RecentCalls recent_;
 };
-
-// The local time of day from the system clock, in minutes since midnight.
-int LocalMinuteOfDay();
 
 }  // namespace annc
 

@@ -12,13 +12,15 @@
 #include <vector>
 
 #include "platform/test_support.h"
+#include "posix/fake_line_system.h"
+#include "posix/posix_line_system.h"
 
 namespace annc {
 namespace {
 
 // Files as a map: a test writes, removes and breaks them at will, and counts
-// the reads.
-class FakeListFiles : public ListFiles {
+// the reads. The size limit is left to the list's own parse.
+class FakeListFiles : public Files {
  public:
   struct File {
     std::string text;
@@ -35,20 +37,31 @@ class FakeListFiles : public ListFiles {
     ++f.modified;
   }
 
-  int Stamp(const std::string& path, ListFileStamp* stamp) override {
+  int Stamp(const std::string& path, FileStamp* stamp) {
     auto it = files.find(path);
     if (it == files.end()) return ENOENT;
     if (it->second.statError != 0) return it->second.statError;
-    *stamp = ListFileStamp{it->second.modified, static_cast<std::int64_t>(it->second.text.size())};
+    *stamp = FileStamp{it->second.modified, static_cast<std::int64_t>(it->second.text.size())};
     return 0;
   }
-  int Read(const std::string& path, std::string* text, ListFileStamp* stamp) override {
+  int Inspect(const std::string& path, FileInfo* info) override {
+    info->kind = FileInfo::kRegular;
+    return Stamp(path, &info->stamp);
+  }
+  int Read(const std::string& path, std::size_t, std::string* text, FileStamp* stamp) override {
     ++reads;
     if (int error = Stamp(path, stamp); error != 0) return error;
     if (files[path].readError != 0) return files[path].readError;
     *text = files[path].text;
     return 0;
   }
+  // Nothing else is asked of the lists' files.
+  int CanUse(const std::string&, Use) override { return ENOSYS; }
+  int List(const std::string&, std::vector<FolderEntry>*) override { return ENOSYS; }
+  int Remove(const std::string&) override { return ENOSYS; }
+  int MakeFolders(const std::string&, unsigned) override { return ENOSYS; }
+  void Touch(const std::string&) override {}
+  std::int64_t FileTimeNow() override { return 0; }
 };
 
 std::string Kind(const Decision& d) {
@@ -168,7 +181,8 @@ TEST(ScreenerTest, RemembersCallsForTheRepeatWindow) {
 TEST(ScreenerTest, RealFiles) {
   testing::ScopedTempPath path("screener_test.block");
   testing::WriteWholeFile(path, "5551234 #= first\n");
-  Screener screener(ScreeningSettings{{path.str()}, {}, {}, 3});
+  SystemFiles files;
+  Screener screener(ScreeningSettings{{path.str()}, {}, {}, 3}, files);
   ASSERT_EQ(screener.Start(), "");
   std::vector<std::string> status;
   Decision d = screener.Screen(Call("5551234"), 0, 600, &status);
@@ -191,13 +205,50 @@ TEST(ScreenerTest, RealFiles) {
                                               " again (No such file or directory); the copy read before stays in use"}));
 
   ASSERT_EQ(::mkdir(path.str().c_str(), 0700), 0);
-  Screener folder(ScreeningSettings{{path.str()}, {}, {}, 3});
+  Screener folder(ScreeningSettings{{path.str()}, {}, {}, 3}, files);
   EXPECT_EQ(folder.Start(), "cannot read the block list " + path.str() + ": Is a directory");
   ::rmdir(path.str().c_str());
 
   ASSERT_EQ(::mkfifo(path.str().c_str(), 0600), 0);
-  Screener fifo(ScreeningSettings{{path.str()}, {}, {}, 3});
+  Screener fifo(ScreeningSettings{{path.str()}, {}, {}, 3}, files);
   EXPECT_EQ(fifo.Start(), "cannot read the block list " + path.str() + ": Invalid argument");
+}
+
+// The lists on the fake system's files, edited and removed between calls.
+TEST(ScreenerTest, ListsOnTheFakeSystem) {
+  FakeLineSystem fake;
+  const std::string path = "/etc/annc/calls.block";
+  fake.WriteFile(path, "5551234\n");
+  Screener screener(ScreeningSettings{{path}, {}, {}, 3}, fake);
+  ASSERT_EQ(screener.Start(), "");
+  struct Step {
+    const char* what;  // "edit TEXT", "remove", "none"
+    const char* text;
+    const char* number;
+    const char* want;
+    std::vector<std::string> status;
+  };
+  const std::string gone = "cannot read the block list " + path +
+                           " again (No such file or directory); the copy read before stays in use";
+  const Step steps[] = {
+      {"none", "", "5551234", "block", {}},
+      {"edit", "5559999\n", "5559999", "block", {"read the block list " + path + " again: 1 entries"}},
+      {"none", "", "5551234", "announce", {}},
+      {"edit", "5551234\n5559999\n", "5551234", "block", {"read the block list " + path + " again: 2 entries"}},
+      {"remove", "", "5559999", "block", {gone}},
+      {"none", "", "5551234", "block", {}},  // said once; the last good copy stays
+      {"edit", "5550000\n", "5551234", "announce", {"read the block list " + path + " again: 1 entries"}},
+  };
+  for (const Step& s : steps) {
+    fake.now += 1000;
+    std::string what = s.what;
+    if (what == "edit") fake.WriteFile(path, s.text);
+    if (what == "remove") fake.files.erase(path);
+    std::vector<std::string> status;
+    Decision d = screener.Screen(Call(s.number), fake.now, 600, &status);
+    EXPECT_EQ(Kind(d), s.want) << what << " " << s.number;
+    EXPECT_EQ(status, s.status) << what << " " << s.number;
+  }
 }
 
 }  // namespace
