@@ -1,14 +1,13 @@
 #include "line/start_check.h"
 
 #include <fcntl.h>
-#include <limits.h>
-#include <stdlib.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 
 #include "platform/errors.h"
+#include "platform/files.h"
 #include "text/paths.h"
 #include "text/terminal_text.h"
 
@@ -19,11 +18,7 @@ std::string Shown(const std::string& path) { return CaretNotation(path, ""); }
 
 }  // namespace
 
-std::string SoundFolderOf(const std::string& annc) {
-  char resolved[PATH_MAX];
-  std::string real = ::realpath(annc.c_str(), resolved) != nullptr ? resolved : annc;
-  return FolderOf(real) + "Numvoice/";
-}
+std::string SoundFolderOf(const std::string& annc) { return FolderOf(RealPathOr(annc)) + "Numvoice/"; }
 
 std::optional<std::string> SetupProblem(const LineOptions& options, const std::string& logFile) {
   if (::access(options.annc.c_str(), X_OK) != 0) return CannotText("run the announcer " + Shown(options.annc), errno);
