@@ -14,8 +14,6 @@
 #include <string>
 #include <vector>
 
-#include "line/event_loop.h"
-#include "line/launcher.h"
 #include "posix/fake_line_system.h"
 
 namespace annc {
@@ -650,54 +648,6 @@ TEST(AnncLineTest, FritzBox) {
        {std::string("0: fritz:box: cannot connect: Connection refused; ") + kFritzRefusedHint},
        {}},
   });
-}
-
-}  // namespace
-}  // namespace annc
-
-namespace annc {
-namespace {
-
-// Names as a test gives them: each start is recorded.
-class ListedNames : public NameRecorder {
- public:
-  std::string Start(const std::string& number, const std::string& name) override {
-    started.push_back(number + "|" + name);
-    return name.empty() ? std::string() : "/cache/" + number + ".wav";
-  }
-  void Reap() override { ++reaped; }
-  void Cancel() override { ++cancelled; }
-  std::vector<std::string> started;
-  int reaped = 0;
-  int cancelled = 0;
-};
-
-TEST(LauncherTest, NamesGoToTheAnnouncerWithTheCall) {
-  FakeLineSystem fake;
-  LineOptions options = ModemOptions();
-  options.log = "calls.log";
-  Launcher launcher(options, "calls.log", fake, fake, fake);
-  ListedNames names;
-  launcher.SetNameRecorder(&names);
-  const SourceOutput& out = launcher.output();
-  out.event(CallEvent{CallEvent::kRing, {}, {}});
-  out.event(CallEvent{CallEvent::kNumber, "555-1234", {}});
-  out.event(CallEvent{CallEvent::kName, "ANN LEE", {}});
-  out.event(CallEvent{CallEvent::kRing, {}, {}});
-  EXPECT_EQ(names.started, std::vector<std::string>{"5551234|ANN LEE"});
-  EXPECT_TRUE(InOrder(fake.trace, {"0 start 5551234 /L:calls.log /N:/cache/5551234.wav"})) << Shown(fake.trace);
-  // Without a name, no /N:.
-  fake.AnnouncerExits(0);
-  launcher.Reap(100);
-  EXPECT_GE(names.reaped, 1);
-  fake.now = 20000;
-  launcher.OnTimer(20000);
-  out.event(CallEvent{CallEvent::kRing, {}, {}});
-  out.event(CallEvent{CallEvent::kRing, {}, {}});
-  EXPECT_TRUE(InOrder(fake.trace, {"20000 start Unknown /L:calls.log"})) << Shown(fake.trace);
-  EventLoop loop(fake, fake, fake);
-  launcher.Stop(loop);
-  EXPECT_EQ(names.cancelled, 1);
 }
 
 }  // namespace
