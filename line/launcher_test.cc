@@ -175,6 +175,21 @@ TEST(LauncherTest, CallsLoggedByAnncLineCarryTheBooksName) {
   });
 }
 
+TEST(LauncherTest, NoCarrierAgainUntilTheAnnouncerHasGone) {
+  Play({
+      {"an announcer deaf for 2 s is told every 500 ms until it hears it",
+       [](FakeLineSystem& f, Launcher&, ScriptedSource& calls) {
+         f.deafAfterStart = 2000;
+         calls.Call(0, "5551234");
+         calls.At(100, CallEvent{CallEvent::kCallEnded, "", ""});
+       },
+       5000,
+       {"0 start 5551234 /L:calls.log", "100 nocarrier", "600 nocarrier", "1100 nocarrier", "1600 nocarrier",
+        "2100 nocarrier", "2150 new line"},
+       {"2600 nocarrier", "2150 signal 15"}},
+  });
+}
+
 TEST(LauncherTest, AFailingAnnouncerIsDiagnosedOncePerKind) {
   // What the diagnosis finds at each failure, in turn.
   auto diagnoses = [](std::vector<std::optional<std::string>> found) {
