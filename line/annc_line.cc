@@ -1,7 +1,5 @@
 #include "line/annc_line.h"
 
-#include <limits.h>
-#include <stdlib.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -15,7 +13,7 @@
 #include "line/launcher.h"
 #include "line/sources/modem/modem_source.h"
 #include "line/sources/server/fritz_session.h"
-#include "line/names/name_recording.h"
+#include "line/name_recorder.h"
 #include "line/names/name_synth.h"
 #include "line/sources/server/ncid_session.h"
 #include "line/screening/screener.h"
@@ -72,111 +70,139 @@ bool DescribeModem(EventLoop& loop, ModemSource& modem, const SourceOutput& out,
   return true;
 }
 
-// Names recorded by the user or synthesized in child processes of their own.
-class ChildNameRecorder : public NameRecorder {
- public:
-  ChildNameRecorder(NameSettings settings, std::string annc, const LineSystem& system)
-      : settings_(std::move(settings)), annc_(std::move(annc)), system_(system) {}
-  ~ChildNameRecorder() override { Cancel(); }
-
-  std::string Start(const std::string& number, const std::string& name) override {
-    NameJob job = StartNameRecording(MakeNameRequest(settings_, annc_, number, name, system_.files), system_.files,
-                                     system_.processes, system_.output);
-    if (job.pid > 0) jobs_.push_back(job);
-    return job.recording;
-  }
-  void Reap() override {
-    std::erase_if(jobs_, [this](NameJob& job) { return FinishNameJob(&job, system_.processes); });
-  }
-  void Cancel() override {
-    for (NameJob& job : jobs_) CancelNameJob(&job, system_.files, system_.processes);
-    jobs_.clear();
-  }
-
- private:
-  NameSettings settings_;
-  std::string annc_;
-  const LineSystem& system_;
-  std::vector<NameJob> jobs_;
+// The call source the options name, and what the call tracker must know of
+// its kind.
+struct LineSource {
+  std::unique_ptr<ServerSession> session;  // a server's: the source reads through it
+  std::unique_ptr<CallSource> source;
+  ModemSource* modem = nullptr;  // the source, when it is a modem
+  Millis holdBack = TrackerSettings::kDefaultHoldBack;
 };
 
-}  // namespace
-
-std::string CallLogFile(const LineOptions& options) {
-  if (!options.log.empty()) return options.log;
-  char resolved[PATH_MAX];
-  std::string annc = ::realpath(options.annc.c_str(), resolved) != nullptr ? resolved : options.annc;
-  return ChangeExtension(annc, "log");
-}
-
-int RunLine(const LineOptions& options, const LineSystem& system) {
-  EventLoop loop(system.clock, system.waiter, system.signals);
-  std::unique_ptr<ServerSession> session;
-  std::unique_ptr<CallSource> source;
-  ModemSource* modem = nullptr;
+LineSource BuildSource(const LineOptions& options, const LineSystem& system) {
+  LineSource line;
   if (options.server) {
     if (options.server->kind->protocol == ServerKind::kFritz) {
-      session = std::make_unique<FritzSession>(options.filter);
+      line.session = std::make_unique<FritzSession>(options.filter);
+      // The box reports a call it rejects itself as ringing and ended at once.
+      line.holdBack = kFritzHoldBackMs;
     } else {
-      session = std::make_unique<NcidSession>(options.filter);
+      line.session = std::make_unique<NcidSession>(options.filter);
     }
-    source = std::make_unique<ServerClient>(*options.server, options.device, ANNC_LINE_VERSION, *session,
-                                            system.network);
+    line.source = std::make_unique<ServerClient>(*options.server, options.device, ANNC_LINE_VERSION, *line.session,
+                                                 system.network);
   } else {
     auto owned = std::make_unique<ModemSource>(
         ModemSettings{options.device, options.speed, options.init, options.lockDir}, system.ports);
-    modem = owned.get();
-    source = std::move(owned);
+    line.modem = owned.get();
+    line.source = std::move(owned);
   }
-  Screener screener(options.screening, system.files);
-  if (std::string error = screener.Start(); !error.empty()) {
-    system.output.Status(error);
-    return kExitFatal;
-  }
+  return line;
+}
+
+// The launcher and what it is handed; the launcher goes first at the end.
+struct LauncherParts {
+  std::unique_ptr<Screener> screener;
   std::unique_ptr<ChildNameRecorder> names;
+  std::unique_ptr<Launcher> launcher;
+};
+
+// Builds the launcher for `line`'s calls; empty, or the line that says why
+// annc-line cannot start (a screening list cannot be read).
+std::string BuildLauncher(const LineOptions& options, const LineSystem& system, const LineSource& line,
+                          EventLoop& loop, LauncherParts* parts) {
+  parts->screener = std::make_unique<Screener>(options.screening, system.files);
+  if (std::string error = parts->screener->Start(); !error.empty()) return error;
   std::string logFile = CallLogFile(options);
-  Launcher launcher(options, logFile, system.announcers, system.log, system.output);
+  TrackerSettings tracker{options.ringTimeoutMs, TrackerSettings::kDefaultBlockComplete,
+                          TrackerSettings::kDefaultTerminateAfter, line.holdBack};
+  parts->launcher = std::make_unique<Launcher>(LauncherSettings{options.annc, options.log, logFile, tracker},
+                                               system.announcers, system.log, system.output,
+                                               BookBesideAnnouncer(options.annc, system.files));
+  Launcher& launcher = *parts->launcher;
   std::function<bool()> hangUp;
-  if (modem != nullptr && options.blockMode == LineOptions::kHangUp) {
-    hangUp = [modem, &loop] { return modem->HangUp(loop.Now()); };
+  if (line.modem != nullptr && options.blockMode == LineOptions::kHangUp) {
+    hangUp = [modem = line.modem, &loop] { return modem->HangUp(loop.Now()); };
   }
-  launcher.SetScreener(&screener, &system.clock, hangUp);
+  launcher.SetScreener(parts->screener.get(), &system.clock, hangUp);
   launcher.SetDryRun(options.check);
   // annc's own report of an exit code 1 is on the console; the cause is
   // one annc-line can find again, and says.
   launcher.SetDiagnosis([options, logFile, &system] { return SetupProblem(options, logFile, system.files); });
   if (options.sayNames && !options.check) {
-    char resolved[PATH_MAX];
-    std::string annc = ::realpath(options.annc.c_str(), resolved) != nullptr ? resolved : options.annc;
-    names = std::make_unique<ChildNameRecorder>(NameSettings{options.voice, options.nameCache}, annc, system);
-    launcher.SetNameRecorder(names.get());
+    parts->names = std::make_unique<ChildNameRecorder>(NameSettings{options.voice, options.nameCache},
+                                                       RealPathOr(options.annc), system);
+    launcher.SetNameRecorder(parts->names.get());
   }
-  SourceOutput out = launcher.output();
-  if (options.check) {
-    out = CheckOutput(system.output);
-    // What would be decided for each caller-ID block is printed too.
-    out.event = launcher.output().event;
-  }
-  LoopClient* client = &launcher;
+  return std::string();
+}
 
-  int code = 0;
-  source->Begin(loop.Now(), out);
+// Where the source's output goes: to the launcher, or with --check every
+// line printed and what would be decided for each caller-ID block.
+SourceOutput OutputFor(const LineOptions& options, const LineSystem& system, const Launcher& launcher) {
+  if (!options.check) return launcher.output();
+  SourceOutput out = CheckOutput(system.output);
+  out.event = launcher.output().event;
+  return out;
+}
+
+// The source's start-up, served until it has started (with --check a modem
+// is described then) or failed (said, *code set). False when annc-line is
+// to end.
+bool StartUp(const LineOptions& options, const LineSystem& system, EventLoop& loop, LineSource& line,
+             const SourceOutput& out, LoopClient* client, int* code) {
+  CallSource& source = *line.source;
+  source.Begin(loop.Now(), out);
   bool going = true;
-  while (going && source->startup() == CallSource::kStarting) going = loop.Step(*source, out, client);
-  if (going && source->startup() == CallSource::kFailed) {
-    system.output.Status(source->FailureText());
-    code = kExitFatal;
-    going = false;
+  while (going && source.startup() == CallSource::kStarting) going = loop.Step(source, out, client);
+  if (going && source.startup() == CallSource::kFailed) {
+    system.output.Status(source.FailureText());
+    *code = kExitFatal;
+    return false;
   }
-  if (going && options.check && modem != nullptr) going = DescribeModem(loop, *modem, out, system.output);
-  while (going) {
+  if (going && options.check && line.modem != nullptr) going = DescribeModem(loop, *line.modem, out, system.output);
+  return going;
+}
+
+// Calls, until a signal or --once ends them.
+void RunCalls(const LineOptions& options, EventLoop& loop, LineSource& line, const SourceOutput& out,
+              Launcher& launcher) {
+  for (;;) {
     // --once: the first call over, its announcer gone and the modem on hook.
-    if (options.once && !options.check && launcher.Done() && (modem == nullptr || !modem->HangingUp())) break;
-    going = loop.Step(*source, out, client);
+    if (options.once && !options.check && launcher.Done() && (line.modem == nullptr || !line.modem->HangingUp())) {
+      return;
+    }
+    if (!loop.Step(*line.source, out, &launcher)) return;
   }
+}
+
+// annc-line's end: STOPPING=1 unless it failed, and the announcer ended.
+int End(int code, const LineSystem& system, EventLoop& loop, Launcher& launcher) {
   if (code == 0) system.output.Stopping();
   launcher.Stop(loop);
   return code;
+}
+
+}  // namespace
+
+std::string CallLogFile(const LineOptions& options) {
+  if (!options.log.empty()) return options.log;
+  return ChangeExtension(RealPathOr(options.annc), "log");
+}
+
+int RunLine(const LineOptions& options, const LineSystem& system) {
+  EventLoop loop(system.clock, system.waiter, system.signals);
+  LineSource line = BuildSource(options, system);
+  LauncherParts parts;
+  if (std::string error = BuildLauncher(options, system, line, loop, &parts); !error.empty()) {
+    system.output.Status(error);
+    return kExitFatal;
+  }
+  Launcher& launcher = *parts.launcher;
+  SourceOutput out = OutputFor(options, system, launcher);
+  int code = 0;
+  if (StartUp(options, system, loop, line, out, &launcher, &code)) RunCalls(options, loop, line, out, launcher);
+  return End(code, system, loop, launcher);
 }
 
 int RunAnncLine(int argc, char** argv) {

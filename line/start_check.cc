@@ -1,11 +1,10 @@
 #include "line/start_check.h"
 
-#include <limits.h>
-#include <stdlib.h>
 
 #include <cerrno>
 
 #include "platform/errors.h"
+#include "platform/files.h"
 #include "text/paths.h"
 #include "text/terminal_text.h"
 
@@ -16,11 +15,7 @@ std::string Shown(const std::string& path) { return CaretNotation(path, ""); }
 
 }  // namespace
 
-std::string SoundFolderOf(const std::string& annc) {
-  char resolved[PATH_MAX];
-  std::string real = ::realpath(annc.c_str(), resolved) != nullptr ? resolved : annc;
-  return FolderOf(real) + "Numvoice/";
-}
+std::string SoundFolderOf(const std::string& annc) { return FolderOf(RealPathOr(annc)) + "Numvoice/"; }
 
 std::optional<std::string> SetupProblem(const LineOptions& options, const std::string& logFile, Files& files) {
   if (int error = files.CanUse(options.annc, Files::kRun); error != 0) {

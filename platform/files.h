@@ -68,6 +68,10 @@ int WriteAll(int fd, std::string_view bytes);
 // The full path of the running executable.
 std::string ExecutablePath();
 
+// `path` with its symbolic links, "." and ".." resolved (realpath), or
+// `path` itself when it cannot be resolved (it does not exist, say).
+std::string RealPathOr(const std::string& path);
+
 }  // namespace annc
 
 #endif  // ANNC_PLATFORM_FILES_H_

@@ -52,3 +52,32 @@ TEST(LockedAppendFileTest, WaitsForAnotherHolderOnlyAsLongAsAllowed) {
 
 }  // namespace
 }  // namespace annc
+
+namespace annc {
+namespace {
+
+TEST(RealPathOrTest, LinksResolvedMissingPathsKept) {
+  testing::ScopedTempPath target("realpath_target");
+  testing::ScopedTempPath link("realpath_link");
+  { std::ofstream(target.str()) << "x"; }
+  ASSERT_EQ(::symlink(target.str().c_str(), link.str().c_str()), 0);
+  const std::string real = RealPathOr(target);
+  ASSERT_EQ(real.front(), '/');
+  const std::string folder = testing::ScopedTempPath::TempFolder();
+  const std::string name = target.str().substr(target.str().rfind('/') + 1);
+  struct Case {
+    std::string path;
+    std::string want;
+  };
+  const Case cases[] = {
+      {link.str(), real},                                     // a symbolic link: its target
+      {folder + "/./" + name, real},                          // "." dropped
+      {folder + "/../" + folder.substr(folder.rfind('/') + 1) + "/" + name, real},  // ".." followed
+      {folder + "/annc_no_such_file", folder + "/annc_no_such_file"},             // missing: as given
+      {"", ""},
+  };
+  for (const Case& c : cases) EXPECT_EQ(RealPathOr(c.path), c.want) << c.path;
+}
+
+}  // namespace
+}  // namespace annc

@@ -6,7 +6,6 @@
 #include <sys/prctl.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
-#include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -99,15 +98,6 @@ bool ReapChild(pid_t pid, ChildEnd* end) {
   if (r != pid) return false;
   FillEnd(status, end);
   return true;
-}
-
-bool WaitChild(pid_t pid, int timeoutMs, ChildEnd* end) {
-  for (int waited = 0;; waited += 10) {
-    if (ReapChild(pid, end)) return true;
-    if (waited >= timeoutMs) return false;
-    timespec pause{0, 10 * 1000000L};
-    ::nanosleep(&pause, nullptr);
-  }
 }
 
 }  // namespace annc

@@ -29,9 +29,6 @@ struct ChildEnd {
 // Reaps `pid` when it has ended, without waiting; true then, with `end` filled.
 bool ReapChild(pid_t pid, ChildEnd* end);
 
-// Waits for `pid` to end, at most `timeoutMs` milliseconds; true when reaped.
-bool WaitChild(pid_t pid, int timeoutMs, ChildEnd* end);
-
 }  // namespace annc
 
 #endif  // ANNC_POSIX_CHILD_PROCESS_H_

@@ -19,16 +19,15 @@ std::string OnLine(const std::string& line) {
   return line.empty() ? std::string() : " on line " + CaretNotation(line, "");
 }
 
-// "5551234 (ANN LEE)": a call as status lines name it.
-std::string Caller(const std::string& number, const std::string& name) {
-  return name.empty() ? number : number + " (" + CaretNotation(name, "") + ")";
-}
-
 std::size_t Digits(std::string_view text) {
   return static_cast<std::size_t>(std::count_if(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; }));
 }
 
 }  // namespace
+
+std::string CallerText(const std::string& number, const std::string& name) {
+  return name.empty() ? number : number + " (" + CaretNotation(name, "") + ")";
+}
 
 std::size_t CallTracker::CallOn(const std::string& line, Millis now) {
   for (std::size_t i = 0; i < calls_.size(); ++i) {
@@ -185,7 +184,7 @@ void CallTracker::TryStart(Millis now, Actions* actions) {
   announcer_ = kRunning;
   announcedSeq_ = next->seq;
   std::string name = next->name.value_or("");
-  actions->push_back(Status("call from " + Caller(number, name) + OnLine(next->line)));
+  actions->push_back(Status("call from " + CallerText(number, name) + OnLine(next->line)));
   actions->push_back(Action{Action::kStartAnnouncer, std::move(number), std::move(name), {}, next->number.value_or("")});
 }
 
@@ -200,7 +199,7 @@ void CallTracker::EndCall(std::size_t index, Millis now, const char* how, Action
     std::string number = AnnouncerArgument(call.number.value_or(""));
     if (Digits(number) > kMaxDigits) number = "Unknown";
     std::string name = call.name.value_or("");
-    actions->push_back(Status("call from " + Caller(number, name) + OnLine(call.line) +
+    actions->push_back(Status("call from " + CallerText(number, name) + OnLine(call.line) +
                               " not announced: the announcer was busy; logged"));
     actions->push_back(Action{Action::kLogCall, number, name, {}});
   }

@@ -56,6 +56,10 @@ struct Action {
 };
 using Actions = std::vector<Action>;
 
+// "5551234 (ANN LEE)": a call as status lines name it (the name in caret
+// notation; `number` is fit for a terminal already).
+std::string CallerText(const std::string& number, const std::string& name);
+
 struct TrackerSettings {
   static constexpr Millis kDefaultRingTimeout = 8000;
   static constexpr Millis kDefaultBlockComplete = 500;
@@ -98,7 +102,6 @@ class CallTracker {
   // The earliest moment OnTimer has something to do, if any.
   std::optional<Millis> NextDeadline() const;
 
-  bool InCall() const { return !calls_.empty(); }
   // An announcer process is still running (announcing, or not yet gone
   // after its call ended).
   bool AnnouncerBusy() const { return announcer_ != kIdle; }

@@ -14,8 +14,6 @@ namespace annc {
 struct CallFilter {
   std::vector<std::string> onlyTo;     // own numbers called, as given; empty: any
   std::vector<std::string> onlyLines;  // line labels (a FRITZ!Box's trunk, NCID's LINE); empty: any
-
-  bool KeepsAll() const { return onlyTo.empty() && onlyLines.empty(); }
 };
 
 // Whether a call to `called` (the own number the caller dialled; empty when

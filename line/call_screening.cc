@@ -1,0 +1,37 @@
+#include "line/call_screening.h"
+
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace annc {
+
+bool CallScreening::Announce(const Action& action, Millis now) {
+  if (screener_ != nullptr && screener_->Active()) {
+    ScreenedCall call{action.raw, action.name.empty() ? std::nullopt : std::optional<std::string>(action.name)};
+    std::vector<std::string> status;
+    Decision decision = screener_->Screen(call, now, clock_ != nullptr ? clock_->MinuteOfDay() : 0, &status);
+    for (const std::string& line : status) output_.Status(line);
+    if (dryRun_) {
+      Decision shown = decision;
+      if (shown.kind == Decision::kAnnounce) shown.rule = shown.rule.empty() ? "announce" : "announce, " + shown.rule;
+      output_.Print("decision: " + StatusLine(call, shown));
+      return false;
+    }
+    if (decision.kind != Decision::kAnnounce) {
+      // The hang-up first: the log line may wait for its lock.
+      bool hungUp = decision.kind == Decision::kBlock && hangUp_ && hangUp_();
+      output_.Status(StatusLine(call, decision) + (hungUp ? "; hung up" : ""));
+      logger_.Log(LogLetter(decision), LogMessage(call, decision));
+      return false;
+    }
+    if (!decision.rule.empty()) output_.Status("call from " + action.number + ": " + decision.rule);
+  }
+  if (dryRun_) {
+    output_.Print("decision: call from " + CallerText(action.number, action.name) + ": announce");
+    return false;
+  }
+  return true;
+}
+
+}  // namespace annc

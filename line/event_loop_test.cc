@@ -1,0 +1,158 @@
+// The event loop on the scripted system: what ends it, what it reaps, the
+// order in which deadlines come, and a ready handle handed to the source.
+#include "line/event_loop.h"
+
+#include <gtest/gtest.h>
+#include <signal.h>
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "posix/fake_line_system.h"
+
+namespace annc {
+namespace {
+
+// Everything the loop does to the source and the client, in order:
+// "300 source timer", "200 client reap", "0 source ready".
+using Calls = std::vector<std::string>;
+
+class RecordingSource : public CallSource {
+ public:
+  explicit RecordingSource(Calls& calls) : calls_(calls) {}
+  void Begin(Millis, const SourceOutput&) override {}
+  Startup startup() const override { return kStarted; }
+  std::string FailureText() const override { return std::string(); }
+  int handle() const override { return handle_; }
+  std::optional<Millis> NextDeadline() const override { return deadline; }
+  void OnReady(Millis now, const SourceOutput&) override { calls_.push_back(std::to_string(now) + " source ready"); }
+  void OnTimer(Millis now, const SourceOutput&) override {
+    if (deadline && now >= *deadline) {
+      calls_.push_back(std::to_string(now) + " source timer");
+      deadline.reset();
+    }
+  }
+  std::optional<Millis> deadline;
+  int handle_ = -1;
+
+ private:
+  Calls& calls_;
+};
+
+class RecordingClient : public LoopClient {
+ public:
+  explicit RecordingClient(Calls& calls) : calls_(calls) {}
+  std::optional<Millis> NextDeadline() const override { return deadline; }
+  void Reap(Millis now) override {
+    if (reapable) calls_.push_back(std::to_string(now) + " client reap");
+    reapable = false;
+  }
+  void OnTimer(Millis now) override {
+    if (deadline && now >= *deadline) {
+      calls_.push_back(std::to_string(now) + " client timer");
+      deadline.reset();
+    }
+  }
+  std::optional<Millis> deadline;
+  bool reapable = false;  // set where a child ends
+
+ private:
+  Calls& calls_;
+};
+
+TEST(EventLoopTest, SignalsThatEndIt) {
+  struct Case {
+    int signal;
+    bool ends;
+  };
+  const Case cases[] = {{SIGINT, true}, {SIGTERM, true}, {SIGHUP, true}, {SIGCHLD, false}};
+  for (const Case& c : cases) {
+    FakeLineSystem fake;
+    Calls calls;
+    RecordingSource source(calls);
+    source.deadline = 5000;
+    EventLoop loop(fake, fake, fake);
+    fake.At(1000, [&fake, &c] { fake.Raise(c.signal); });
+    EXPECT_EQ(loop.Step(source, SourceOutput{}, nullptr), !c.ends) << c.signal;
+    EXPECT_EQ(fake.now, 1000) << c.signal;
+    EXPECT_EQ(loop.EndRequested(), c.ends) << c.signal;
+    // Nothing is served once the end is asked for.
+    EXPECT_EQ(calls, Calls{}) << c.signal;
+  }
+}
+
+TEST(EventLoopTest, AChildsEndIsReaped) {
+  FakeLineSystem fake;
+  Calls calls;
+  RecordingSource source(calls);
+  RecordingClient client(calls);
+  EventLoop loop(fake, fake, fake);
+  source.deadline = 9000;
+  fake.At(700, [&] {
+    client.reapable = true;
+    fake.Raise(SIGCHLD);
+  });
+  ASSERT_TRUE(loop.Step(source, SourceOutput{}, &client));
+  EXPECT_EQ(calls, Calls{"700 client reap"});
+  // The SIGCHLD is taken: it does not wake the loop again.
+  EXPECT_FALSE(fake.Seen(SIGCHLD));
+  ASSERT_TRUE(loop.Step(source, SourceOutput{}, &client));
+  EXPECT_EQ(calls, (Calls{"700 client reap", "9000 source timer"}));
+
+  // At annc-line's end: waiting for the child stops at its SIGCHLD, or at
+  // the deadline.
+  fake.At(9500, [&] { fake.Raise(SIGCHLD); });
+  loop.WaitForChild(11000);
+  EXPECT_EQ(fake.now, 9500);
+  EXPECT_FALSE(fake.Seen(SIGCHLD));
+  loop.WaitForChild(11000);
+  EXPECT_EQ(fake.now, 11000);
+}
+
+TEST(EventLoopTest, DeadlinesRunInOrder) {
+  struct Case {
+    const char* name;
+    std::optional<Millis> source;
+    std::optional<Millis> client;
+    Calls calls;
+  };
+  const Case cases[] = {
+      {"the client's first", 300, 200, {"200 client timer", "300 source timer"}},
+      {"the source's first", 200, 300, {"200 source timer", "300 client timer"}},
+      {"both at once: the source first", 200, 200, {"200 source timer", "200 client timer"}},
+      {"the client's alone", std::nullopt, 400, {"400 client timer"}},
+  };
+  for (const Case& c : cases) {
+    FakeLineSystem fake;
+    Calls calls;
+    RecordingSource source(calls);
+    RecordingClient client(calls);
+    source.deadline = c.source;
+    client.deadline = c.client;
+    EventLoop loop(fake, fake, fake);
+    while (source.deadline || client.deadline) ASSERT_TRUE(loop.Step(source, SourceOutput{}, &client)) << c.name;
+    EXPECT_EQ(calls, c.calls) << c.name;
+  }
+}
+
+TEST(EventLoopTest, AReadyHandleIsDispatched) {
+  FakeLineSystem fake;
+  Calls calls;
+  RecordingSource source(calls);
+  EventLoop loop(fake, fake, fake);
+  PortOpening port = fake.Open("/dev/ttyACM0", 115200, "/var/lock");
+  ASSERT_EQ(port.kind, PortOpening::kOpen);
+  source.handle_ = port.handle;
+  source.deadline = 5000;
+  fake.At(1200, [&fake] { fake.ModemSends("RING\r\n"); });
+  ASSERT_TRUE(loop.Step(source, SourceOutput{}, nullptr));
+  EXPECT_EQ(calls, Calls{"1200 source ready"});
+  // Without a handle, nothing is ready: the step waits for the deadline.
+  source.handle_ = -1;
+  ASSERT_TRUE(loop.Step(source, SourceOutput{}, nullptr));
+  EXPECT_EQ(calls, (Calls{"1200 source ready", "5000 source timer"}));
+}
+
+}  // namespace
+}  // namespace annc
