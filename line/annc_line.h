@@ -1,5 +1,6 @@
-// annc-line: holds a caller-ID modem, or listens to an NCID server, and runs
-// annc once per call.
+// annc-line: holds a caller-ID modem, or listens to an NCID server or a
+// FRITZ!Box's call monitor, screens each call and runs annc once per call
+// that is to be announced.
 #ifndef ANNC_LINE_ANNC_LINE_H_
 #define ANNC_LINE_ANNC_LINE_H_
 

@@ -23,23 +23,6 @@
 namespace annc {
 namespace {
 
-// Whether `wanted` appear in `trace` in this order (others may come between).
-bool InOrder(const std::vector<std::string>& trace, const std::vector<std::string>& wanted) {
-  auto at = trace.begin();
-  for (const std::string& line : wanted) {
-    at = std::find(at, trace.end(), line);
-    if (at == trace.end()) return false;
-    ++at;
-  }
-  return true;
-}
-
-std::string Shown(const std::vector<std::string>& trace) {
-  std::string text;
-  for (const std::string& line : trace) text += "  " + line + "\n";
-  return text;
-}
-
 // Call events at given times, handed on when the loop's clock reaches them.
 class ScriptedSource : public CallSource {
  public:

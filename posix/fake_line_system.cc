@@ -450,4 +450,21 @@ std::string FakeLineSystem::SpeakName(const std::string&, const std::string&, co
   return {};
 }
 
+// Whether `wanted` appear in `trace` in this order (others may come between).
+bool InOrder(const std::vector<std::string>& trace, const std::vector<std::string>& wanted) {
+  auto at = trace.begin();
+  for (const std::string& line : wanted) {
+    at = std::find(at, trace.end(), line);
+    if (at == trace.end()) return false;
+    ++at;
+  }
+  return true;
+}
+
+std::string Shown(const std::vector<std::string>& trace) {
+  std::string text;
+  for (const std::string& line : trace) text += "  " + line + "\n";
+  return text;
+}
+
 }  // namespace annc

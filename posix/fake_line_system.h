@@ -210,6 +210,11 @@ class FakeLineSystem : public Clock,
   pid_t lastChild_ = 100;
 };
 
+// Whether `wanted` appear in `trace` in this order (others may come between).
+bool InOrder(const std::vector<std::string>& trace, const std::vector<std::string>& wanted);
+// The trace one line an entry, for a failing test's message.
+std::string Shown(const std::vector<std::string>& trace);
+
 }  // namespace annc
 
 #endif  // ANNC_POSIX_FAKE_LINE_SYSTEM_H_

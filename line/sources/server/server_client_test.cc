@@ -73,23 +73,6 @@ std::vector<std::string> Run(const Scenario& scenario) {
   return fake.trace;
 }
 
-std::string Shown(const std::vector<std::string>& trace) {
-  std::string text;
-  for (const std::string& line : trace) text += "  " + line + "\n";
-  return text;
-}
-
-// Whether `wanted` appear in `trace` in this order (others may come between).
-bool InOrder(const std::vector<std::string>& trace, const std::vector<std::string>& wanted) {
-  auto at = trace.begin();
-  for (const std::string& line : wanted) {
-    at = std::find(at, trace.end(), line);
-    if (at == trace.end()) return false;
-    ++at;
-  }
-  return true;
-}
-
 // How many lines of the trace end in `text`, at whatever time.
 int Count(const std::vector<std::string>& trace, const std::string& text) {
   return static_cast<int>(std::count_if(trace.begin(), trace.end(), [&text](const std::string& line) {
