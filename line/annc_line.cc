@@ -21,6 +21,7 @@
 #include "line/sources/server/server_client.h"
 #include "line/start_check.h"
 #include "platform/files.h"
+#include "platform/locale.h"
 #include "posix/posix_line_system.h"
 #include "posix/sound_device.h"
 #include "text/paths.h"
@@ -38,10 +39,10 @@ constexpr int kExitFatal = 1;
 constexpr int kExitUsage = 2;
 
 // What --check prints: every line the source sends; nothing is announced.
-SourceOutput CheckOutput(StatusOutput& output) {
+SourceOutput CheckOutput(StatusOutput& output, Charset charset) {
   SourceOutput out;
   out.event = [](const CallEvent&) {};
-  out.line = [&output](std::string_view line) { output.Print(CaretNotation(line, "")); };
+  out.line = [&output, charset](std::string_view line) { output.Print(CaretNotation(line, "", charset)); };
   out.status = [&output](const std::string& text) { output.Status(text); };
   out.service = [&output](const std::string& status, bool ready) { output.Service(status, ready); };
   return out;
@@ -49,7 +50,8 @@ SourceOutput CheckOutput(StatusOutput& output) {
 
 // --check on a modem, once it is set up: what it is and its country, then
 // which caller-ID command it took. False when a signal ended it.
-bool DescribeModem(EventLoop& loop, ModemSource& modem, const SourceOutput& out, StatusOutput& output) {
+bool DescribeModem(EventLoop& loop, ModemSource& modem, const SourceOutput& out, StatusOutput& output,
+                   const LineOptions& options) {
   struct Query {
     const char* label;
     const char* command;
@@ -61,7 +63,7 @@ bool DescribeModem(EventLoop& loop, ModemSource& modem, const SourceOutput& out,
     }
     const ModemAnswer& answer = modem.answer();
     std::string label = std::string(query.label) + ": ";
-    for (const std::string& line : answer.lines) output.Print(CaretNotation(label + line, ""));
+    for (const std::string& line : answer.lines) output.Print(CaretNotation(label + line, "", options.charset));
     if (answer.kind == ModemAnswer::kError) output.Print(label + query.command + " refused");
     if (answer.kind == ModemAnswer::kNone) output.Print(label + "no answer to " + query.command);
   }
@@ -112,17 +114,17 @@ int RunLine(const LineOptions& options, const LineSystem& system) {
   ModemSource* modem = nullptr;
   if (options.ncid) {
     session = std::make_unique<NcidSession>(options.filter);
-    ServerProtocol ncid{"NCID server", NcidHello(ANNC_LINE_VERSION), ""};
+    ServerProtocol ncid{"NCID server", NcidHello(ANNC_LINE_VERSION), "", options.charset};
     source = std::make_unique<ServerClient>(options.ncid->host, options.ncid->port, options.device, ncid, *session,
                                             system.network);
   } else if (options.fritz) {
     session = std::make_unique<FritzSession>(options.filter);
-    ServerProtocol fritz{"FRITZ!Box", "", kFritzRefusedHint};
+    ServerProtocol fritz{"FRITZ!Box", "", kFritzRefusedHint, options.charset};
     source = std::make_unique<ServerClient>(options.fritz->host, options.fritz->port, options.device, fritz, *session,
                                             system.network);
   } else {
     auto owned = std::make_unique<ModemSource>(
-        ModemSettings{options.device, options.speed, options.init, options.lockDir}, system.ports);
+        ModemSettings{options.device, options.speed, options.init, options.lockDir, options.charset}, system.ports);
     modem = owned.get();
     source = std::move(owned);
   }
@@ -146,12 +148,12 @@ int RunLine(const LineOptions& options, const LineSystem& system) {
   if (options.sayNames && !options.check) {
     char resolved[PATH_MAX];
     std::string annc = ::realpath(options.annc.c_str(), resolved) != nullptr ? resolved : options.annc;
-    names = std::make_unique<ChildNameRecorder>(NameSettings{options.voice, options.nameCache}, annc);
+    names = std::make_unique<ChildNameRecorder>(NameSettings{options.voice, options.nameCache, options.charset}, annc);
     launcher.SetNameRecorder(names.get());
   }
   SourceOutput out = launcher.output();
   if (options.check) {
-    out = CheckOutput(system.output);
+    out = CheckOutput(system.output, options.charset);
     // What would be decided for each caller-ID block is printed too.
     out.event = launcher.output().event;
   }
@@ -166,7 +168,7 @@ int RunLine(const LineOptions& options, const LineSystem& system) {
     code = kExitFatal;
     going = false;
   }
-  if (going && options.check && modem != nullptr) going = DescribeModem(loop, *modem, out, system.output);
+  if (going && options.check && modem != nullptr) going = DescribeModem(loop, *modem, out, system.output, options);
   while (going) {
     // --once: the first call over, its announcer gone and the modem on hook.
     if (options.once && !options.check && launcher.Done() && (modem == nullptr || !modem->HangingUp())) break;
@@ -180,7 +182,9 @@ int RunLine(const LineOptions& options, const LineSystem& system) {
 int RunAnncLine(int argc, char** argv) {
   std::vector<std::string_view> args;
   for (int i = 1; i < argc; ++i) args.emplace_back(argv[i]);
-  ParsedCommandLine parsed = ParseLineCommandLine(args);
+  // Text is shown as the locale has it; the locale is only looked at, not
+  // taken, so the other categories stay as they were.
+  ParsedCommandLine parsed = ParseLineCommandLine(args, EnvironmentCharset());
   switch (parsed.kind) {
     case ParsedCommandLine::kHelp:
       return WriteAll(STDOUT_FILENO, kLineHelp) == 0 ? 0 : kExitFatal;

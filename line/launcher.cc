@@ -13,8 +13,8 @@ namespace annc {
 namespace {
 
 // "5551234 (ANN LEE)": a call as status lines name it.
-std::string Caller(const std::string& number, const std::string& name) {
-  return name.empty() ? number : number + " (" + CaretNotation(name, "") + ")";
+std::string Caller(const std::string& number, const std::string& name, Charset charset) {
+  return name.empty() ? number : number + " (" + CaretNotation(name, "", charset) + ")";
 }
 
 // The line that tells annc the call has ended.
@@ -35,7 +35,7 @@ Launcher::Launcher(const LineOptions& options, std::string logFile, Announcers& 
       output_(output),
       tracker_(TrackerSettings{options.ringTimeoutMs, TrackerSettings::kDefaultBlockComplete,
                                TrackerSettings::kDefaultTerminateAfter,
-                               options.fritz ? kFritzHoldBackMs : TrackerSettings::kDefaultHoldBack}) {
+                               options.fritz ? kFritzHoldBackMs : TrackerSettings::kDefaultHoldBack, options.charset}) {
   out_.event = [this](const CallEvent& event) { Apply(tracker_.OnEvent(event, now_), now_); };
   out_.line = [](std::string_view) {};
   out_.status = [this](const std::string& text) { output_.Status(text); };
@@ -113,15 +113,15 @@ void Launcher::Apply(const Actions& actions, Millis now) {
       case Action::kLogCall:
         // As annc would have written it: the phone book's name after " - ",
         // when the book has the number.
-        std::string message = CaretNotation(action.number, "");
+        std::string message = CaretNotation(action.number, "", options_.charset);
         PhoneBookText book;
         if (book.Read(SoundFolderOf(options_.annc) + "aon.db") == 0) {
           if (std::optional<std::string_view> name = FindNameInBook(book, action.number)) {
-            message += " - " + CaretNotation(*name, "");
+            message += " - " + CaretNotation(*name, "", options_.charset);
           }
         }
         if (int error = log_.Append(logFile_, ' ', message); error != 0) {
-          output_.Status(CannotText("write the call to " + CaretNotation(logFile_, ""), error));
+          output_.Status(CannotText("write the call to " + CaretNotation(logFile_, "", options_.charset), error));
         }
         break;
     }
@@ -141,16 +141,17 @@ void Launcher::StartAnnouncer(const Action& action, Millis now) {
     if (dryRun_) {
       Decision shown = decision;
       if (shown.kind == Decision::kAnnounce) shown.rule = shown.rule.empty() ? "announce" : "announce, " + shown.rule;
-      output_.Print("decision: " + StatusLine(call, shown));
+      output_.Print("decision: " + StatusLine(call, shown, options_.charset));
       NotStarted(0, now);
       return;
     }
     if (decision.kind != Decision::kAnnounce) {
       // The hang-up first: the log line may wait for its lock.
       bool hungUp = decision.kind == Decision::kBlock && hangUp_ && hangUp_();
-      output_.Status(StatusLine(call, decision) + (hungUp ? "; hung up" : ""));
-      if (int error = log_.Append(logFile_, LogLetter(decision), LogMessage(call, decision)); error != 0) {
-        output_.Status(CannotText("write the call to " + CaretNotation(logFile_, ""), error));
+      output_.Status(StatusLine(call, decision, options_.charset) + (hungUp ? "; hung up" : ""));
+      if (int error = log_.Append(logFile_, LogLetter(decision), LogMessage(call, decision, options_.charset));
+          error != 0) {
+        output_.Status(CannotText("write the call to " + CaretNotation(logFile_, "", options_.charset), error));
       }
       NotStarted(0, now);
       return;
@@ -158,7 +159,7 @@ void Launcher::StartAnnouncer(const Action& action, Millis now) {
     if (!decision.rule.empty()) output_.Status("call from " + action.number + ": " + decision.rule);
   }
   if (dryRun_) {
-    output_.Print("decision: call from " + Caller(action.number, action.name) + ": announce");
+    output_.Print("decision: call from " + Caller(action.number, action.name, options_.charset) + ": announce");
     NotStarted(0, now);
     return;
   }
@@ -173,7 +174,7 @@ void Launcher::StartAnnouncer(const Action& action, Millis now) {
   }
   announcers_.DiscardTypedKeys();
   if (int error = announcers_.Start(options_.annc, action.number, args); error != 0) {
-    output_.Status(CannotText("start " + CaretNotation(options_.annc, ""), error));
+    output_.Status(CannotText("start " + CaretNotation(options_.annc, "", options_.charset), error));
     NotStarted(error, now);
   } else {
     running_ = true;

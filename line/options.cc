@@ -105,13 +105,6 @@ const char kLineHelp[] =
     "              phone book or the calls log cannot be used;\n"
     "            2 a usage error\n";
 
-namespace {
-
-// A switch's name shown in an error, without control bytes driving the terminal.
-std::string Shown(std::string_view text) { return CaretNotation(text, ""); }
-
-}  // namespace
-
 bool IsVoiceName(std::string_view text) {
   constexpr std::size_t kMaxVoiceName = 40;
   if (text.empty() || text.size() > kMaxVoiceName || text.find("..") != std::string_view::npos) return false;
@@ -144,9 +137,13 @@ int ParseSeconds(std::string_view text) {
   return static_cast<int>(ms);
 }
 
-ParsedCommandLine ParseLineCommandLine(const std::vector<std::string_view>& args) {
+ParsedCommandLine ParseLineCommandLine(const std::vector<std::string_view>& args, Charset charset) {
   ParsedCommandLine parsed;
   LineOptions& o = parsed.options;
+  o.charset = charset;
+  o.screening.charset = charset;
+  // A switch's name shown in an error, without control bytes driving the terminal.
+  auto shown = [charset](std::string_view text) { return CaretNotation(text, "", charset); };
   std::vector<std::string_view> devices;
   auto fail = [&parsed](std::string message) {
     parsed.kind = ParsedCommandLine::kUsageError;
@@ -161,7 +158,7 @@ ParsedCommandLine ParseLineCommandLine(const std::vector<std::string_view>& args
   for (std::size_t i = 0; i < args.size(); ++i) {
     std::string_view arg = args[i];
     if (!optionsEnded && arg.size() > 1 && arg[0] == '-' && !arg.starts_with("--")) {
-      return fail("unknown option " + Shown(arg));
+      return fail("unknown option " + shown(arg));
     }
     if (optionsEnded || !arg.starts_with("--")) {
       devices.push_back(arg);
@@ -181,7 +178,7 @@ ParsedCommandLine ParseLineCommandLine(const std::vector<std::string_view>& args
     }
 
     if (name == "--help" || name == "--version" || name == "--once" || name == "--check" || name == "--say-names") {
-      if (hasValue) return fail("option " + Shown(name) + " takes no value");
+      if (hasValue) return fail("option " + shown(name) + " takes no value");
       if (name == "--help") {
         parsed.kind = ParsedCommandLine::kHelp;
         return parsed;
@@ -198,25 +195,25 @@ ParsedCommandLine ParseLineCommandLine(const std::vector<std::string_view>& args
                  name == "--init" || name == "--lock-dir" || name == "--only-to" || name == "--only-line" ||
                  name == "--voice" || name == "--name-cache" || name == "--block" || name == "--allow" ||
                  name == "--quiet" || name == "--repeat-window" || name == "--block-mode";
-    if (!known) return fail("unknown option " + Shown(name));
+    if (!known) return fail("unknown option " + shown(name));
     if (!hasValue) {
-      if (i + 1 >= args.size()) return fail("option " + Shown(name) + " needs a value");
+      if (i + 1 >= args.size()) return fail("option " + shown(name) + " needs a value");
       value = args[++i];
     }
     if (modemOption.empty() && (name == "--speed" || name == "--init" || name == "--lock-dir")) modemOption = name;
     if (filterOption.empty() && (name == "--only-to" || name == "--only-line")) filterOption = name;
     if (name == "--ring-timeout") {
       int ms = ParseSeconds(value);
-      if (ms < 0) return fail("--ring-timeout needs seconds above 0 (such as 8 or 0.5), not '" + Shown(value) + "'");
+      if (ms < 0) return fail("--ring-timeout needs seconds above 0 (such as 8 or 0.5), not '" + shown(value) + "'");
       o.ringTimeoutMs = ms;
       ringTimeoutGiven = true;
     } else if (name == "--speed") {
       int baud = static_cast<int>(ParseDecimal(value, 8).value_or(-1));
-      if (!IsSupportedSpeed(baud)) return fail("--speed needs a line speed such as 115200, not '" + Shown(value) + "'");
+      if (!IsSupportedSpeed(baud)) return fail("--speed needs a line speed such as 115200, not '" + shown(value) + "'");
       o.speed = baud;
     } else if (name == "--only-to") {
       if (!IsOnlyToNumber(value)) {
-        return fail("--only-to needs an own number such as 5559876, not '" + Shown(value) + "'");
+        return fail("--only-to needs an own number such as 5559876, not '" + shown(value) + "'");
       }
       o.filter.onlyTo.emplace_back(value);
     } else if (name == "--only-line") {
@@ -224,29 +221,29 @@ ParsedCommandLine ParseLineCommandLine(const std::vector<std::string_view>& args
       o.filter.onlyLines.emplace_back(TrimBlanks(value));
     } else if (name == "--quiet") {
       std::optional<QuietWindow> window = ParseQuietWindow(value);
-      if (!window) return fail("--quiet needs a time span such as 22:00-07:00, not '" + Shown(value) + "'");
+      if (!window) return fail("--quiet needs a time span such as 22:00-07:00, not '" + shown(value) + "'");
       o.screening.quiet.push_back(*window);
     } else if (name == "--repeat-window") {
       constexpr int kMaxMinutes = 1440;
       int minutes = static_cast<int>(ParseDecimal(value, 4).value_or(-1));
       if (minutes < 0 || minutes > kMaxMinutes) {
-        return fail("--repeat-window needs minutes from 0 to 1440, not '" + Shown(value) + "'");
+        return fail("--repeat-window needs minutes from 0 to 1440, not '" + shown(value) + "'");
       }
       o.screening.repeatWindowMinutes = minutes;
     } else if (name == "--block-mode") {
       if (value != "hangup" && value != "ignore") {
-        return fail("--block-mode needs hangup or ignore, not '" + Shown(value) + "'");
+        return fail("--block-mode needs hangup or ignore, not '" + shown(value) + "'");
       }
       o.blockMode = value == "hangup" ? LineOptions::kHangUp : LineOptions::kIgnore;
     } else if (value.empty()) {
-      return fail("option " + Shown(name) + " needs a value");
+      return fail("option " + shown(name) + " needs a value");
     } else if (name == "--annc") {
       o.annc.assign(value);
     } else if (name == "--log") {
       o.log.assign(value);
     } else if (name == "--voice") {
       if (!IsVoiceName(value)) {
-        return fail("--voice needs an eSpeak NG voice such as en or de, not '" + Shown(value) + "'");
+        return fail("--voice needs an eSpeak NG voice such as en or de, not '" + shown(value) + "'");
       }
       o.voice.assign(value);
     } else if (name == "--name-cache") {
@@ -262,11 +259,11 @@ ParsedCommandLine ParseLineCommandLine(const std::vector<std::string_view>& args
     }
   }
   if (devices.empty()) return fail("no DEVICE, ncid:HOST or fritz:HOST given");
-  if (devices.size() > 1) return fail("one DEVICE only, not '" + Shown(devices[1]) + "' as well");
+  if (devices.size() > 1) return fail("one DEVICE only, not '" + shown(devices[1]) + "' as well");
   if (devices[0].empty()) return fail("DEVICE is empty");
   o.device.assign(devices[0]);
   if (IsNcidSource(o.device)) {
-    ParsedNcidSource server = ParseNcidSource(o.device);
+    ParsedNcidSource server = ParseNcidSource(o.device, charset);
     if (!server.source) return fail(server.error);
     if (!modemOption.empty()) return fail(std::string(modemOption) + " is for a modem, not for an NCID server");
     if (!o.filter.onlyTo.empty()) {
@@ -274,7 +271,7 @@ ParsedCommandLine ParseLineCommandLine(const std::vector<std::string_view>& args
     }
     o.ncid = server.source;
   } else if (IsFritzSource(o.device)) {
-    ParsedFritzSource box = ParseFritzSource(o.device);
+    ParsedFritzSource box = ParseFritzSource(o.device, charset);
     if (!box.source) return fail(box.error);
     if (!modemOption.empty()) return fail(std::string(modemOption) + " is for a modem, not for a FRITZ!Box");
     o.fritz = box.source;

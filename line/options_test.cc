@@ -8,7 +8,7 @@
 namespace annc {
 namespace {
 
-ParsedCommandLine Parse(std::vector<std::string_view> args) { return ParseLineCommandLine(args); }
+ParsedCommandLine Parse(std::vector<std::string_view> args) { return ParseLineCommandLine(args, Charset::kSingleByte); }
 
 TEST(LineOptionsTest, Defaults) {
   ParsedCommandLine p = Parse({"/dev/ttyACM0"});

@@ -13,12 +13,6 @@
 #include "text/terminal_text.h"
 
 namespace annc {
-namespace {
-
-std::string Shown(const std::string& path) { return CaretNotation(path, ""); }
-
-}  // namespace
-
 std::string SoundFolderOf(const std::string& annc) {
   char resolved[PATH_MAX];
   std::string real = ::realpath(annc.c_str(), resolved) != nullptr ? resolved : annc;
@@ -26,23 +20,24 @@ std::string SoundFolderOf(const std::string& annc) {
 }
 
 std::optional<std::string> SetupProblem(const LineOptions& options, const std::string& logFile) {
-  if (::access(options.annc.c_str(), X_OK) != 0) return CannotText("run the announcer " + Shown(options.annc), errno);
+  auto shown = [&options](const std::string& path) { return CaretNotation(path, "", options.charset); };
+  if (::access(options.annc.c_str(), X_OK) != 0) return CannotText("run the announcer " + shown(options.annc), errno);
 
   std::string folder = SoundFolderOf(options.annc);
   struct stat st {};
   int error = ::stat(folder.c_str(), &st) != 0 ? errno : S_ISDIR(st.st_mode) ? 0 : ENOTDIR;
   if (error != 0) {
-    return "no sound folder " + Shown(folder) + " (" + SystemErrorText(error) +
-           "): make one with tools/make_voice.sh " + Shown(folder);
+    return "no sound folder " + shown(folder) + " (" + SystemErrorText(error) +
+           "): make one with tools/make_voice.sh " + shown(folder);
   }
   std::string book = folder + "aon.db";
   int fd = ::open(book.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
   if (fd < 0) {
-    return CannotText("read the phone book " + Shown(book), errno) + ": create it (an empty file will do)";
+    return CannotText("read the phone book " + shown(book), errno) + ": create it (an empty file will do)";
   }
   bool regular = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
   ::close(fd);
-  if (!regular) return "the phone book " + Shown(book) + " is not a regular file";
+  if (!regular) return "the phone book " + shown(book) + " is not a regular file";
 
   if (!logFile.empty()) {
     error = 0;
@@ -59,7 +54,7 @@ std::optional<std::string> SetupProblem(const LineOptions& options, const std::s
       if (dir.empty()) dir = ".";
       if (::access(dir.c_str(), W_OK | X_OK) != 0) error = errno;
     }
-    if (error != 0) return CannotText("write the log " + Shown(logFile), error) + ": choose another with --log FILE";
+    if (error != 0) return CannotText("write the log " + shown(logFile), error) + ": choose another with --log FILE";
   }
   return std::nullopt;
 }

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "posix/clock.h"
+#include "text/terminal_text.h"
 
 namespace annc {
 
@@ -72,6 +73,8 @@ struct TrackerSettings {
   // that rejects a call itself reports it ringing and ended within a second,
   // and such a call must not be announced.
   Millis holdBack = kDefaultHoldBack;
+  // The locale's, for the caller's name and the line label in status lines.
+  Charset charset = Charset::kSingleByte;
 };
 
 // One call per phone line at a time, and one announcer for all of them: a

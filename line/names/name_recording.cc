@@ -57,7 +57,8 @@ bool IsRegularFile(const std::string& path) {
     error = SynthesizeName(text, request.voice, path);
   }
   if (!error.empty()) {
-    (void)WriteAll(STDERR_FILENO, "annc-line: cannot speak the name: " + CaretNotation(error, "") + "\n");
+    (void)WriteAll(STDERR_FILENO,
+                   "annc-line: cannot speak the name: " + CaretNotation(error, "", request.charset) + "\n");
     ::_exit(1);
   }
   PruneNameCache(request.cacheFolder);
@@ -74,6 +75,7 @@ NameRequest MakeNameRequest(const NameSettings& settings, const std::string& ann
   request.soundDir = FolderOf(anncPath) + kSoundFolderName;
   request.voice = settings.voice;
   request.cacheFolder = settings.cacheFolder.empty() ? DefaultNameCacheFolder() : settings.cacheFolder;
+  request.charset = settings.charset;
   return request;
 }
 

@@ -22,6 +22,7 @@
 #include <string>
 #include <string_view>
 
+#include "text/terminal_text.h"
 
 namespace annc {
 
@@ -32,12 +33,14 @@ struct NameRequest {
   std::string soundDir;     // annc's sound folder, ending in "/": aon.db and names/ are there
   std::string voice = "en";
   std::string cacheFolder;  // where synthesized names are kept
+  Charset charset = Charset::kSingleByte;  // the locale's, for the error on standard error
 };
 
 // What --voice and --name-cache say.
 struct NameSettings {
   std::string voice = "en";
   std::string cacheFolder;  // empty: DefaultNameCacheFolder()
+  Charset charset = Charset::kSingleByte;  // the locale's
 };
 
 // The request for a call: the sound folder beside `anncPath`, the voice and

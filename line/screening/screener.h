@@ -40,7 +40,7 @@ ListFiles& SystemListFiles();
 class ListHolder {
  public:
   // `what` names the kind of list in messages: "block list".
-  ListHolder(std::string what, std::string path, ListFiles& files);
+  ListHolder(std::string what, std::string path, ListFiles& files, Charset charset);
 
   // Reads the list; returns "" or one line naming the file and the cause:
   // "cannot read the block list calls.block: No such file or directory".
@@ -60,6 +60,7 @@ class ListHolder {
   std::string what_;
   std::string path_;
   ListFiles& files_;
+  Charset charset_;
   ScreeningList list_;
   ListFileStamp stamp_;
   bool failing_ = false;

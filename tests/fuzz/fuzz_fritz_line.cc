@@ -159,7 +159,7 @@ void CheckSession(FuzzedDataProvider& in, std::string_view stream) {
 
 void CheckSource(std::string_view text) {
   std::string argument = "fritz:" + std::string(text);
-  annc::ParsedFritzSource parsed = annc::ParseFritzSource(argument);
+  annc::ParsedFritzSource parsed = annc::ParseFritzSource(argument, annc::Charset::kSingleByte);
   if (parsed.source) {
     const annc::FritzSource& source = *parsed.source;
     if (source.host.empty() || source.host.size() > 253 || !Within(source.host, text)) Fail("bad host", argument);

@@ -93,7 +93,7 @@ void CheckBuiltLines(FuzzedDataProvider& in) {
 
 void CheckSource(std::string_view text) {
   std::string argument = "ncid:" + std::string(text);
-  annc::ParsedNcidSource parsed = annc::ParseNcidSource(argument);
+  annc::ParsedNcidSource parsed = annc::ParseNcidSource(argument, annc::Charset::kSingleByte);
   if (parsed.source) {
     const annc::NcidSource& source = *parsed.source;
     if (source.host.empty() || source.host.size() > 253 || !Within(source.host, text)) Fail("bad host", argument);

@@ -70,8 +70,8 @@ FritzEvent ParseFritzLine(std::string_view line) {
 
 bool IsFritzSource(std::string_view argument) { return HasServerPrefix(argument, kFritzKind); }
 
-ParsedFritzSource ParseFritzSource(std::string_view argument) {
-  ParsedServerArgument server = ParseServerArgument(argument, kFritzKind);
+ParsedFritzSource ParseFritzSource(std::string_view argument, Charset charset) {
+  ParsedServerArgument server = ParseServerArgument(argument, kFritzKind, charset);
   ParsedFritzSource parsed;
   parsed.error = std::move(server.error);
   if (server.server) parsed.source = FritzSource{std::move(server.server->host), server.server->port};

@@ -9,6 +9,7 @@
 #include <string_view>
 
 #include "line/calls/call_tracker.h"
+#include "text/terminal_text.h"
 
 namespace annc {
 
@@ -68,7 +69,7 @@ bool IsFritzSource(std::string_view argument);
 // Parses "fritz:HOST[:PORT]" as ParseNcidSource does "ncid:...": HOST a
 // name, an IPv4 address, or an IPv6 address in brackets; PORT 1012 when
 // left out.
-ParsedFritzSource ParseFritzSource(std::string_view argument);
+ParsedFritzSource ParseFritzSource(std::string_view argument, Charset charset);
 
 }  // namespace annc
 

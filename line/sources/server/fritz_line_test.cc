@@ -86,7 +86,7 @@ TEST(FritzLineTest, Sources) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.argument);
-    ParsedFritzSource parsed = ParseFritzSource(c.argument);
+    ParsedFritzSource parsed = ParseFritzSource(c.argument, Charset::kSingleByte);
     if (c.error.empty()) {
       ASSERT_TRUE(parsed.source.has_value()) << parsed.error;
       EXPECT_EQ(parsed.source->host, c.host);
@@ -99,7 +99,8 @@ TEST(FritzLineTest, Sources) {
   EXPECT_TRUE(IsFritzSource("fritz:x"));
   EXPECT_FALSE(IsFritzSource("/dev/fritz:x"));
   EXPECT_FALSE(IsFritzSource("ncid:x"));
-  EXPECT_EQ(ParseFritzSource("fritz:a\x1b[2Jb").error, "fritz:a^[[2Jb: not a host name or address");
+  EXPECT_EQ(ParseFritzSource("fritz:a\x1b[2Jb", Charset::kSingleByte).error,
+            "fritz:a^[[2Jb: not a host name or address");
 }
 
 }  // namespace

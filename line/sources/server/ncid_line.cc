@@ -77,15 +77,17 @@ NcidEvent ParseNcidLine(std::string_view line) {
 
 std::string NcidHello(std::string_view version) {
   std::string ident = "HELLO: IDENT: client annc-line";
-  std::string shown = WithoutControlBytes(TrimBlanks(version));
+  // Whatever the server's locale, neither a C1 byte nor the first byte of
+  // a UTF-8 C1 control reaches its log.
+  std::string shown = WithoutControlBytes(TrimBlanks(version), Charset::kSingleByte);
   if (!shown.empty()) ident += " " + shown;
   return ident + "\r\nHELLO: CMD: no_log\r\n";
 }
 
 bool IsNcidSource(std::string_view argument) { return HasServerPrefix(argument, kNcidKind); }
 
-ParsedNcidSource ParseNcidSource(std::string_view argument) {
-  ParsedServerArgument server = ParseServerArgument(argument, kNcidKind);
+ParsedNcidSource ParseNcidSource(std::string_view argument, Charset charset) {
+  ParsedServerArgument server = ParseServerArgument(argument, kNcidKind, charset);
   ParsedNcidSource parsed;
   parsed.error = std::move(server.error);
   if (server.server) parsed.source = NcidSource{std::move(server.server->host), server.server->port};

@@ -8,6 +8,8 @@
 #include <string>
 #include <string_view>
 
+#include "text/terminal_text.h"
+
 namespace annc {
 
 // What one line from the server means to annc-line.
@@ -56,7 +58,7 @@ bool IsNcidSource(std::string_view argument);
 // Parses "ncid:HOST[:PORT]": HOST a name, an IPv4 address, or an IPv6
 // address in brackets ("ncid:[::1]:3333"); PORT 1 to 65535, 3333 when left
 // out.
-ParsedNcidSource ParseNcidSource(std::string_view argument);
+ParsedNcidSource ParseNcidSource(std::string_view argument, Charset charset);
 
 }  // namespace annc
 

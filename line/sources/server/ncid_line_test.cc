@@ -121,7 +121,7 @@ TEST(NcidLineTest, Sources) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.argument);
-    ParsedNcidSource parsed = ParseNcidSource(c.argument);
+    ParsedNcidSource parsed = ParseNcidSource(c.argument, Charset::kSingleByte);
     if (c.error.empty()) {
       ASSERT_TRUE(parsed.source.has_value()) << parsed.error;
       EXPECT_EQ(parsed.source->host, c.host);
@@ -134,7 +134,7 @@ TEST(NcidLineTest, Sources) {
   EXPECT_TRUE(IsNcidSource("ncid:x"));
   EXPECT_FALSE(IsNcidSource("/dev/ncid:x"));
   // The argument is shown as text that cannot drive a terminal.
-  EXPECT_EQ(ParseNcidSource("ncid:a\x1b[2Jb").error, "ncid:a^[[2Jb: not a host name or address");
+  EXPECT_EQ(ParseNcidSource("ncid:a\x1b[2Jb", Charset::kSingleByte).error, "ncid:a^[[2Jb: not a host name or address");
 }
 
 }  // namespace

@@ -7,6 +7,8 @@
 #include <string>
 #include <string_view>
 
+#include "text/terminal_text.h"
+
 namespace annc {
 
 // How one kind of server is named, for the parsing and its error texts.
@@ -33,7 +35,7 @@ bool HasServerPrefix(std::string_view argument, const ServerKind& kind);
 // address in brackets ("[::1]:3333"), at most 253 bytes; PORT 1 to 65535,
 // the kind's default when left out. The error shows the argument in caret
 // notation.
-ParsedServerArgument ParseServerArgument(std::string_view argument, const ServerKind& kind);
+ParsedServerArgument ParseServerArgument(std::string_view argument, const ServerKind& kind, Charset charset);
 
 }  // namespace annc
 

@@ -20,14 +20,16 @@ ServerClient::ServerClient(std::string host, int port, std::string device, Serve
       protocol_(std::move(protocol)),
       session_(session),
       network_(network) {
-  std::string shown = CaretNotation(host_, "");
+  std::string shown = CaretNotation(host_, "", protocol_.charset);
   if (host_.find(':') != std::string::npos) shown = "[" + shown + "]";
   shown_ = shown + ":" + std::to_string(port_);
 }
 
 void ServerClient::Begin(Millis now, const SourceOutput& out) { Connect(now, out); }
 
-std::string ServerClient::FailureText() const { return CaretNotation(device_, "") + ": " + lastError_; }
+std::string ServerClient::FailureText() const {
+  return CaretNotation(device_, "", protocol_.charset) + ": " + lastError_;
+}
 
 void ServerClient::Connect(Millis now, const SourceOutput& out) {
   CloseSocket();
@@ -151,7 +153,8 @@ void ServerClient::ReadSome(Millis now, const SourceOutput& out) {
       startup_ = kFailed;
       return;
     }
-    if (!notServerReported_) out.status(CaretNotation(device_, "") + ": " + lastError_ + "; connecting again");
+    if (!notServerReported_)
+      out.status(CaretNotation(device_, "", protocol_.charset) + ": " + lastError_ + "; connecting again");
     notServerReported_ = true;
     out.event(CallEvent{CallEvent::kSourceLost, {}, {}});
     Failed(now, out);

@@ -11,6 +11,7 @@
 #include "line/sources/server/ncid_session.h"
 #include "line/sources/server/server_session.h"
 #include "posix/line_system.h"
+#include "text/terminal_text.h"
 
 namespace annc {
 
@@ -19,6 +20,7 @@ struct ServerProtocol {
   std::string name;         // "NCID server": in status lines
   std::string hello;        // sent right after connecting; may be empty
   std::string refusedHint;  // added to "Connection refused"; may be empty
+  Charset charset = Charset::kSingleByte;  // the locale's, for the host and device in status lines
 };
 
 class ServerClient : public CallSource {
