@@ -62,6 +62,10 @@ std::string WithoutControlBytes(std::string_view text, Charset charset) {
   for (std::size_t i = 0; i < text.size(); ++i) {
     if (std::size_t length = C1ControlAt(text, i, charset)) {
       i += length - 1;
+    } else if (charset == Charset::kUtf8 && IsC1Byte(text[i]) && !result.empty() && result.back() == kUtf8C1Lead) {
+      // A control dropped between the two made them one C1 control: it
+      // goes too.
+      result.pop_back();
     } else if (!IsControlByte(text[i])) {
       result += text[i];
     }

@@ -53,6 +53,7 @@ const C1Case kC1Cases[] = {
     {"C2 C2 9B", Charset::kUtf8, "\xc2\xc2\x9b", "\xc2M-^[", "\xc2"},
     {"continuation bytes of other letters", Charset::kUtf8, "\xd0\x9b\xe2\x80\x9c", "\xd0\x9b\xe2\x80\x9c",
      "\xd0\x9b\xe2\x80\x9c"},
+    {"C0 dropped from between C2 and 9B", Charset::kUtf8, "\xc2\x01\x02\x9b" "A", "\xc2^A^B\x9b" "A", "A"},
     {"mixed with C0", Charset::kUtf8, "\x1b[1m\xc2\x9b" "1m\xc2\x85\t", "^[[1mM-^[1mM-^E^I", "[1m1m"},
 };
 
