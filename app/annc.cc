@@ -31,7 +31,7 @@ void WriteCallerLine() {
   std::string line = CallerLabel(EmptyName::kKeepSeparator);
   // The number comes from the phone network and the name from a file: on a
   // terminal their control bytes are shown, not obeyed.
-  if (Sys().StdoutIsTerminal()) line = CaretNotation(line, "\t");
+  if (Sys().StdoutIsTerminal()) line = CaretNotation(line, "\t", LocaleCharset());
   WriteLine(line);
 }
 
@@ -94,7 +94,7 @@ void Run() {
     // One call is one line: CR, LF and escape sequences from the network or
     // the book are written so that they neither split nor forge lines nor
     // drive the terminal of whoever reads the log.
-    LogEvent(" ", CaretNotation(CallerLabel(EmptyName::kNumberAlone), ""));
+    LogEvent(" ", CaretNotation(CallerLabel(EmptyName::kNumberAlone), "", LocaleCharset()));
 
     WriteLine("Press ANY KEY to exit.");
     WriteLine("====================");
@@ -106,6 +106,7 @@ void Run() {
     }
   }
   DrainModem();
+  FinishModemEcho();
 }
 
 }  // namespace
@@ -117,6 +118,7 @@ void ResetCallState() {
   SoundDir = kSoundFolderName;
   SerialLine = -1;
   ModemLineBuffer.Clear();
+  ModemEcho.Clear();
   LoggedLineFailures.clear();
   LogFileName = kDefaultLogFileName;
 }

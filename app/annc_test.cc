@@ -4,8 +4,11 @@
 #include <sys/stat.h>
 
 #include <cerrno>
+#include <clocale>
 #include <cstdio>
+#include <cstdlib>
 #include <regex>
+#include <string>
 #include <vector>
 
 #include "log/event_log.h"
@@ -112,6 +115,45 @@ TEST_F(AnncTest, ControlBytesOfNumberAndNameAreLoggedInCaretNotation) {
     EXPECT_EQ(Run({number}), 0);
     EXPECT_EQ(testing::ReadWholeFile(Log()), "  08-Dec-2026 21:14:05 " + logged + "\r\n");
   }
+}
+
+TEST_F(AnncTest, C1ControlsOfTheNameAreShownAsTheLocaleHasThem) {
+  // A C1 control is the byte 0x9B under the C locale and the character
+  // U+009B under UTF-8; what is one in the other locale passes as it is.
+  struct Case {
+    const char* locale;
+    const char* name;
+    const char* titled;
+    const char* shown;
+  };
+  const Case cases[] = {
+      {"C", "A\x9b" "2J\xc2\x9b\xe9", "A2J\xc2\xe9", "AM-^[2J\xc2M-^[\xe9"},
+      {"C.UTF-8", "A\x9b" "2J\xc2\x9b\xc3\xa9", "A\x9b" "2J\xc3\xa9", "A\x9b" "2JM-^[\xc3\xa9"},
+  };
+  const char* old = std::getenv("LC_ALL");
+  std::string saved = old != nullptr ? old : "";
+  for (const Case& c : cases) {
+    ::setenv("LC_ALL", c.locale, 1);
+    testing::WriteWholeFile(Book(), std::string("5551234=") + c.name + "\r\n");
+    std::remove(Log().c_str());
+    fake.out.clear();
+    fake.stdoutTerminal = true;
+    fake.keys = {0, 'x'};
+    EXPECT_EQ(Run({"5551234"}), 0);
+    EXPECT_EQ(fake.out, std::string("\x1b[22;0t\x1b]0;5551234 - ") + c.titled + "\a" +
+                            "Press ANY KEY to exit.\r\n====================\r\n" + "5551234 - " + c.shown +
+                            "\r\n\x1b[23;0t")
+        << c.locale;
+    EXPECT_EQ(testing::ReadWholeFile(Log()), std::string("  08-Dec-2026 21:14:05 5551234 - ") + c.shown + "\r\n")
+        << c.locale;
+    ResetCallState();
+  }
+  if (old != nullptr) {
+    ::setenv("LC_ALL", saved.c_str(), 1);
+  } else {
+    ::unsetenv("LC_ALL");
+  }
+  std::setlocale(LC_ALL, "C");
 }
 
 TEST_F(AnncTest, AResultCodeOnTheLineEnds99) {

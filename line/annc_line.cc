@@ -20,6 +20,7 @@
 #include "line/sources/server/server_client.h"
 #include "line/start_check.h"
 #include "platform/files.h"
+#include "platform/locale.h"
 #include "posix/posix_line_system.h"
 #include "posix/sound_device.h"
 #include "text/paths.h"
@@ -37,10 +38,10 @@ constexpr int kExitFatal = 1;
 constexpr int kExitUsage = 2;
 
 // What --check prints: every line the source sends; nothing is announced.
-SourceOutput CheckOutput(StatusOutput& output) {
+SourceOutput CheckOutput(StatusOutput& output, Charset charset) {
   SourceOutput out;
   out.event = [](const CallEvent&) {};
-  out.line = [&output](std::string_view line) { output.Print(CaretNotation(line, "")); };
+  out.line = [&output, charset](std::string_view line) { output.Print(CaretNotation(line, "", charset)); };
   out.status = [&output](const std::string& text) { output.Status(text); };
   out.service = [&output](const std::string& status, bool ready) { output.Service(status, ready); };
   return out;
@@ -48,7 +49,8 @@ SourceOutput CheckOutput(StatusOutput& output) {
 
 // --check on a modem, once it is set up: what it is and its country, then
 // which caller-ID command it took. False when a signal ended it.
-bool DescribeModem(EventLoop& loop, ModemSource& modem, const SourceOutput& out, StatusOutput& output) {
+bool DescribeModem(EventLoop& loop, ModemSource& modem, const SourceOutput& out, StatusOutput& output,
+                   Charset charset) {
   struct Query {
     const char* label;
     const char* command;
@@ -60,7 +62,7 @@ bool DescribeModem(EventLoop& loop, ModemSource& modem, const SourceOutput& out,
     }
     const ModemAnswer& answer = modem.answer();
     std::string label = std::string(query.label) + ": ";
-    for (const std::string& line : answer.lines) output.Print(CaretNotation(label + line, ""));
+    for (const std::string& line : answer.lines) output.Print(CaretNotation(label + line, "", charset));
     if (answer.kind == ModemAnswer::kError) output.Print(label + query.command + " refused");
     if (answer.kind == ModemAnswer::kNone) output.Print(label + "no answer to " + query.command);
   }
@@ -89,11 +91,11 @@ LineSource BuildSource(const LineOptions& options, const LineSystem& system) {
     } else {
       line.session = std::make_unique<NcidSession>(options.filter);
     }
-    line.source = std::make_unique<ServerClient>(*options.server, options.device, ANNC_LINE_VERSION, *line.session,
-                                                 system.network);
+    line.source = std::make_unique<ServerClient>(*options.server, options.device, ANNC_LINE_VERSION, options.charset,
+                                                 *line.session, system.network);
   } else {
     auto owned = std::make_unique<ModemSource>(
-        ModemSettings{options.device, options.speed, options.init, options.lockDir}, system.ports);
+        ModemSettings{options.device, options.speed, options.init, options.lockDir, options.charset}, system.ports);
     line.modem = owned.get();
     line.source = std::move(owned);
   }
@@ -115,9 +117,9 @@ std::string BuildLauncher(const LineOptions& options, const LineSystem& system, 
   if (std::string error = parts->screener->Start(); !error.empty()) return error;
   std::string logFile = CallLogFile(options);
   TrackerSettings tracker{options.ringTimeoutMs, TrackerSettings::kDefaultBlockComplete,
-                          TrackerSettings::kDefaultTerminateAfter, line.holdBack};
-  parts->launcher = std::make_unique<Launcher>(LauncherSettings{options.annc, options.log, logFile, tracker},
-                                               system.announcers, system.log, system.output,
+                          TrackerSettings::kDefaultTerminateAfter, line.holdBack, options.charset};
+  LauncherSettings settings{options.annc, options.log, logFile, tracker, options.charset};
+  parts->launcher = std::make_unique<Launcher>(settings, system.announcers, system.log, system.output,
                                                BookBesideAnnouncer(options.annc, system.files));
   Launcher& launcher = *parts->launcher;
   std::function<bool()> hangUp;
@@ -130,7 +132,7 @@ std::string BuildLauncher(const LineOptions& options, const LineSystem& system, 
   // one annc-line can find again, and says.
   launcher.SetDiagnosis([options, logFile, &system] { return SetupProblem(options, logFile, system.files); });
   if (options.sayNames && !options.check) {
-    parts->names = std::make_unique<ChildNameRecorder>(NameSettings{options.voice, options.nameCache},
+    parts->names = std::make_unique<ChildNameRecorder>(NameSettings{options.voice, options.nameCache, options.charset},
                                                        RealPathOr(options.annc), system);
     launcher.SetNameRecorder(parts->names.get());
   }
@@ -141,7 +143,7 @@ std::string BuildLauncher(const LineOptions& options, const LineSystem& system, 
 // line printed and what would be decided for each caller-ID block.
 SourceOutput OutputFor(const LineOptions& options, const LineSystem& system, const Launcher& launcher) {
   if (!options.check) return launcher.output();
-  SourceOutput out = CheckOutput(system.output);
+  SourceOutput out = CheckOutput(system.output, options.charset);
   out.event = launcher.output().event;
   return out;
 }
@@ -160,7 +162,9 @@ bool StartUp(const LineOptions& options, const LineSystem& system, EventLoop& lo
     *code = kExitFatal;
     return false;
   }
-  if (going && options.check && line.modem != nullptr) going = DescribeModem(loop, *line.modem, out, system.output);
+  if (going && options.check && line.modem != nullptr) {
+    going = DescribeModem(loop, *line.modem, out, system.output, options.charset);
+  }
   return going;
 }
 
@@ -208,7 +212,9 @@ int RunLine(const LineOptions& options, const LineSystem& system) {
 int RunAnncLine(int argc, char** argv) {
   std::vector<std::string_view> args;
   for (int i = 1; i < argc; ++i) args.emplace_back(argv[i]);
-  ParsedCommandLine parsed = ParseLineCommandLine(args);
+  // Text is shown as the locale has it; the locale is only looked at, not
+  // taken, so the other categories stay as they were.
+  ParsedCommandLine parsed = ParseLineCommandLine(args, EnvironmentCharset());
   switch (parsed.kind) {
     case ParsedCommandLine::kHelp:
       return WriteAll(STDOUT_FILENO, kLineHelp) == 0 ? 0 : kExitFatal;

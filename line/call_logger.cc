@@ -19,16 +19,16 @@ PhoneBookLookup BookBesideAnnouncer(const std::string& annc, Files& files) {
 }
 
 void CallLogger::LogUnannounced(const std::string& number) {
-  std::string message = CaretNotation(number, "");
+  std::string message = CaretNotation(number, "", charset_);
   if (book_) {
-    if (std::optional<std::string> name = book_(number)) message += " - " + CaretNotation(*name, "");
+    if (std::optional<std::string> name = book_(number)) message += " - " + CaretNotation(*name, "", charset_);
   }
   Log(' ', message);
 }
 
 void CallLogger::Log(char mark, const std::string& message) {
   if (int error = log_.Append(logFile_, mark, message); error != 0) {
-    output_.Status(CannotText("write the call to " + CaretNotation(logFile_, ""), error));
+    output_.Status(CannotText("write the call to " + CaretNotation(logFile_, "", charset_), error));
   }
 }
 

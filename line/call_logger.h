@@ -9,6 +9,7 @@
 #include <string_view>
 
 #include "posix/line_system.h"
+#include "text/terminal_text.h"
 
 namespace annc {
 
@@ -22,9 +23,11 @@ PhoneBookLookup BookBesideAnnouncer(const std::string& annc, Files& files);
 
 class CallLogger {
  public:
-  // `logFile` is the calls log annc writes; `book` names the callers.
-  CallLogger(std::string logFile, CallLog& log, StatusOutput& output, PhoneBookLookup book)
-      : logFile_(std::move(logFile)), log_(log), output_(output), book_(std::move(book)) {}
+  // `logFile` is the calls log annc writes; `charset` the locale's, for the
+  // numbers, names and the log's name in caret notation; `book` names the
+  // callers.
+  CallLogger(std::string logFile, Charset charset, CallLog& log, StatusOutput& output, PhoneBookLookup book)
+      : logFile_(std::move(logFile)), charset_(charset), log_(log), output_(output), book_(std::move(book)) {}
 
   // A call that was not announced, as annc would have logged it: the
   // number, and the phone book's name after " - " when the book has it.
@@ -34,6 +37,7 @@ class CallLogger {
 
  private:
   std::string logFile_;
+  Charset charset_;
   CallLog& log_;
   StatusOutput& output_;
   PhoneBookLookup book_;

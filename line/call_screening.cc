@@ -15,20 +15,20 @@ bool CallScreening::Announce(const Action& action, Millis now) {
     if (dryRun_) {
       Decision shown = decision;
       if (shown.kind == Decision::kAnnounce) shown.rule = shown.rule.empty() ? "announce" : "announce, " + shown.rule;
-      output_.Print("decision: " + StatusLine(call, shown));
+      output_.Print("decision: " + StatusLine(call, shown, charset_));
       return false;
     }
     if (decision.kind != Decision::kAnnounce) {
       // The hang-up first: the log line may wait for its lock.
       bool hungUp = decision.kind == Decision::kBlock && hangUp_ && hangUp_();
-      output_.Status(StatusLine(call, decision) + (hungUp ? "; hung up" : ""));
-      logger_.Log(LogLetter(decision), LogMessage(call, decision));
+      output_.Status(StatusLine(call, decision, charset_) + (hungUp ? "; hung up" : ""));
+      logger_.Log(LogLetter(decision), LogMessage(call, decision, charset_));
       return false;
     }
     if (!decision.rule.empty()) output_.Status("call from " + action.number + ": " + decision.rule);
   }
   if (dryRun_) {
-    output_.Print("decision: call from " + CallerText(action.number, action.name) + ": announce");
+    output_.Print("decision: call from " + CallerText(action.number, action.name, charset_) + ": announce");
     return false;
   }
   return true;

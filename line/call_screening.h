@@ -15,7 +15,9 @@ namespace annc {
 
 class CallScreening {
  public:
-  CallScreening(StatusOutput& output, CallLogger& logger) : output_(output), logger_(logger) {}
+  // `charset` is the locale's, for the callers' names in what is said.
+  CallScreening(StatusOutput& output, CallLogger& logger, Charset charset)
+      : output_(output), logger_(logger), charset_(charset) {}
 
   // Each call is decided by `screener` before it is announced; a blocked one
   // is hung up by `hangUp` (null: let it ring), which says whether it could.
@@ -36,6 +38,7 @@ class CallScreening {
  private:
   StatusOutput& output_;
   CallLogger& logger_;
+  Charset charset_;
   Screener* screener_ = nullptr;
   Clock* clock_ = nullptr;
   std::function<bool()> hangUp_;

@@ -17,8 +17,8 @@ Launcher::Launcher(LauncherSettings settings, Announcers& announcers, CallLog& l
       output_(output),
       tracker_(settings_.tracker),
       process_(announcers, output),
-      logger_(settings_.logFile, log, output, std::move(book)),
-      screening_(output, logger_) {
+      logger_(settings_.logFile, settings_.charset, log, output, std::move(book)),
+      screening_(output, logger_, settings_.charset) {
   out_.event = [this](const CallEvent& event) { Apply(tracker_.OnEvent(event, now_), now_); };
   out_.line = [](std::string_view) {};
   out_.status = [this](const std::string& text) { output_.Status(text); };
@@ -95,7 +95,7 @@ void Launcher::StartAnnouncer(const Action& action, Millis now) {
     }
   }
   if (int error = process_.Start(settings_.annc, action.number, args); error != 0) {
-    output_.Status(CannotText("start " + CaretNotation(settings_.annc, ""), error));
+    output_.Status(CannotText("start " + CaretNotation(settings_.annc, "", settings_.charset), error));
     NotStarted(error, now);
   }
 }

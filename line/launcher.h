@@ -24,6 +24,9 @@ struct LauncherSettings {
   std::string log;      // --log, given to annc with /L:; empty: annc's own default
   std::string logFile;  // the calls log annc writes, for the calls annc-line logs itself
   TrackerSettings tracker;
+  // The locale's: how the names of files and callers are shown in status
+  // lines and the calls log.
+  Charset charset = Charset::kSingleByte;
 };
 
 class Launcher : public LoopClient {

@@ -73,12 +73,13 @@ struct Scenario {
   std::vector<std::string> never;    // and none of these
   std::map<std::string, std::string> book = {{"5559876", "BOB SMITH"}};
   bool dryRun = false;
+  Charset charset = Charset::kSingleByte;  // the launcher's; the tracker keeps its own default
 };
 
 void Play(const std::vector<Scenario>& scenarios) {
   for (const Scenario& s : scenarios) {
     FakeLineSystem fake;
-    LauncherSettings settings{"/usr/lib/annc/annc", "calls.log", "calls.log", TrackerSettings{}};
+    LauncherSettings settings{"/usr/lib/annc/annc", "calls.log", "calls.log", TrackerSettings{}, s.charset};
     Launcher launcher(settings, fake, fake, fake, Book(s.book));
     launcher.SetDryRun(s.dryRun);
     ScriptedSource source;
@@ -132,6 +133,32 @@ TEST(LauncherTest, CallsLoggedByAnncLineCarryTheBooksName) {
        {"3000 log calls.log   5559876 - EVE^[[2J"},
        {},
        {{"5559876", "EVE\x1b[2J"}}},
+      {"a C1 control in the book's name, in a UTF-8 locale",
+       [](FakeLineSystem& f, Launcher&, ScriptedSource& calls) {
+         f.hung = true;
+         calls.Call(0, "5551234");
+         calls.At(1000, CallEvent{CallEvent::kCallEnded, "", ""});
+         calls.Call(2000, "5559876");
+         calls.At(3000, CallEvent{CallEvent::kCallEnded, "", ""});
+       },
+       5000,
+       {"3000 log calls.log   5559876 - EVEM-^[2J"},
+       {"3000 log calls.log   5559876 - EVE\xc2M-^[2J"},
+       {{"5559876", "EVE\xc2\x9b" "2J"}},
+       false,
+       Charset::kUtf8},
+      {"the same bytes in a single-byte locale: 0xC2 a letter, 0x9B the control",
+       [](FakeLineSystem& f, Launcher&, ScriptedSource& calls) {
+         f.hung = true;
+         calls.Call(0, "5551234");
+         calls.At(1000, CallEvent{CallEvent::kCallEnded, "", ""});
+         calls.Call(2000, "5559876");
+         calls.At(3000, CallEvent{CallEvent::kCallEnded, "", ""});
+       },
+       5000,
+       {"3000 log calls.log   5559876 - EVE\xc2M-^[2J"},
+       {},
+       {{"5559876", "EVE\xc2\x9b" "2J"}}},
       {"a number the book does not have: the number alone",
        [](FakeLineSystem& f, Launcher&, ScriptedSource& calls) {
          f.hung = true;
@@ -238,6 +265,14 @@ TEST(LauncherTest, CheckPrintsDecisionsAndStartsNothing) {
        {"1000 start 5551234 /L:calls.log", "1000 keys discarded"},
        {},
        true},
+      {"a C1 control in the name, in a UTF-8 locale: shown as cat -v does",
+       [](FakeLineSystem&, Launcher&, ScriptedSource& calls) { calls.Call(1000, "5551234", "ANN\xc2\x85"); },
+       5000,
+       {"1000| decision: call from 5551234 (ANNM-^E): announce"},
+       {"1000 start 5551234 /L:calls.log"},
+       {},
+       true,
+       Charset::kUtf8},
       {"screened: the decision printed, nothing hung up or logged",
        [&](FakeLineSystem& f, Launcher& launcher, ScriptedSource& calls) {
          launcher.SetScreener(&quiet, &f, [&hangUps] { return ++hangUps > 0; });

@@ -112,8 +112,9 @@ const char kLineHelp[] =
 
 namespace {
 
-// A switch's name shown in an error, without control bytes driving the terminal.
-std::string Shown(std::string_view text) { return CaretNotation(text, ""); }
+// A switch's name shown in an error, without control bytes driving the
+// terminal: in caret notation under the locale's `charset`.
+std::string Shown(std::string_view text, Charset charset) { return CaretNotation(text, "", charset); }
 
 }  // namespace
 
@@ -197,10 +198,10 @@ struct LineOption {
 
 // "--speed needs a line speed such as 115200, not 'fast'".
 std::string Needs(const Taking& t, std::string_view what) {
-  return std::string(t.name) + " needs " + std::string(what) + ", not '" + Shown(t.value) + "'";
+  return std::string(t.name) + " needs " + std::string(what) + ", not '" + Shown(t.value, t.o.charset) + "'";
 }
 
-std::string NeedsValue(const Taking& t) { return "option " + Shown(t.name) + " needs a value"; }
+std::string NeedsValue(const Taking& t) { return "option " + Shown(t.name, t.o.charset) + " needs a value"; }
 
 std::string Ends(const Taking& t, ParsedCommandLine::Kind kind) {
   t.line.parsed.kind = kind;
@@ -332,9 +333,9 @@ const LineOption* Named(std::string_view arg) {
 
 // What is wrong with an argument getopt_long refused, or took for an
 // abbreviation, which annc-line does not accept.
-std::string Refused(std::string_view arg) {
-  if (!arg.starts_with("--")) return "unknown option " + Shown(arg);
-  std::string name = Shown(arg.substr(0, arg.find('=')));
+std::string Refused(std::string_view arg, Charset charset) {
+  if (!arg.starts_with("--")) return "unknown option " + Shown(arg, charset);
+  std::string name = Shown(arg.substr(0, arg.find('=')), charset);
   const LineOption* option = Named(arg);
   if (option == nullptr) return "unknown option " + name;
   return "option " + name + (option->value == kValue ? " needs a value" : " takes no value");
@@ -381,7 +382,7 @@ void NoteSource(const LineOption& option, CommandLine& line) {
 std::string TakeOption(const GetoptArguments& argv, int at, int got, CommandLine& line) {
   std::string_view arg = argv.At(at);
   const LineOption* option = Named(arg);
-  if (option == nullptr || got != kFirstOption + (option - kOptions)) return Refused(arg);
+  if (option == nullptr || got != kFirstOption + (option - kOptions)) return Refused(arg, line.parsed.options.charset);
   std::string_view value;
   if (option->value == kValue) {
     std::size_t eq = arg.find('=');
@@ -425,7 +426,9 @@ std::string ReadArguments(const std::vector<std::string_view>& args, CommandLine
 std::string TakeDevice(CommandLine& line) {
   const std::vector<std::string_view>& devices = line.devices;
   if (devices.empty()) return "no DEVICE, ncid:HOST or fritz:HOST given";
-  if (devices.size() > 1) return "one DEVICE only, not '" + Shown(devices[1]) + "' as well";
+  if (devices.size() > 1) {
+    return "one DEVICE only, not '" + Shown(devices[1], line.parsed.options.charset) + "' as well";
+  }
   if (devices[0].empty()) return "DEVICE is empty";
   line.parsed.options.device.assign(devices[0]);
   return {};
@@ -435,7 +438,7 @@ std::string TakeDevice(CommandLine& line) {
 std::string TakeSource(CommandLine& line) {
   LineOptions& o = line.parsed.options;
   if (const ServerKind* kind = ServerKindOf(o.device)) {
-    ParsedServerSource server = ParseServerSource(o.device, *kind);
+    ParsedServerSource server = ParseServerSource(o.device, *kind, o.charset);
     if (!server.source) return server.error;
     o.server = server.source;
     line.source = kind->protocol == ServerKind::kFritz ? Source::kFritz : Source::kNcid;
@@ -490,8 +493,10 @@ void SetSourceDefaults(CommandLine& line) {
 
 }  // namespace
 
-ParsedCommandLine ParseLineCommandLine(const std::vector<std::string_view>& args) {
+ParsedCommandLine ParseLineCommandLine(const std::vector<std::string_view>& args, Charset charset) {
   CommandLine line;
+  line.parsed.options.charset = charset;
+  line.parsed.options.screening.charset = charset;
   std::string error = ReadArguments(args, line);
   if (error.empty() && line.parsed.kind == ParsedCommandLine::kRun) {
     error = TakeDevice(line);

@@ -33,6 +33,9 @@ struct LineOptions {
   // What a blocked call gets on a modem: hung up, or left to ring unannounced.
   enum BlockMode { kHangUp, kIgnore };
   BlockMode blockMode = kHangUp;
+  // How the locale encodes text: what the C1 controls in text shown on the
+  // terminal and written to the calls log look like.
+  Charset charset = Charset::kSingleByte;
 };
 
 struct ParsedCommandLine {
@@ -48,8 +51,9 @@ struct ParsedCommandLine {
 // modem's: with a server they are a usage error. --only-line (may be
 // repeated) is for a server; --only-to (may be repeated) for a FRITZ!Box
 // alone, as an NCID server does not say which own number was called.
-// --block, --allow and --quiet may be given several times.
-ParsedCommandLine ParseLineCommandLine(const std::vector<std::string_view>& args);
+// --block, --allow and --quiet may be given several times. `charset` is the
+// locale's: the options' copy of it, and the one its errors are shown in.
+ParsedCommandLine ParseLineCommandLine(const std::vector<std::string_view>& args, Charset charset);
 
 // "--ring-timeout" values: seconds with up to three decimals ("8", "0.5"),
 // more than 0 and at most a day; in milliseconds, or -1 when malformed.

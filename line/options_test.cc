@@ -11,7 +11,7 @@
 namespace annc {
 namespace {
 
-ParsedCommandLine Parse(std::vector<std::string_view> args) { return ParseLineCommandLine(args); }
+ParsedCommandLine Parse(std::vector<std::string_view> args) { return ParseLineCommandLine(args, Charset::kSingleByte); }
 
 TEST(LineOptionsTest, Defaults) {
   ParsedCommandLine p = Parse({"/dev/ttyACM0"});
@@ -316,9 +316,27 @@ TEST(LineOptionsTest, ArgumentsAsTyped) {
     }
     ASSERT_EQ(p.kind, ParsedCommandLine::kRun) << p.error;
     EXPECT_EQ(p.options.device, c.device);
-    EXPECT_EQ(CaretNotation(p.options.annc, ""), c.annc);
+    EXPECT_EQ(CaretNotation(p.options.annc, "", Charset::kSingleByte), c.annc);
     EXPECT_EQ(p.options.once, c.once);
   }
+}
+
+TEST(LineOptionsTest, TheLocalesCharsetIsCarriedAndShowsErrors) {
+  for (Charset charset : {Charset::kSingleByte, Charset::kUtf8}) {
+    ParsedCommandLine p = ParseLineCommandLine({"--block", "calls.block", "ncid:server"}, charset);
+    ASSERT_EQ(p.kind, ParsedCommandLine::kRun) << p.error;
+    EXPECT_EQ(p.options.charset, charset);
+    EXPECT_EQ(p.options.screening.charset, charset);
+  }
+  // U+009B (CSI) in a UTF-8 locale, the byte 0x9B in any other.
+  EXPECT_EQ(ParseLineCommandLine({"--speed", "\xc2\x9b", "/dev/a"}, Charset::kUtf8).error,
+            "--speed needs a line speed such as 115200, not 'M-^['");
+  EXPECT_EQ(ParseLineCommandLine({"--speed", "\xc2\x9b", "/dev/a"}, Charset::kSingleByte).error,
+            "--speed needs a line speed such as 115200, not '\xc2M-^['");
+  EXPECT_EQ(ParseLineCommandLine({"--x\x9b", "/dev/a"}, Charset::kSingleByte).error, "unknown option --xM-^[");
+  EXPECT_EQ(ParseLineCommandLine({"/dev/a", "/dev/\xc2\x85"}, Charset::kUtf8).error,
+            "one DEVICE only, not '/dev/M-^E' as well");
+  EXPECT_EQ(ParseLineCommandLine({"ncid:a\xc2\x85"}, Charset::kUtf8).error, "ncid:aM-^E: not a host name or address");
 }
 
 TEST(LineOptionsTest, EachCommandLineReadAfresh) {

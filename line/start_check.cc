@@ -9,17 +9,12 @@
 #include "text/terminal_text.h"
 
 namespace annc {
-namespace {
-
-std::string Shown(const std::string& path) { return CaretNotation(path, ""); }
-
-}  // namespace
-
 std::string SoundFolderOf(const std::string& annc) { return FolderOf(RealPathOr(annc)) + "Numvoice/"; }
 
 std::optional<std::string> SetupProblem(const LineOptions& options, const std::string& logFile, Files& files) {
+  auto shown = [&options](const std::string& path) { return CaretNotation(path, "", options.charset); };
   if (int error = files.CanUse(options.annc, Files::kRun); error != 0) {
-    return CannotText("run the announcer " + Shown(options.annc), error);
+    return CannotText("run the announcer " + shown(options.annc), error);
   }
 
   std::string folder = SoundFolderOf(options.annc);
@@ -27,15 +22,15 @@ std::optional<std::string> SetupProblem(const LineOptions& options, const std::s
   int error = files.Inspect(folder, &info);
   if (error == 0 && info.kind != FileInfo::kFolder) error = ENOTDIR;
   if (error != 0) {
-    return "no sound folder " + Shown(folder) + " (" + SystemErrorText(error) +
-           "): make one with tools/make_voice.sh " + Shown(folder);
+    return "no sound folder " + shown(folder) + " (" + SystemErrorText(error) +
+           "): make one with tools/make_voice.sh " + shown(folder);
   }
   std::string book = folder + "aon.db";
   if (error = files.CanUse(book, Files::kRead); error != 0) {
-    return CannotText("read the phone book " + Shown(book), error) + ": create it (an empty file will do)";
+    return CannotText("read the phone book " + shown(book), error) + ": create it (an empty file will do)";
   }
   if (files.Inspect(book, &info) != 0 || info.kind != FileInfo::kRegular) {
-    return "the phone book " + Shown(book) + " is not a regular file";
+    return "the phone book " + shown(book) + " is not a regular file";
   }
 
   if (!logFile.empty()) {
@@ -47,7 +42,7 @@ std::optional<std::string> SetupProblem(const LineOptions& options, const std::s
       if (dir.empty()) dir = ".";
       error = files.CanUse(dir, Files::kMakeIn);
     }
-    if (error != 0) return CannotText("write the log " + Shown(logFile), error) + ": choose another with --log FILE";
+    if (error != 0) return CannotText("write the log " + shown(logFile), error) + ": choose another with --log FILE";
   }
   return std::nullopt;
 }

@@ -6,12 +6,14 @@
 #include "text/terminal_text.h"
 #include "modem/serial_line.h"
 #include "platform/errors.h"
+#include "platform/locale.h"
 #include "platform/platform.h"
 
 namespace annc {
 
 ModemLine ModemLineBuffer;
 std::set<std::string> LoggedLineFailures;
+CaretNotationStream ModemEcho;
 
 namespace {
 
@@ -33,8 +35,10 @@ void Echo(unsigned char byte) {
   std::string_view raw(&c, 1);
   if (Sys().StdoutIsTerminal()) {
     // The modem passes on caller-ID text from the network: no escape
-    // sequence of it may reach the terminal.
-    Sys().WriteOut(CaretNotation(raw, "\r\n\t\b"));
+    // sequence of it may reach the terminal. Under UTF-8 a C1 control is
+    // two bytes, read one at a time.
+    std::string shown = ModemEcho.Take(raw, "\r\n\t\b", LocaleCharset());
+    if (!shown.empty()) Sys().WriteOut(shown);
   } else {
     Sys().WriteOut(raw);
   }
@@ -87,6 +91,11 @@ bool TakeModemByte(unsigned char byte) {
   }
   ModemLineBuffer.Clear();
   return match;
+}
+
+void FinishModemEcho() {
+  std::string held = ModemEcho.Flush();
+  if (!held.empty()) Sys().WriteOut(held);
 }
 
 bool DrainModem() {

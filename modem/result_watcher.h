@@ -7,6 +7,8 @@
 #include <string>
 #include <string_view>
 
+#include "text/terminal_text.h"
+
 namespace annc {
 
 // What has arrived since the last line end. A line longer than the longest
@@ -26,6 +28,14 @@ extern ModemLine ModemLineBuffer;
 // that repeats (a hung-up line fails after every spoken number) is logged
 // the first time only.
 extern std::set<std::string> LoggedLineFailures;
+
+// The modem's bytes as they are echoed to a terminal, with the first byte of
+// a UTF-8 C1 control held back until the next one arrives.
+extern CaretNotationStream ModemEcho;
+
+// Writes a byte the echo still holds back, as it came: the modem has said
+// its last.
+void FinishModemEcho();
 
 // Adds one received byte to ModemLineBuffer. Returns true when it ends a
 // line that is one of the result codes.

@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <string>
+#include <vector>
 
 #include "log/event_log.h"
 #include "modem/serial_line.h"
@@ -16,6 +18,7 @@ class WatcherTest : public ::testing::Test {
  protected:
   void SetUp() override {
     ModemLineBuffer.Clear();
+    ModemEcho.Clear();
     LoggedLineFailures.clear();
     SerialLine = 4;
     LogFileName = logPath;
@@ -134,6 +137,34 @@ TEST_F(WatcherTest, EchoOnATerminalShowsControlBytesSafely) {
   fake.ModemSends("NAME=\x1b[2J\a\b\t\r\n");
   EXPECT_EQ(Drain(), -1);
   EXPECT_EQ(fake.out, "NAME=^[[2J^G\b\t\r\n");
+}
+
+TEST_F(WatcherTest, EchoOnATerminalShowsC1ControlsOfTheLocale) {
+  fake.stdoutTerminal = true;
+  struct Case {
+    const char* locale;
+    std::vector<std::string> drains;  // what the modem sends before each drain
+    std::string echoed;               // after them all and the end of the echo
+  };
+  const Case cases[] = {
+      {"C", {"N=\x9b" "2J\x85\xc2\xe9\r\n"}, "N=M-^[2JM-^E\xc2\xe9\r\n"},
+      {"C.UTF-8", {"N=\xc2\x9b" "2J\xc3\xa9\x9b\xc2\xa0\r\n"}, "N=M-^[2J\xc3\xa9\x9b\xc2\xa0\r\n"},
+      // The two bytes of U+009B in two drains are still one control.
+      {"C.UTF-8", {"N=\xc2", "\x9b" "2J\r"}, "N=M-^[2J\r"},
+      // The modem's last byte, the first of a character, comes out as it is.
+      {"C.UTF-8", {"N=\xc2"}, "N=\xc2"},
+  };
+  for (const Case& c : cases) {
+    testing::LocaleScope scope(c.locale);
+    ASSERT_TRUE(scope.ok()) << c.locale;
+    fake.out.clear();
+    for (const std::string& sent : c.drains) {
+      fake.ModemSends(sent);
+      EXPECT_EQ(Drain(), -1) << c.echoed;
+    }
+    FinishModemEcho();
+    EXPECT_EQ(fake.out, c.echoed) << c.locale;
+  }
 }
 
 TEST_F(WatcherTest, NoSerialLineNoRead) {

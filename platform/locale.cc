@@ -2,9 +2,13 @@
 
 #include <iconv.h>
 #include <langinfo.h>
+#include <locale.h>
 
 #include <cerrno>
 #include <clocale>
+#include <cstring>
+
+#include "text/caseless.h"
 
 namespace annc {
 
@@ -14,6 +18,17 @@ void UseEnvironmentLocale() {
   std::setlocale(LC_COLLATE, "");
   // System error texts in the log speak the user's language.
   std::setlocale(LC_MESSAGES, "");
+}
+
+Charset LocaleCharset() { return LocaleIsUtf8() ? Charset::kUtf8 : Charset::kSingleByte; }
+
+Charset EnvironmentCharset() {
+  locale_t locale = ::newlocale(LC_CTYPE_MASK, "", static_cast<locale_t>(0));
+  if (locale == static_cast<locale_t>(0)) return Charset::kSingleByte;
+  const char* codeset = ::nl_langinfo_l(CODESET, locale);
+  bool utf8 = codeset != nullptr && std::strcmp(codeset, "UTF-8") == 0;
+  ::freelocale(locale);
+  return utf8 ? Charset::kUtf8 : Charset::kSingleByte;
 }
 
 namespace {

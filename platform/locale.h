@@ -5,11 +5,21 @@
 #include <string>
 #include <string_view>
 
+#include "text/terminal_text.h"
+
 namespace annc {
 
 // Takes the locale from the environment for character classes, collation,
 // time and the language of system messages.
 void UseEnvironmentLocale();
+
+// How the current locale (LC_CTYPE) encodes text, as the cleaning of text
+// for a terminal needs to know it.
+Charset LocaleCharset();
+
+// How the environment's locale (LC_ALL, LC_CTYPE, LANG) encodes text, without
+// making it the program's: single-byte when it names no locale there is.
+Charset EnvironmentCharset();
 
 // The separator the locale's time format puts between hours and minutes,
 // ":" when it gives none.

@@ -78,6 +78,25 @@ TEST(UseEnvironmentLocaleTest, SystemMessagesFollowTheEnvironment) {
   EXPECT_STREQ(std::setlocale(LC_TIME, nullptr), "C.UTF-8");
 }
 
+TEST(CharsetTest, CurrentAndEnvironmentLocales) {
+  struct Case {
+    const char* locale;
+    Charset charset;
+  };
+  for (const Case& c : {Case{"C", Charset::kSingleByte}, Case{"C.UTF-8", Charset::kUtf8},
+                        Case{"no_SUCH.locale", Charset::kSingleByte}}) {
+    EnvironmentLocaleScope environment(c.locale);
+    std::string before = std::setlocale(LC_CTYPE, nullptr);
+    EXPECT_EQ(EnvironmentCharset(), c.charset) << c.locale;
+    // The environment's locale is only looked at, not taken.
+    EXPECT_EQ(std::setlocale(LC_CTYPE, nullptr), before) << c.locale;
+    testing::LocaleScope scope(c.locale);
+    if (scope.ok()) {
+      EXPECT_EQ(LocaleCharset(), c.charset) << c.locale;
+    }
+  }
+}
+
 TEST(Utf16ToLocaleTextTest, BothByteOrdersIntoUtf8) {
   testing::LocaleScope scope("C.UTF-8");
   ASSERT_TRUE(scope.ok());

@@ -1,6 +1,7 @@
 #include "platform/platform.h"
 
 #include "platform/errors.h"
+#include "platform/locale.h"
 #include "text/terminal_text.h"
 
 namespace annc {
@@ -29,7 +30,7 @@ void WriteLine(std::string_view text) {
 
 void SetConsoleTitle(std::string_view text) {
   if (!Sys().StdoutIsTerminal()) return;
-  Sys().ShowTitle("\x1b]0;" + WithoutControlBytes(text) + "\a");
+  Sys().ShowTitle("\x1b]0;" + WithoutControlBytes(text, LocaleCharset()) + "\a");
 }
 
 std::string FailureText(std::string_view operation, int error) {

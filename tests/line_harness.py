@@ -46,7 +46,7 @@ class LineRun:
 
     def __init__(self, sandbox, device, args=(), lock_dir=None,
                  ring_timeout=RING_TIMEOUT, annc=None, stderr=None,
-                 console=None):
+                 console=None, env=None):
         """stderr: a descriptor for annc-line's standard error instead of
         the file err_path.  console: the slave of a pseudo-terminal that
         becomes annc-line's controlling terminal, with annc-line's group
@@ -75,7 +75,8 @@ class LineRun:
                 cmd, stdin=self._keys_r,
                 stdout=out if console is None else console,
                 stderr=err if stderr is None else stderr,
-                cwd=sandbox.cwd, env=sandbox.env(), start_new_session=True,
+                cwd=sandbox.cwd, env=sandbox.env() if env is None else env,
+                start_new_session=True,
                 preexec_fn=None if console is None else _take_terminal)
         if console is None:
             os.close(self._keys_r)

@@ -29,9 +29,11 @@ MIB = 1 << 20
 
 
 def caret_notation(data):
-    """Control bytes as the log writes them: ^@ to ^_, and ^? for DEL."""
-    return re.sub(rb"[\x00-\x1f\x7f]",
-                  lambda m: b"^" + bytes([m.group()[0] ^ 0x40]), data)
+    """Control bytes as the log writes them in the C locale: ^@ to ^_, ^?
+    for DEL, and M-^@ to M-^_ for the C1 bytes 0x80 to 0x9f."""
+    return re.sub(rb"[\x00-\x1f\x7f-\x9f]",
+                  lambda m: (b"M-^" if m.group()[0] >= 0x80 else b"^")
+                  + bytes([(m.group()[0] & 0x7f) ^ 0x40]), data)
 
 
 class SpoiledRecordingTest(AnncTestCase):
@@ -256,6 +258,31 @@ class HostileNameTest(AnncTestCase):
         # Nor do they reach whoever reads the log.
         self.assertOneCallLogged(sb.log_bytes(),
                                  b"5551234 - ^[]0;pwned^G^[[2J^[[31m")
+
+    def test_c1_controls_of_the_name_never_reach_the_terminal(self):
+        # CSI as the byte 0x9b drives a terminal in the C locale, as the
+        # character U+009B (C2 9B) one in a UTF-8 locale; each is shown as
+        # M-^[ in the caller line and the log, and left out of the title.
+        # What is a letter or an invalid byte in that locale passes.
+        cases = [
+            ("C", b"A\x9b2J\x9b]0;x\x9c\xe9\xc2\x9b",
+             b"A2J]0;x\xe9\xc2", b"AM-^[2JM-^[]0;xM-^\\\xe9\xc2M-^["),
+            ("C.UTF-8", b"A\xc2\x9b2J\xc2\x9b]0;x\xc2\x9c\xc3\xa9\x9b",
+             b"A2J]0;x\xc3\xa9\x9b", b"AM-^[2JM-^[]0;xM-^\\\xc3\xa9\x9b"),
+        ]
+        for locale, name, titled, shown in cases:
+            with self.subTest(locale=locale):
+                sb = self.sandbox(phone_book=b"5551234=" + name + b"\r\n")
+                r = run_cycles(sb, ["5551234"],
+                               env=sb.env(extra={"LC_ALL": locale}))
+                self.assertExit(r, 0)
+                self.assertEqual(
+                    r.stdout,
+                    TITLE_SAVE + b"\x1b]0;5551234 - " + titled + b"\x07"
+                    + BANNER + b"5551234 - " + shown + b"\r\n"
+                    + TITLE_RESTORE)
+                self.assertOneCallLogged(sb.log_bytes(),
+                                         b"5551234 - " + shown)
 
 
 if __name__ == "__main__":

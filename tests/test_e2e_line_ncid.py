@@ -247,6 +247,35 @@ class NcidTest(LineTestCase):
             "decision: call from 5551234 (EVIL^[]0;title): announce"])
         self.assertEqual(self.calls_played(sb), [])     # no announcer
 
+    def test_c1_controls_of_the_name_in_the_status_line(self):
+        # CSI is the byte 0x9b in the C locale and U+009B (C2 9B) in a UTF-8
+        # one: shown as M-^[ in the status line and the line --check
+        # prints; a letter or an invalid byte of that locale passes.
+        cases = [
+            ("C", "EVIL\x9b2J\x85\xc2\xe9", "EVILM-^[2JM-^E\xc2\xe9"),
+            ("C.UTF-8", "EVIL\xc2\x9b2J\xc2\x85\x9b\xc3\xa9",
+             "EVILM-^[2JM-^E\x9b\xc3\xa9"),
+        ]
+        for locale, name, shown in cases:
+            with self.subTest(locale=locale):
+                sb = self.sandbox()
+                server = self.ncid_server(history=["250 End of call log"])
+                run = self.start(sb, server, ["--check"],
+                                 env=sb.env(extra={"LC_ALL": locale}))
+                call = cid_line("5551234", name)
+                server.send_line(call)
+                run.wait_for(lambda: "decision: " in run.stdout(),
+                             "the call shown")
+                run.signal(signal.SIGINT)
+                self.assertExitCode(run, 0, timeout=5)
+                self.assertIn("call from 5551234 (%s) on line POTS\n"
+                              % shown, run.stderr())
+                self.assertNotIn("\x9b2J", run.stderr())
+                lines = run.stdout().splitlines()
+                self.assertIn(call.replace(name, shown), lines)
+                self.assertIn("decision: call from 5551234 (%s): announce"
+                              % shown, lines)
+
 
 if __name__ == "__main__":
     unittest.main()

@@ -15,8 +15,8 @@ constexpr int kAnncModemResult = 99;
 Action Status(std::string text) { return Action{Action::kStatus, {}, {}, std::move(text)}; }
 
 // " on line X" for a source with several lines; nothing for a modem.
-std::string OnLine(const std::string& line) {
-  return line.empty() ? std::string() : " on line " + CaretNotation(line, "");
+std::string OnLine(const std::string& line, Charset charset) {
+  return line.empty() ? std::string() : " on line " + CaretNotation(line, "", charset);
 }
 
 std::size_t Digits(std::string_view text) {
@@ -25,8 +25,8 @@ std::size_t Digits(std::string_view text) {
 
 }  // namespace
 
-std::string CallerText(const std::string& number, const std::string& name) {
-  return name.empty() ? number : number + " (" + CaretNotation(name, "") + ")";
+std::string CallerText(const std::string& number, const std::string& name, Charset charset) {
+  return name.empty() ? number : number + " (" + CaretNotation(name, "", charset) + ")";
 }
 
 std::size_t CallTracker::CallOn(const std::string& line, Millis now) {
@@ -106,8 +106,8 @@ void CallTracker::Overflow(const CallEvent& event, Actions* actions) {
   if (event.kind != CallEvent::kNumber) return;
   std::string number = AnnouncerArgument(event.value);
   if (Digits(number) > kMaxDigits) number = "Unknown";
-  actions->push_back(Status("call from " + number + OnLine(event.line) + " not announced: " +
-                            std::to_string(kMaxCalls) + " calls are in progress; logged"));
+  actions->push_back(Status("call from " + number + OnLine(event.line, settings_.charset) +
+                            " not announced: " + std::to_string(kMaxCalls) + " calls are in progress; logged"));
   actions->push_back(Action{Action::kLogCall, number, {}, {}});
 }
 
@@ -169,7 +169,7 @@ void CallTracker::TryStart(Millis now, Actions* actions) {
   if (announcer_ == kRunning) {
     // The announced call goes on, quietly; this one is announced as soon as
     // the announcer has gone.
-    actions->push_back(Status("call" + OnLine(next->line) + " takes over the announcement"));
+    actions->push_back(Status("call" + OnLine(next->line, settings_.charset) + " takes over the announcement"));
     announcer_ = kEnding;
     endingSince_ = now;
     actions->push_back(Action{Action::kEndAnnouncement, {}, {}, {}});
@@ -184,7 +184,8 @@ void CallTracker::TryStart(Millis now, Actions* actions) {
   announcer_ = kRunning;
   announcedSeq_ = next->seq;
   std::string name = next->name.value_or("");
-  actions->push_back(Status("call from " + CallerText(number, name) + OnLine(next->line)));
+  actions->push_back(Status("call from " + CallerText(number, name, settings_.charset) +
+                            OnLine(next->line, settings_.charset)));
   actions->push_back(Action{Action::kStartAnnouncer, std::move(number), std::move(name), {}, next->number.value_or("")});
 }
 
@@ -199,11 +200,11 @@ void CallTracker::EndCall(std::size_t index, Millis now, const char* how, Action
     std::string number = AnnouncerArgument(call.number.value_or(""));
     if (Digits(number) > kMaxDigits) number = "Unknown";
     std::string name = call.name.value_or("");
-    actions->push_back(Status("call from " + CallerText(number, name) + OnLine(call.line) +
-                              " not announced: the announcer was busy; logged"));
+    actions->push_back(Status("call from " + CallerText(number, name, settings_.charset) +
+                              OnLine(call.line, settings_.charset) + " not announced: the announcer was busy; logged"));
     actions->push_back(Action{Action::kLogCall, number, name, {}});
   }
-  actions->push_back(Status("call " + std::string(how) + OnLine(call.line)));
+  actions->push_back(Status("call " + std::string(how) + OnLine(call.line, settings_.charset)));
   if (announcer_ == kRunning && call.seq == announcedSeq_) {
     announcer_ = kEnding;
     endingSince_ = now;

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "posix/clock.h"
+#include "text/terminal_text.h"
 
 namespace annc {
 
@@ -57,8 +58,8 @@ struct Action {
 using Actions = std::vector<Action>;
 
 // "5551234 (ANN LEE)": a call as status lines name it (the name in caret
-// notation; `number` is fit for a terminal already).
-std::string CallerText(const std::string& number, const std::string& name);
+// notation under `charset`; `number` is fit for a terminal already).
+std::string CallerText(const std::string& number, const std::string& name, Charset charset);
 
 struct TrackerSettings {
   static constexpr Millis kDefaultRingTimeout = 8000;
@@ -76,6 +77,8 @@ struct TrackerSettings {
   // that rejects a call itself reports it ringing and ended within a second,
   // and such a call must not be announced.
   Millis holdBack = kDefaultHoldBack;
+  // The locale's, for the caller's name and the line label in status lines.
+  Charset charset = Charset::kSingleByte;
 };
 
 // One call per phone line at a time, and one announcer for all of them: a

@@ -32,7 +32,7 @@ std::string Synthesize(Files& files, Processes& processes, const std::string& te
   } else {
     error = processes.SpeakName(text, request.voice, path);
   }
-  if (!error.empty()) return "cannot speak the name: " + CaretNotation(error, "");
+  if (!error.empty()) return "cannot speak the name: " + CaretNotation(error, "", request.charset);
   PruneNameCache(files, request.cacheFolder);
   return {};
 }
@@ -47,6 +47,7 @@ NameRequest MakeNameRequest(const NameSettings& settings, const std::string& ann
   request.soundDir = FolderOf(anncPath) + kSoundFolderName;
   request.voice = settings.voice;
   request.cacheFolder = settings.cacheFolder.empty() ? DefaultNameCacheFolder(files) : settings.cacheFolder;
+  request.charset = settings.charset;
   return request;
 }
 

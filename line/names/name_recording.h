@@ -26,6 +26,7 @@
 
 #include "book/phone_book_text.h"
 #include "posix/line_system.h"
+#include "text/terminal_text.h"
 
 namespace annc {
 
@@ -36,12 +37,14 @@ struct NameRequest {
   std::string soundDir;     // annc's sound folder, ending in "/": aon.db and names/ are there
   std::string voice = "en";
   std::string cacheFolder;  // where synthesized names are kept
+  Charset charset = Charset::kSingleByte;  // the locale's, for the synthesis's error in its status line
 };
 
 // What --voice and --name-cache say.
 struct NameSettings {
   std::string voice = "en";
   std::string cacheFolder;  // empty: DefaultNameCacheFolder()
+  Charset charset = Charset::kSingleByte;  // the locale's
 };
 
 // The request for a call: the sound folder beside `anncPath`, the voice and

@@ -7,10 +7,10 @@
 
 namespace annc {
 
-ListHolder::ListHolder(std::string what, std::string path, Files& files)
-    : what_(std::move(what)), path_(std::move(path)), files_(files) {}
+ListHolder::ListHolder(std::string what, std::string path, Files& files, Charset charset)
+    : what_(std::move(what)), path_(std::move(path)), files_(files), charset_(charset) {}
 
-std::string ListHolder::Shown() const { return "the " + what_ + " " + CaretNotation(path_, ""); }
+std::string ListHolder::Shown() const { return "the " + what_ + " " + CaretNotation(path_, "", charset_); }
 
 std::string ListHolder::ReadList() {
   std::string text;
@@ -52,10 +52,10 @@ void ListHolder::Refresh(std::vector<std::string>* status) {
 
 Screener::Screener(ScreeningSettings settings, Files& files) : settings_(std::move(settings)) {
   for (const std::string& path : settings_.allowLists) {
-    allow_.push_back(std::make_unique<ListHolder>("allow list", path, files));
+    allow_.push_back(std::make_unique<ListHolder>("allow list", path, files, settings_.charset));
   }
   for (const std::string& path : settings_.blockLists) {
-    block_.push_back(std::make_unique<ListHolder>("block list", path, files));
+    block_.push_back(std::make_unique<ListHolder>("block list", path, files, settings_.charset));
   }
 }
 
@@ -74,6 +74,7 @@ Decision Screener::Screen(const ScreenedCall& call, Millis now, int minuteOfDay,
   ScreeningRules rules;
   rules.quiet = settings_.quiet;
   rules.repeatWindowMinutes = settings_.repeatWindowMinutes;
+  rules.charset = settings_.charset;
   for (auto& holder : allow_) {
     holder->Refresh(status);
     rules.allow.push_back(&holder->list());

@@ -12,6 +12,7 @@
 
 #include "line/screening/screening.h"
 #include "posix/line_system.h"
+#include "text/terminal_text.h"
 
 namespace annc {
 
@@ -19,7 +20,7 @@ namespace annc {
 class ListHolder {
  public:
   // `what` names the kind of list in messages: "block list".
-  ListHolder(std::string what, std::string path, Files& files);
+  ListHolder(std::string what, std::string path, Files& files, Charset charset);
 
   // Reads the list; returns "" or one line naming the file and the cause:
   // "cannot read the block list calls.block: No such file or directory".
@@ -39,6 +40,7 @@ class ListHolder {
   std::string what_;
   std::string path_;
   Files& files_;
+  Charset charset_;
   ScreeningList list_;
   FileStamp stamp_;
   bool failing_ = false;

@@ -254,8 +254,8 @@ namespace {
 // The caller's name without the blanks at its ends; a view into `call`.
 std::string_view NameOf(const ScreenedCall& call) { return call.name ? TrimBlanks(*call.name) : std::string_view(); }
 
-std::string LineRule(std::string_view verb, const ScreeningList& list, int line) {
-  return std::string(verb) + " by " + CaretNotation(list.name(), "") + " line " + std::to_string(line);
+std::string LineRule(std::string_view verb, const ScreeningList& list, int line, Charset charset) {
+  return std::string(verb) + " by " + CaretNotation(list.name(), "", charset) + " line " + std::to_string(line);
 }
 
 // The earliest match of the first list that matches.
@@ -278,10 +278,10 @@ Decision DecideCall(const ScreenedCall& call, const ScreeningRules& rules, int m
   const std::string_view name = NameOf(call);
   ScreeningList::Match match;
   if (const ScreeningList* list = FirstMatch(rules.allow, number, name, &match)) {
-    return Decision{Decision::kAnnounce, LineRule("allowed", *list, match.line), {}};
+    return Decision{Decision::kAnnounce, LineRule("allowed", *list, match.line, rules.charset), {}};
   }
   if (const ScreeningList* list = FirstMatch(rules.block, number, name, &match)) {
-    return Decision{Decision::kBlock, LineRule("blocked", *list, match.line), std::string(match.label)};
+    return Decision{Decision::kBlock, LineRule("blocked", *list, match.line, rules.charset), std::string(match.label)};
   }
   for (const QuietWindow& window : rules.quiet) {
     if (!window.Contains(minuteOfDay)) continue;
@@ -299,7 +299,7 @@ Decision DecideCall(const ScreenedCall& call, const ScreeningRules& rules, int m
 
 char LogLetter(const Decision& decision) { return decision.kind == Decision::kBlock ? 'B' : 'Q'; }
 
-std::string LogMessage(const ScreenedCall& call, const Decision& decision) {
+std::string LogMessage(const ScreenedCall& call, const Decision& decision, Charset charset) {
   std::string text = AnnouncerArgument(call.number.value_or(""));
   std::string_view shown = decision.kind == Decision::kBlock && !decision.label.empty()
                                ? std::string_view(decision.label)
@@ -308,14 +308,14 @@ std::string LogMessage(const ScreenedCall& call, const Decision& decision) {
     text += " - ";
     text.append(shown);
   }
-  return CaretNotation(text, "");
+  return CaretNotation(text, "", charset);
 }
 
-std::string StatusLine(const ScreenedCall& call, const Decision& decision) {
+std::string StatusLine(const ScreenedCall& call, const Decision& decision, Charset charset) {
   std::string line = "call from " + AnnouncerArgument(call.number.value_or(""));
   std::string_view shown = !decision.label.empty() ? std::string_view(decision.label)
                                                    : NameOf(call);
-  if (!shown.empty()) line += " (" + CaretNotation(shown, "") + ")";
+  if (!shown.empty()) line += " (" + CaretNotation(shown, "", charset) + ")";
   return line + ": " + decision.rule;
 }
 

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "line/calls/call_tracker.h"  // Millis
+#include "text/terminal_text.h"
 
 namespace annc {
 
@@ -134,6 +135,7 @@ struct ScreeningSettings {
   std::vector<std::string> allowLists;
   std::vector<QuietWindow> quiet;
   int repeatWindowMinutes = 3;
+  Charset charset = Charset::kSingleByte;  // the locale's, for the lists' names
 };
 
 struct ScreeningRules {
@@ -141,6 +143,7 @@ struct ScreeningRules {
   std::vector<const ScreeningList*> block;
   std::vector<QuietWindow> quiet;
   int repeatWindowMinutes = 3;  // 0: no repeat window
+  Charset charset = Charset::kSingleByte;  // the locale's, for the lists' names
 };
 
 struct Decision {
@@ -166,10 +169,10 @@ char LogLetter(const Decision& decision);
 // The rest of that log line: the number as annc is given it ("Unknown"
 // without one), then " - " and the block's label or else the caller's name,
 // when there is one; in caret notation, as annc writes its own lines.
-std::string LogMessage(const ScreenedCall& call, const Decision& decision);
+std::string LogMessage(const ScreenedCall& call, const Decision& decision, Charset charset);
 // The status line for a decision that is not kAnnounce:
 // "call from 8005551212 (Car warranty): blocked by calls.block line 12".
-std::string StatusLine(const ScreenedCall& call, const Decision& decision);
+std::string StatusLine(const ScreenedCall& call, const Decision& decision, Charset charset);
 
 }  // namespace annc
 

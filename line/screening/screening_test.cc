@@ -343,8 +343,9 @@ TEST(ScreeningTextTest, LogAndStatusLines) {
   };
   for (const Case& c : cases) {
     ScreenedCall call{c.number, c.name};
-    EXPECT_EQ(std::string(1, LogLetter(c.decision)) + " " + LogMessage(call, c.decision), c.letterAndMessage);
-    EXPECT_EQ(StatusLine(call, c.decision), c.status);
+    EXPECT_EQ(std::string(1, LogLetter(c.decision)) + " " + LogMessage(call, c.decision, Charset::kSingleByte),
+              c.letterAndMessage);
+    EXPECT_EQ(StatusLine(call, c.decision, Charset::kSingleByte), c.status);
   }
 }
 

@@ -160,7 +160,7 @@ void CheckSession(FuzzedDataProvider& in, std::string_view stream) {
 
 void CheckSource(std::string_view text) {
   std::string argument = "fritz:" + std::string(text);
-  annc::ParsedServerSource parsed = annc::ParseServerSource(argument, annc::kFritzBox);
+  annc::ParsedServerSource parsed = annc::ParseServerSource(argument, annc::kFritzBox, annc::Charset::kSingleByte);
   if (parsed.source) {
     const annc::ServerSource& source = *parsed.source;
     if (source.host.empty() || source.host.size() > 253 || !Within(source.host, text)) Fail("bad host", argument);

@@ -94,7 +94,7 @@ void CheckBuiltLines(FuzzedDataProvider& in) {
 
 void CheckSource(std::string_view text) {
   std::string argument = "ncid:" + std::string(text);
-  annc::ParsedServerSource parsed = annc::ParseServerSource(argument, annc::kNcidServer);
+  annc::ParsedServerSource parsed = annc::ParseServerSource(argument, annc::kNcidServer, annc::Charset::kSingleByte);
   if (parsed.source) {
     const annc::ServerSource& source = *parsed.source;
     if (source.host.empty() || source.host.size() > 253 || !Within(source.host, text)) Fail("bad host", argument);

@@ -168,8 +168,10 @@ void CheckDecision(FuzzedDataProvider& in, std::string_view rawText) {
   }
   if (HasControlByte(d.rule)) Fail("control byte in the rule", rawText);
   if (d.kind != annc::Decision::kAnnounce) {
-    if (HasControlByte(annc::LogMessage(call, d))) Fail("control byte in the log line", rawText);
-    if (HasControlByte(annc::StatusLine(call, d))) Fail("control byte in the status line", rawText);
+    if (HasControlByte(annc::LogMessage(call, d, annc::Charset::kSingleByte)))
+      Fail("control byte in the log line", rawText);
+    if (HasControlByte(annc::StatusLine(call, d, annc::Charset::kSingleByte)))
+      Fail("control byte in the status line", rawText);
   }
 }
 

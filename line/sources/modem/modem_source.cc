@@ -13,7 +13,7 @@ void ModemSource::Begin(Millis now, const SourceOutput& out) { Open(now, out); }
 
 void ModemSource::Open(Millis now, const SourceOutput& out) {
   Close();
-  std::string device = CaretNotation(settings_.device, "") + ": ";
+  std::string device = CaretNotation(settings_.device, "", settings_.charset) + ": ";
   PortOpening opening = ports_.Open(settings_.device, settings_.speed, settings_.lockDir);
   switch (opening.kind) {
     case PortOpening::kOpen:
@@ -24,7 +24,9 @@ void ModemSource::Open(Millis now, const SourceOutput& out) {
              now);
       return;
     case PortOpening::kLockFailed:
-      Failed(device + CannotText("make the lock file in " + CaretNotation(settings_.lockDir, ""), opening.error), now);
+      Failed(device + CannotText("make the lock file in " + CaretNotation(settings_.lockDir, "", settings_.charset),
+                                 opening.error),
+             now);
       return;
     case PortOpening::kOpenFailed:
       if (opening.error == ENOTTY) {
@@ -61,7 +63,7 @@ void ModemSource::Follow(const DialogueOutput& step, Millis now, const SourceOut
 void ModemSource::SetUpDone(Millis now, const SourceOutput& out) {
   const ModemSetupResult& setup = dialogue_.setup();
   if (!setup.answered) {
-    Failed(CaretNotation(settings_.device, "") +
+    Failed(CaretNotation(settings_.device, "", settings_.charset) +
                ": the modem answers nothing to ATZ; check the speed (--speed), the cable, and that this device is "
                "the modem",
            now);
@@ -70,8 +72,9 @@ void ModemSource::SetUpDone(Millis now, const SourceOutput& out) {
   state_ = kReady;
   startup_ = kStarted;
   callerIdCommand_ = setup.callerIdCommand;
-  std::string device = CaretNotation(settings_.device, "");
-  for (const std::string& warning : setup.warnings) out.status(device + ": " + CaretNotation(warning, ""));
+  std::string device = CaretNotation(settings_.device, "", settings_.charset);
+  for (const std::string& warning : setup.warnings)
+    out.status(device + ": " + CaretNotation(warning, "", settings_.charset));
   out.service(setup.callerIdCommand.empty() ? "modem ready, no caller-ID command accepted"
                                              : "modem ready, caller ID by " + setup.callerIdCommand,
               true);
@@ -97,7 +100,9 @@ void ModemSource::Failed(std::string why, Millis now) {
 
 void ModemSource::Lost(Millis now, const SourceOutput& out) {
   if (startup_ == kStarting) {
-    Failed(CaretNotation(settings_.device, "") + ": the device went away while the modem was being set up", now);
+    Failed(CaretNotation(settings_.device, "", settings_.charset) +
+               ": the device went away while the modem was being set up",
+           now);
     return;
   }
   // Said when a modem that was set up goes; not again for each attempt
@@ -138,7 +143,8 @@ std::optional<Millis> ModemSource::NextDeadline() const {
 void ModemSource::Deliver(std::string_view line, const SourceOutput& out) {
   out.line(line);
   ClassifiedLine classified = ClassifyLine(line);
-  for (const std::string& warning : classified.warnings) out.status("caller-ID packet: " + CaretNotation(warning, ""));
+  for (const std::string& warning : classified.warnings)
+    out.status("caller-ID packet: " + CaretNotation(warning, "", settings_.charset));
   for (const CallEvent& event : ModemCallEvents(std::move(classified))) out.event(event);
 }
 

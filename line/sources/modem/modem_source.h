@@ -12,6 +12,7 @@
 #include "line/sources/line_reader.h"
 #include "line/sources/modem/modem_dialogue.h"
 #include "posix/line_system.h"
+#include "text/terminal_text.h"
 
 namespace annc {
 
@@ -21,6 +22,7 @@ struct ModemSettings {
   int speed = 115200;
   std::vector<std::string> init;  // --init commands, sent after the reset
   std::string lockDir = "/var/lock";
+  Charset charset = Charset::kSingleByte;  // the locale's, for status lines
 };
 
 class ModemSource : public CallSource {

@@ -73,7 +73,9 @@ NcidEvent ParseNcidLine(std::string_view line) {
 
 std::string NcidHello(std::string_view version) {
   std::string ident = "HELLO: IDENT: client annc-line";
-  std::string shown = WithoutControlBytes(TrimBlanks(version));
+  // Whatever the server's locale, neither a C1 byte nor the first byte of
+  // a UTF-8 C1 control reaches its log.
+  std::string shown = WithoutControlBytes(TrimBlanks(version), Charset::kSingleByte);
   if (!shown.empty()) ident += " " + shown;
   return ident + "\r\nHELLO: CMD: no_log\r\n";
 }

@@ -43,9 +43,9 @@ std::optional<int> ParsePort(std::string_view text) {
   return static_cast<int>(*value);
 }
 
-ParsedServerSource Failure(std::string_view argument, std::string_view problem) {
+ParsedServerSource Failure(std::string_view argument, Charset charset, std::string_view problem) {
   ParsedServerSource parsed;
-  parsed.error = CaretNotation(argument, "") + ": " + std::string(problem);
+  parsed.error = CaretNotation(argument, "", charset) + ": " + std::string(problem);
   return parsed;
 }
 
@@ -67,49 +67,50 @@ const ServerKind* ServerKindOf(std::string_view argument) {
   return nullptr;
 }
 
-ParsedServerSource ParseServerSource(std::string_view argument, const ServerKind& kind) {
+ParsedServerSource ParseServerSource(std::string_view argument, const ServerKind& kind, Charset charset) {
   const std::string prefix(kind.prefix);
   const std::string expected = "expected " + prefix + "HOST[:PORT]";
-  if (!HasPrefix(argument, kind)) return Failure(argument, "not " + std::string(kind.noun) + "; " + expected);
+  if (!HasPrefix(argument, kind)) return Failure(argument, charset, "not " + std::string(kind.noun) + "; " + expected);
   std::string_view rest = argument.substr(kind.prefix.size());
   std::string_view host;
   std::optional<std::string_view> port;
   if (!rest.empty() && rest.front() == '[') {
     std::size_t close = rest.find(']');
-    if (close == std::string_view::npos) return Failure(argument, "no ']' after the IPv6 address");
+    if (close == std::string_view::npos) return Failure(argument, charset, "no ']' after the IPv6 address");
     host = rest.substr(1, close - 1);
     std::string_view after = rest.substr(close + 1);
     if (!after.empty()) {
-      if (after.front() != ':') return Failure(argument, "expected ':PORT' or nothing after ']'");
+      if (after.front() != ':') return Failure(argument, charset, "expected ':PORT' or nothing after ']'");
       port = after.substr(1);
     }
-    if (host.empty()) return Failure(argument, "no host; " + expected);
-    if (!LooksLikeIpv6(host)) return Failure(argument, "not an IPv6 address in the brackets");
+    if (host.empty()) return Failure(argument, charset, "no host; " + expected);
+    if (!LooksLikeIpv6(host)) return Failure(argument, charset, "not an IPv6 address in the brackets");
   } else {
     std::size_t colon = rest.find(':');
     host = rest.substr(0, colon);
     if (colon != std::string_view::npos) {
       port = rest.substr(colon + 1);
       if (port->find(':') != std::string_view::npos) {
-        return Failure(argument, "an IPv6 address goes in brackets, as in " + prefix + "[::1]:" +
-                                     std::to_string(kind.defaultPort));
+        return Failure(
+            argument, charset,
+            "an IPv6 address goes in brackets, as in " + prefix + "[::1]:" + std::to_string(kind.defaultPort));
       }
     }
-    if (host.empty()) return Failure(argument, "no host; " + expected);
+    if (host.empty()) return Failure(argument, charset, "no host; " + expected);
     for (char c : host) {
-      if (!IsHostNameChar(c)) return Failure(argument, "not a host name or address");
+      if (!IsHostNameChar(c)) return Failure(argument, charset, "not a host name or address");
     }
   }
-  if (host.size() > kLongestHost) return Failure(argument, "host name too long");
+  if (host.size() > kLongestHost) return Failure(argument, charset, "host name too long");
 
   ServerSource server;
   server.kind = &kind;
   server.host = host;
   server.port = kind.defaultPort;
   if (port) {
-    if (port->empty()) return Failure(argument, "no port after ':'");
+    if (port->empty()) return Failure(argument, charset, "no port after ':'");
     std::optional<int> number = ParsePort(*port);
-    if (!number) return Failure(argument, "the port must be a number from 1 to 65535");
+    if (!number) return Failure(argument, charset, "the port must be a number from 1 to 65535");
     server.port = *number;
   }
   ParsedServerSource parsed;

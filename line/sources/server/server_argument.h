@@ -7,6 +7,8 @@
 #include <string>
 #include <string_view>
 
+#include "text/terminal_text.h"
+
 namespace annc {
 
 // One kind of caller-ID server: how it is named on the command line and in
@@ -47,8 +49,8 @@ const ServerKind* ServerKindOf(std::string_view argument);
 // Parses "PREFIX:HOST[:PORT]": HOST a name, an IPv4 address, or an IPv6
 // address in brackets ("[::1]:3333"), at most 253 bytes; PORT 1 to 65535,
 // the kind's default when left out. The error shows the argument in caret
-// notation.
-ParsedServerSource ParseServerSource(std::string_view argument, const ServerKind& kind);
+// notation under `charset`.
+ParsedServerSource ParseServerSource(std::string_view argument, const ServerKind& kind, Charset charset);
 
 }  // namespace annc
 

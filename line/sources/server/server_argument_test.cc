@@ -44,7 +44,7 @@ TEST(ServerArgumentTest, NcidServers) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.argument);
-    ParsedServerSource parsed = ParseServerSource(c.argument, kNcidServer);
+    ParsedServerSource parsed = ParseServerSource(c.argument, kNcidServer, Charset::kSingleByte);
     if (c.error.empty()) {
       ASSERT_TRUE(parsed.source.has_value()) << parsed.error;
       EXPECT_EQ(parsed.source->host, c.host);
@@ -58,7 +58,13 @@ TEST(ServerArgumentTest, NcidServers) {
   EXPECT_EQ(ServerKindOf("ncid:x"), &kNcidServer);
   EXPECT_EQ(ServerKindOf("/dev/ncid:x"), nullptr);
   // The argument is shown as text that cannot drive a terminal.
-  EXPECT_EQ(ParseServerSource("ncid:a\x1b[2Jb", kNcidServer).error, "ncid:a^[[2Jb: not a host name or address");
+  EXPECT_EQ(ParseServerSource("ncid:a\x1b[2Jb", kNcidServer, Charset::kSingleByte).error,
+            "ncid:a^[[2Jb: not a host name or address");
+  // C1 controls as the locale has them: a byte of its own, or U+0080-U+009F.
+  EXPECT_EQ(ParseServerSource("ncid:a\x9b" "2Jb", kNcidServer, Charset::kSingleByte).error,
+            "ncid:aM-^[2Jb: not a host name or address");
+  EXPECT_EQ(ParseServerSource("ncid:a\xc2\x9b" "2Jb", kNcidServer, Charset::kUtf8).error,
+            "ncid:aM-^[2Jb: not a host name or address");
 }
 
 TEST(ServerArgumentTest, FritzBoxes) {
@@ -84,7 +90,7 @@ TEST(ServerArgumentTest, FritzBoxes) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.argument);
-    ParsedServerSource parsed = ParseServerSource(c.argument, kFritzBox);
+    ParsedServerSource parsed = ParseServerSource(c.argument, kFritzBox, Charset::kSingleByte);
     if (c.error.empty()) {
       ASSERT_TRUE(parsed.source.has_value()) << parsed.error;
       EXPECT_EQ(parsed.source->host, c.host);
@@ -98,7 +104,8 @@ TEST(ServerArgumentTest, FritzBoxes) {
   EXPECT_EQ(ServerKindOf("fritz:x"), &kFritzBox);
   EXPECT_EQ(ServerKindOf("/dev/fritz:x"), nullptr);
   EXPECT_EQ(ServerKindOf("ncid:x"), &kNcidServer);
-  EXPECT_EQ(ParseServerSource("fritz:a\x1b[2Jb", kFritzBox).error, "fritz:a^[[2Jb: not a host name or address");
+  EXPECT_EQ(ParseServerSource("fritz:a\x1b[2Jb", kFritzBox, Charset::kSingleByte).error,
+            "fritz:a^[[2Jb: not a host name or address");
 }
 
 }  // namespace

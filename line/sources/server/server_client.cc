@@ -12,18 +12,20 @@ constexpr std::size_t kReadBytes = 4096;
 
 }  // namespace
 
-ServerClient::ServerClient(ServerSource server, std::string device, std::string_view version, ServerSession& session,
-                           Network& network)
-    : server_(std::move(server)), device_(std::move(device)), session_(session), network_(network) {
+ServerClient::ServerClient(ServerSource server, std::string device, std::string_view version, Charset charset,
+                           ServerSession& session, Network& network)
+    : server_(std::move(server)), device_(std::move(device)), charset_(charset), session_(session), network_(network) {
   if (server_.kind->hello != nullptr) hello_ = server_.kind->hello(version);
-  std::string shown = CaretNotation(server_.host, "");
+  std::string shown = CaretNotation(server_.host, "", charset_);
   if (server_.host.find(':') != std::string::npos) shown = "[" + shown + "]";
   shown_ = shown + ":" + std::to_string(server_.port);
 }
 
 void ServerClient::Begin(Millis now, const SourceOutput& out) { Connect(now, out); }
 
-std::string ServerClient::FailureText() const { return CaretNotation(device_, "") + ": " + lastError_; }
+std::string ServerClient::FailureText() const {
+  return CaretNotation(device_, "", charset_) + ": " + lastError_;
+}
 
 void ServerClient::Connect(Millis now, const SourceOutput& out) {
   CloseSocket();
@@ -157,7 +159,8 @@ void ServerClient::ReadSome(Millis now, const SourceOutput& out) {
       startup_ = kFailed;
       return;
     }
-    if (!notServerReported_) out.status(CaretNotation(device_, "") + ": " + lastError_ + "; connecting again");
+    if (!notServerReported_)
+      out.status(CaretNotation(device_, "", charset_) + ": " + lastError_ + "; connecting again");
     notServerReported_ = true;
     out.event(CallEvent{CallEvent::kSourceLost, {}, {}});
     Failed(now, out);

@@ -13,6 +13,7 @@
 #include "line/sources/server/server_argument.h"
 #include "line/sources/server/server_session.h"
 #include "posix/line_system.h"
+#include "text/terminal_text.h"
 
 namespace annc {
 
@@ -28,9 +29,10 @@ class ServerClient : public CallSource {
 
   // `server`: its kind, host and port; `device`: the source as given on the
   // command line (ncid:HOST...), for the line that ends annc-line at start;
-  // `version`: annc-line's, for a greeting that names the client.
-  ServerClient(ServerSource server, std::string device, std::string_view version, ServerSession& session,
-               Network& network);
+  // `version`: annc-line's, for a greeting that names the client; `charset`:
+  // the locale's, for the host and the device in status lines.
+  ServerClient(ServerSource server, std::string device, std::string_view version, Charset charset,
+               ServerSession& session, Network& network);
   ~ServerClient() override { CloseSocket(); }
   ServerClient(const ServerClient&) = delete;
   ServerClient& operator=(const ServerClient&) = delete;
@@ -68,6 +70,7 @@ class ServerClient : public CallSource {
 
   ServerSource server_;
   std::string device_;
+  Charset charset_;
   std::string hello_;  // sent right after connecting; may be empty
   ServerSession& session_;
   Network& network_;

@@ -49,7 +49,7 @@ std::vector<std::string> Run(const Scenario& scenario) {
   }
   const bool ncid = scenario.kind == &kNcidServer;
   ServerClient client(ServerSource{scenario.kind, ncid ? "server" : "box", ncid ? 3333 : 1012},
-                      ncid ? "ncid:server" : "fritz:box", "1.0", *session, fake);
+                      ncid ? "ncid:server" : "fritz:box", "1.0", Charset::kSingleByte, *session, fake);
   SourceOutput out;
   out.event = [&fake](const CallEvent& event) {
     if (event.kind == CallEvent::kSourceLost) fake.trace.push_back(std::to_string(fake.now) + " lost");
