@@ -26,8 +26,8 @@ std::string YesNo(bool value) { return value ? "yes" : "no"; }
 
 }  // namespace
 
-std::string RecordText(std::string_view text) {
-  return CaretNotation(text.substr(0, CutAt(text, kRecordTextBytes)), "");
+std::string RecordText(std::string_view text, Charset charset) {
+  return CaretNotation(text.substr(0, CutAt(text, kRecordTextBytes)), "", charset);
 }
 
 std::string IsoLocalTime(std::time_t when) {

@@ -11,6 +11,8 @@
 #include <string_view>
 #include <vector>
 
+#include "text/terminal_text.h"
+
 namespace annc {
 
 // Text fields are cut at this many bytes.
@@ -41,8 +43,9 @@ struct CallRecord {
 
 // A text from outside as a record holds it: cut at kRecordTextBytes (never
 // inside a UTF-8 character that fits whole before the cut), control
-// characters in caret notation, as status lines and the log show them.
-std::string RecordText(std::string_view text);
+// characters in caret notation, as status lines and the log show them in
+// the locale's `charset`.
+std::string RecordText(std::string_view text, Charset charset);
 
 // "2026-12-09T21:14:05+05:30": `when` in the local time zone.
 std::string IsoLocalTime(std::time_t when);

@@ -41,6 +41,7 @@ TEST(RecordTextTest, CutCleanedAndKeptWhole) {
       {"Ann Lee", "Ann Lee"},
       {"\x1b[2JX\"'", "^[[2JX\"'"},
       {"a\r\nb", "a^M^Jb"},
+      {"\xc2\x9b" "2J", "M-^[2J"},
       {std::string(300, 'x'), std::string(256, 'x')},
       // A two-byte character across the cut is left out whole.
       {std::string(255, 'x') + "\xc3\xa9" + "z", std::string(255, 'x')},
@@ -49,7 +50,7 @@ TEST(RecordTextTest, CutCleanedAndKeptWhole) {
       // Bytes that are no UTF-8 are cut where the count says.
       {std::string(255, 'x') + "\xa9\xa9", std::string(255, 'x') + "\xa9"},
   };
-  for (const Case& c : cases) EXPECT_EQ(RecordText(c.in), c.out) << c.in;
+  for (const Case& c : cases) EXPECT_EQ(RecordText(c.in, Charset::kUtf8), c.out) << c.in;
 }
 
 TEST(IsoTimeTest, LocalTimeWithItsOffsetAndBack) {

@@ -132,7 +132,7 @@ int UserVersion(sqlite3* db) {
   return sqlite3_column_int(s.get(), 0);
 }
 
-std::string Shown(const std::string& path) { return CaretNotation(path, ""); }
+std::string Shown(const std::string& text, Charset charset) { return CaretNotation(text, "", charset); }
 
 }  // namespace
 
@@ -142,7 +142,7 @@ std::unique_ptr<CallHistory> CallHistory::Open(const std::string& path, std::str
   int code = sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOFOLLOW,
                              nullptr);
   auto fail = [&](const std::string& why) -> std::unique_ptr<CallHistory> {
-    *error = "cannot open the call history " + Shown(path) + ": " + why;
+    *error = "cannot open the call history " + Shown(path, settings.charset) + ": " + why;
     sqlite3_close(db);
     return nullptr;
   };
@@ -181,7 +181,7 @@ std::unique_ptr<CallHistory> CallHistory::Open(const std::string& path, std::str
   std::unique_ptr<CallHistory> history(new CallHistory(db, path, settings));
   Statement largest(db, "SELECT COALESCE(MAX(id), 0) FROM calls");
   if (largest.code() != SQLITE_OK || sqlite3_step(largest.get()) != SQLITE_ROW) {
-    *error = "cannot open the call history " + Shown(path) + ": " + sqlite3_errmsg(db);
+    *error = "cannot open the call history " + Shown(path, settings.charset) + ": " + sqlite3_errmsg(db);
     return nullptr;
   }
   history->largestId_ = sqlite3_column_int64(largest.get(), 0);
@@ -260,7 +260,7 @@ void CallHistory::Wait(Pending pending) {
 void CallHistory::Failed(int code, std::vector<std::string>* status) {
   if (failing_) return;
   failing_ = true;
-  status->push_back("cannot write the call history " + Shown(path_) + ": " + CaretNotation(ErrorText(code), "") +
+  status->push_back("cannot write the call history " + Shown(path_, settings_.charset) + ": " + Shown(ErrorText(code), settings_.charset) +
                     "; its calls are kept until it can be written");
 }
 
@@ -284,7 +284,7 @@ void CallHistory::Retry(std::vector<std::string>* status) {
   }
   if (failing_) {
     failing_ = false;
-    std::string text = "call history " + Shown(path_) + " written again (" + std::to_string(before) +
+    std::string text = "call history " + Shown(path_, settings_.charset) + " written again (" + std::to_string(before) +
                        (before == 1 ? " row" : " rows") + " caught up";
     if (dropped_ > 0) text += "; " + std::to_string(dropped_) + " calls could not be kept";
     status->push_back(text + ")");
@@ -294,7 +294,7 @@ void CallHistory::Retry(std::vector<std::string>* status) {
 long CallHistory::Import(const std::vector<CallRecord>& records, const std::vector<std::string>& lines,
                          std::string* error) {
   auto failed = [&](int code) {
-    *error = "cannot write the call history " + Shown(path_) + ": " + CaretNotation(ErrorText(code), "");
+    *error = "cannot write the call history " + Shown(path_, settings_.charset) + ": " + Shown(ErrorText(code), settings_.charset);
     Exec(db_, "ROLLBACK");
     return -1L;
   };

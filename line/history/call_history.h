@@ -28,6 +28,8 @@ struct HistorySettings {
   // How long one write waits for another writer before the row waits in
   // memory instead.
   int busyTimeoutMs = 20;
+  // How the status lines show the path and SQLite's texts.
+  Charset charset = Charset::kSingleByte;
 };
 
 class CallHistory {

@@ -163,7 +163,7 @@ TEST_F(CallHistoryTest, AnOutageKeepsTheRowsAndSaysSoOnce) {
 }
 
 TEST_F(CallHistoryTest, TheWaitingRowsAreBounded) {
-  auto history = Open(HistorySettings{3, 0});
+  auto history = Open(HistorySettings{3, 0, Charset::kSingleByte});
   Reader other(path);
   ASSERT_EQ(other.Exec("BEGIN EXCLUSIVE"), SQLITE_OK);
   for (int id = 1; id <= 5; ++id) history->Add(Call(id, "555100" + std::to_string(id)), &status);

@@ -55,7 +55,7 @@ std::optional<std::time_t> ParseLogTime(std::string_view text) {
 
 }  // namespace
 
-ImportedLog ParseCallsLog(std::string_view text) {
+ImportedLog ParseCallsLog(std::string_view text, Charset charset) {
   ImportedLog log;
   // DOS padding at the end of an old log.
   while (!text.empty() && text.back() == '\x1a') text.remove_suffix(1);
@@ -90,8 +90,8 @@ ImportedLog ParseCallsLog(std::string_view text) {
     record.time = IsoLocalTime(*when);
     record.source = "log";
     record.withheld = number == "Unknown";
-    record.number = record.withheld ? "" : RecordText(number);
-    record.name = RecordText(name);
+    record.number = record.withheld ? "" : RecordText(number, charset);
+    record.name = RecordText(name, charset);
     // annc logs the phone book's name; a B or Q line may hold a label or the
     // network's name, which the line does not tell apart.
     record.nameSource = !name.empty() && mark == ' ' ? "book" : "none";

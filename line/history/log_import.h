@@ -24,7 +24,8 @@ struct ImportedLog {
 // punctuation mark, as the locale gave it. The time is the local time it
 // was written in. "Unknown" is a withheld number. Nothing is guessed: a line
 // of another shape is counted as unreadable.
-ImportedLog ParseCallsLog(std::string_view text);
+// Text fields are kept as RecordText does in `charset`.
+ImportedLog ParseCallsLog(std::string_view text, Charset charset);
 
 }  // namespace annc
 

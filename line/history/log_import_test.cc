@@ -40,7 +40,7 @@ TEST_F(LogImportTest, CallLinesBecomeCalls) {
        true},
   };
   for (const Case& c : cases) {
-    ImportedLog log = ParseCallsLog(std::string(c.line) + "\r\n");
+    ImportedLog log = ParseCallsLog(std::string(c.line) + "\r\n", Charset::kUtf8);
     ASSERT_EQ(log.records.size(), 1u) << c.line;
     const CallRecord& r = log.records[0];
     EXPECT_EQ(r.time, c.time) << c.line;
@@ -67,7 +67,7 @@ TEST_F(LogImportTest, OtherLinesAreCountedNeverGuessed) {
       "  08-Dec-2026 05:08:565551234\r\n"
       "\r\n"                                         // blank lines are nothing
       "  08-Dec-2026 05:08:56 5551234\r\n"
-      "\x1a\x1a\x1a");
+      "\x1a\x1a\x1a", Charset::kUtf8);
   EXPECT_EQ(log.records.size(), 1u);
   EXPECT_EQ(log.other, 1u);
   EXPECT_EQ(log.unreadable, 8u);
