@@ -36,7 +36,7 @@ constexpr const char* kSchemaSteps[kHistorySchemaVersion] = {
     " answered INTEGER,"
     " duration INTEGER,"
     " log_line TEXT);"
-    "CREATE INDEX calls_by_time ON calls(started_at);"
+    "CREATE INDEX calls_by_time ON calls(started_at, decision);"
     "CREATE INDEX calls_by_number ON calls(number, started_at);"
     "CREATE UNIQUE INDEX calls_imported ON calls(time, log_line) WHERE log_line IS NOT NULL;",
 };

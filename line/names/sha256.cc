@@ -1,25 +1,15 @@
 #include "line/names/sha256.h"
 
-#include <nettle/sha2.h>
+#include <sha2.h>
 
 #include <cstdint>
 
 namespace annc {
 
 std::string Sha256Hex(std::string_view bytes) {
-  sha256_ctx context;
-  sha256_init(&context);
-  sha256_update(&context, bytes.size(), reinterpret_cast<const std::uint8_t*>(bytes.data()));
-  std::uint8_t digest[SHA256_DIGEST_SIZE];
-  sha256_digest(&context, sizeof digest, digest);
-  static constexpr char kHex[] = "0123456789abcdef";
-  std::string hex;
-  hex.reserve(2 * sizeof digest);
-  for (std::uint8_t byte : digest) {
-    hex += kHex[byte >> 4];
-    hex += kHex[byte & 0x0f];
-  }
-  return hex;
+  char hex[SHA256_DIGEST_STRING_LENGTH];
+  SHA256Data(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size(), hex);
+  return std::string(hex, SHA256_DIGEST_STRING_LENGTH - 1);
 }
 
 }  // namespace annc

@@ -1,4 +1,4 @@
-// SHA-256 (nettle's), for names of cache files that stand for a text
+// SHA-256 (libmd's), for names of cache files that stand for a text
 // without holding it, and that no one can make two texts share.
 #ifndef ANNC_LINE_SHA256_H_
 #define ANNC_LINE_SHA256_H_
