@@ -4,13 +4,14 @@
 //   build/history_bench [CALLS]
 // Prints "row_us MEDIAN MAX" (a row written at the decision and completed at
 // the end, both), "last50_ms MEDIAN" (the last 50 calls of one number),
-// "per_day_ms MEDIAN" (calls per day over 30 days) and "calls N".
+// "per_day_ms MEDIAN" (calls per local day and decision over 30 days) and "calls N".
 #include <sqlite3.h>
 
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <ctime>
 #include <random>
 #include <string>
 #include <vector>
@@ -70,7 +71,7 @@ int main(int argc, char** argv) {
   for (long i = 0; i < calls; ++i) {
     annc::CallRecord r;
     r.startedAt = now - 365LL * 86400 + i * (365LL * 86400 / std::max(calls, 1L));
-    r.time = "2026-01-01T00:00:00+00:00";
+    r.time = annc::IsoLocalTime(static_cast<std::time_t>(r.startedAt));
     r.number = "555" + std::to_string(1000000 + rng() % 1000);
     r.decision = i % 7 == 0 ? "block" : "announce";
     past.push_back(std::move(r));
@@ -104,8 +105,9 @@ int main(int argc, char** argv) {
   sqlite3* db = nullptr;
   sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READONLY, nullptr);
   std::string last50 = "SELECT * FROM calls WHERE number = '5551000500' ORDER BY started_at DESC LIMIT 50";
-  std::string perDay = "SELECT started_at / 86400 AS day, decision, COUNT(*) FROM calls WHERE started_at >= " +
-                       std::to_string(now - 30 * 86400) + " GROUP BY day, decision";
+  std::string since = annc::IsoLocalTime(static_cast<std::time_t>(now - 29 * 86400)).substr(0, 10);
+  std::string perDay = "SELECT substr(time, 1, 10) AS day, decision, COUNT(*) FROM calls WHERE substr(time, 1, 10) >= '" +
+                       since + "' GROUP BY day, decision";
   std::printf("row_us %.1f %.1f\n", Median(rows), *std::max_element(rows.begin(), rows.end()));
   std::printf("last50_ms %.2f\n", QueryMs(db, last50.c_str(), 11));
   std::printf("per_day_ms %.2f\n", QueryMs(db, perDay.c_str(), 11));

@@ -36,7 +36,9 @@ constexpr const char* kSchemaSteps[kHistorySchemaVersion] = {
     " answered INTEGER,"
     " duration INTEGER,"
     " log_line TEXT);"
-    "CREATE INDEX calls_by_time ON calls(started_at, decision);"
+    "CREATE INDEX calls_by_time ON calls(started_at);"
+    // Calls per local day and decision: the day is the date of `time`.
+    "CREATE INDEX calls_by_day ON calls(substr(time, 1, 10), decision);"
     "CREATE INDEX calls_by_number ON calls(number, started_at);"
     "CREATE UNIQUE INDEX calls_imported ON calls(time, log_line) WHERE log_line IS NOT NULL;",
 };

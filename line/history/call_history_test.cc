@@ -85,7 +85,7 @@ TEST_F(CallHistoryTest, ANewFileGetsTheSchemaInWalMode) {
     EXPECT_NE(std::find(columns.begin(), columns.end(), field), columns.end()) << field;
   }
   EXPECT_EQ(reader.Column("SELECT name FROM sqlite_master WHERE type = 'index' ORDER BY name"),
-            (std::vector<std::string>{"calls_by_number", "calls_by_time", "calls_imported"}));
+            (std::vector<std::string>{"calls_by_day", "calls_by_number", "calls_by_time", "calls_imported"}));
 }
 
 TEST_F(CallHistoryTest, FilesItCannotUseAreOneLine) {
