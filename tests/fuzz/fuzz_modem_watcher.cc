@@ -53,11 +53,15 @@ struct ReferenceLine {
   }
 };
 
-// What a terminal is shown for one byte from the modem.
+// What a terminal is shown for one byte from the modem, in the C locale the
+// fuzzer runs in: C0 controls and DEL in caret notation, the C1 controls
+// (0x80-0x9f) as "M-^X".
 std::string Shown(unsigned char byte, bool terminal) {
   bool control = byte < 32 || byte == 127;
+  bool c1 = byte >= 0x80 && byte <= 0x9f;
   bool kept = byte == '\r' || byte == '\n' || byte == '\t' || byte == '\b';
-  if (!terminal || !control || kept) return std::string(1, static_cast<char>(byte));
+  if (!terminal || (!control && !c1) || kept) return std::string(1, static_cast<char>(byte));
+  if (c1) return std::string{'M', '-', '^', static_cast<char>(byte - 0x80 + 64)};
   return std::string{'^', static_cast<char>(byte == 127 ? '?' : byte + 64)};
 }
 
@@ -82,6 +86,7 @@ void InBursts(std::string_view stream, const std::vector<std::size_t>& bursts, b
   annc::FakePlatform fake;
   fake.stdoutTerminal = terminal;
   annc::ModemLineBuffer.Clear();
+  annc::ModemEcho.Clear();
   annc::SerialLine = 7;  // any open line; the fake ignores the number
   ReferenceLine reference;
   std::string shown;
