@@ -96,6 +96,18 @@ void Play(const std::vector<Scenario>& scenarios) {
   }
 }
 
+// The first call's announcer never goes, so a second call ends unheard and
+// annc-line logs it itself.
+std::function<void(FakeLineSystem&, Launcher&, ScriptedSource&)> Unheard(std::string number, std::string name = "") {
+  return [=](FakeLineSystem& f, Launcher&, ScriptedSource& calls) {
+    f.hung = true;
+    calls.Call(0, "5551234");
+    calls.At(1000, CallEvent{CallEvent::kCallEnded, "", ""});
+    calls.Call(2000, number, name);
+    calls.At(3000, CallEvent{CallEvent::kCallEnded, "", ""});
+  };
+}
+
 TEST(LauncherTest, CallsLoggedByAnncLineCarryTheBooksName) {
   Play({
       {"a call that waits for a busy announcer and ends unheard",
@@ -122,25 +134,13 @@ TEST(LauncherTest, CallsLoggedByAnncLineCarryTheBooksName) {
        {"100 log calls.log   5559876 - BOB SMITH"},
        {}},
       {"the book's name in caret notation",
-       [](FakeLineSystem& f, Launcher&, ScriptedSource& calls) {
-         f.hung = true;
-         calls.Call(0, "5551234");
-         calls.At(1000, CallEvent{CallEvent::kCallEnded, "", ""});
-         calls.Call(2000, "5559876");
-         calls.At(3000, CallEvent{CallEvent::kCallEnded, "", ""});
-       },
+       Unheard("5559876"),
        5000,
        {"3000 log calls.log   5559876 - EVE^[[2J"},
        {},
        {{"5559876", "EVE\x1b[2J"}}},
       {"a C1 control in the book's name, in a UTF-8 locale",
-       [](FakeLineSystem& f, Launcher&, ScriptedSource& calls) {
-         f.hung = true;
-         calls.Call(0, "5551234");
-         calls.At(1000, CallEvent{CallEvent::kCallEnded, "", ""});
-         calls.Call(2000, "5559876");
-         calls.At(3000, CallEvent{CallEvent::kCallEnded, "", ""});
-       },
+       Unheard("5559876"),
        5000,
        {"3000 log calls.log   5559876 - EVEM-^[2J"},
        {"3000 log calls.log   5559876 - EVE\xc2M-^[2J"},
@@ -148,25 +148,13 @@ TEST(LauncherTest, CallsLoggedByAnncLineCarryTheBooksName) {
        false,
        Charset::kUtf8},
       {"the same bytes in a single-byte locale: 0xC2 a letter, 0x9B the control",
-       [](FakeLineSystem& f, Launcher&, ScriptedSource& calls) {
-         f.hung = true;
-         calls.Call(0, "5551234");
-         calls.At(1000, CallEvent{CallEvent::kCallEnded, "", ""});
-         calls.Call(2000, "5559876");
-         calls.At(3000, CallEvent{CallEvent::kCallEnded, "", ""});
-       },
+       Unheard("5559876"),
        5000,
        {"3000 log calls.log   5559876 - EVE\xc2M-^[2J"},
        {},
        {{"5559876", "EVE\xc2\x9b" "2J"}}},
       {"a number the book does not have: the number alone",
-       [](FakeLineSystem& f, Launcher&, ScriptedSource& calls) {
-         f.hung = true;
-         calls.Call(0, "5551234");
-         calls.At(1000, CallEvent{CallEvent::kCallEnded, "", ""});
-         calls.Call(2000, "5550000", "NOBODY");
-         calls.At(3000, CallEvent{CallEvent::kCallEnded, "", ""});
-       },
+       Unheard("5550000", "NOBODY"),
        5000,
        {"3000 log calls.log   5550000"},
        {}},
