@@ -36,7 +36,8 @@ std::optional<std::time_t> ParseLogTime(std::string_view text) {
   for (int m = 1; m <= 12; ++m) {
     if (month == EnglishMonthAbbrevs[m]) monthIndex = m;
   }
-  if (monthIndex == 0 || Number(day) < 1 || Number(day) > 31 || Number(hour) > 23 || Number(minute) > 59 ||
+  // annc never wrote a year before the epoch's; such a time has no ISO form here.
+  if (monthIndex == 0 || Number(year) < 1970 || Number(day) < 1 || Number(day) > 31 || Number(hour) > 23 || Number(minute) > 59 ||
       Number(second) > 60) {
     return std::nullopt;
   }

@@ -64,13 +64,14 @@ TEST_F(LogImportTest, OtherLinesAreCountedNeverGuessed) {
       "  08-Dec-2026 05:08:56\r\n"                  // no number
       "  08-Dec-2026 05:08-56 5551234\r\n"          // two separators
       "  08-Dec-2026 24:00:00 5551234\r\n"
+      "  08-Dec-0730 05:08:56 5551234\r\n"          // before any log
       "  08-Dec-2026 05:08:565551234\r\n"
       "\r\n"                                         // blank lines are nothing
       "  08-Dec-2026 05:08:56 5551234\r\n"
       "\x1a\x1a\x1a", Charset::kUtf8);
   EXPECT_EQ(log.records.size(), 1u);
   EXPECT_EQ(log.other, 1u);
-  EXPECT_EQ(log.unreadable, 8u);
+  EXPECT_EQ(log.unreadable, 9u);
 }
 
 }  // namespace
