@@ -23,13 +23,16 @@ bool EventLoop::Step(CallSource& source, const SourceOutput& out, LoopClient* cl
   std::optional<Millis> deadline = source.NextDeadline();
   if (client != nullptr) deadline = Earliest(deadline, client->NextDeadline());
   std::vector<Watch> watches = {Watch{signals_.handle(), false, false}};
-  if (source.handle() >= 0) watches.push_back(Watch{source.handle(), source.WantsWritable(), false});
+  bool sourceWatched = source.handle() >= 0;
+  if (sourceWatched) watches.push_back(Watch{source.handle(), source.WantsWritable(), false});
+  if (client != nullptr) client->AddWatches(&watches);
   waiter_.Wait(&watches, deadline);
   signals_.Take();
   if (EndRequested()) return false;
   if (client != nullptr) client->Reap(clock_.Now());
   signals_.Clear(SIGCHLD);
-  if (watches.size() > 1 && watches[1].ready) source.OnReady(clock_.Now(), out);
+  if (sourceWatched && watches[1].ready) source.OnReady(clock_.Now(), out);
+  if (client != nullptr) client->OnReady(watches, clock_.Now());
   source.OnTimer(clock_.Now(), out);
   if (EndRequested()) return false;
   if (client != nullptr) client->OnTimer(clock_.Now());

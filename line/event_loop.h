@@ -6,6 +6,7 @@
 #define ANNC_LINE_EVENT_LOOP_H_
 
 #include <optional>
+#include <vector>
 
 #include "line/sources/call_source.h"
 #include "posix/line_system.h"
@@ -20,6 +21,10 @@ class LoopClient {
   // A child may have ended (SIGCHLD, or any step: reaping costs nothing).
   virtual void Reap(Millis now) = 0;
   virtual void OnTimer(Millis now) = 0;
+  // Handles of its own to wait on (a child's output), and what to do once
+  // the wait is over: `watches` holds every handle waited on.
+  virtual void AddWatches(std::vector<Watch>* /*watches*/) const {}
+  virtual void OnReady(const std::vector<Watch>& /*watches*/, Millis /*now*/) {}
 };
 
 class EventLoop {
