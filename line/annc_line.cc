@@ -10,6 +10,10 @@
 #include <vector>
 
 #include "line/event_loop.h"
+#include "line/history/call_history.h"
+#include "line/history/history_file.h"
+#include "line/history/history_sink.h"
+#include "line/history/log_import.h"
 #include "line/launcher.h"
 #include "line/sources/modem/modem_source.h"
 #include "line/sources/server/fritz_session.h"
@@ -102,10 +106,72 @@ LineSource BuildSource(const LineOptions& options, const LineSystem& system) {
   return line;
 }
 
+// A calls log this long is no calls log.
+constexpr std::size_t kMaxImportedLogBytes = std::size_t{1} << 30;
+
+// "modem:/dev/ttyACM0", "ncid:HOST:PORT", "fritz:[::1]:1012": where a
+// call's record says it came from.
+std::string SourceText(const LineOptions& options) {
+  if (!options.server) return "modem:" + options.device;
+  const ServerSource& server = *options.server;
+  std::string host = server.host.find(':') != std::string::npos ? "[" + server.host + "]" : server.host;
+  return std::string(server.kind->prefix) + host + ":" + std::to_string(server.port);
+}
+
+// The history --history names (its default place when it names none, its
+// folders made); null with --history none, and with *error set when it
+// cannot be opened.
+std::unique_ptr<CallHistory> OpenHistory(const LineOptions& options, Files& files, std::string* error) {
+  if (options.history == "none") return nullptr;
+  std::string path = options.history.empty() ? DefaultHistoryFile(files) : options.history;
+  std::string folder = FolderOf(path);
+  if (!folder.empty()) {
+    if (int code = files.MakeFolders(folder, 0700); code != 0) {
+      *error = CannotText("make the call history's folder " + CaretNotation(folder, "", options.charset), code);
+      return nullptr;
+    }
+  }
+  return CallHistory::Open(path, error, HistorySettings{.charset = options.charset});
+}
+
+// --import-log: the calls log read into the history; 0 when the log could
+// be read and its calls written.
+int ImportLog(const LineOptions& options, Files& files, StatusOutput& output) {
+  auto shown = [&options](const std::string& path) { return CaretNotation(path, "", options.charset); };
+  std::string text;
+  FileStamp stamp;
+  if (int error = files.Read(options.importLog, kMaxImportedLogBytes, &text, &stamp); error != 0) {
+    output.Status(CannotText("read the calls log " + shown(options.importLog), error));
+    return kExitFatal;
+  }
+  std::string error;
+  LineOptions withHistory = options;
+  if (withHistory.history == "none") withHistory.history.clear();
+  std::unique_ptr<CallHistory> history = OpenHistory(withHistory, files, &error);
+  if (history == nullptr) {
+    output.Status(error);
+    return kExitFatal;
+  }
+  ImportedLog log = ParseCallsLog(text, options.charset);
+  long added = history->Import(log.records, log.lines, &error);
+  if (added < 0) {
+    output.Status(error);
+    return kExitFatal;
+  }
+  std::string said = "imported " + std::to_string(added) + " of " + std::to_string(log.records.size()) +
+                     " calls from " + shown(options.importLog) + " (" +
+                     std::to_string(log.records.size() - static_cast<std::size_t>(added)) + " there already)";
+  if (log.unreadable > 0) said += "; " + std::to_string(log.unreadable) + " lines unreadable, left out";
+  if (log.other > 0) said += "; " + std::to_string(log.other) + " lines of no call";
+  output.Status(said);
+  return 0;
+}
+
 // The launcher and what it is handed; the launcher goes first at the end.
 struct LauncherParts {
   std::unique_ptr<Screener> screener;
   std::unique_ptr<ChildNameRecorder> names;
+  std::unique_ptr<HistorySink> history;
   std::unique_ptr<Launcher> launcher;
 };
 
@@ -118,7 +184,8 @@ std::string BuildLauncher(const LineOptions& options, const LineSystem& system, 
   std::string logFile = CallLogFile(options);
   TrackerSettings tracker{options.ringTimeoutMs, TrackerSettings::kDefaultBlockComplete,
                           TrackerSettings::kDefaultTerminateAfter, line.holdBack, options.charset};
-  LauncherSettings settings{options.annc, options.log, logFile, tracker, options.charset};
+  LauncherSettings settings{options.annc, options.log, logFile, tracker, options.charset, SourceText(options),
+                            options.server && options.server->kind->protocol == ServerKind::kFritz};
   parts->launcher = std::make_unique<Launcher>(settings, system.announcers, system.log, system.output,
                                                BookBesideAnnouncer(options.annc, system.files));
   Launcher& launcher = *parts->launcher;
@@ -131,6 +198,18 @@ std::string BuildLauncher(const LineOptions& options, const LineSystem& system, 
   // annc's own report of an exit code 1 is on the console; the cause is
   // one annc-line can find again, and says.
   launcher.SetDiagnosis([options, logFile, &system] { return SetupProblem(options, logFile, system.files); });
+  if (!options.check) {
+    std::string error;
+    std::unique_ptr<CallHistory> history = OpenHistory(options, system.files, &error);
+    if (!error.empty()) return error;
+    std::int64_t lastId = 0;
+    if (history != nullptr) {
+      lastId = history->LargestId();
+      parts->history = std::make_unique<HistorySink>(std::move(history), system.output);
+      launcher.AddSink(parts->history.get());
+    }
+    launcher.SetRecords(&system.clock, lastId);
+  }
   if (options.sayNames && !options.check) {
     parts->names = std::make_unique<ChildNameRecorder>(NameSettings{options.voice, options.nameCache, options.charset},
                                                        RealPathOr(options.annc), system);
@@ -231,6 +310,10 @@ int RunAnncLine(int argc, char** argv) {
   // The calls log's time separator is the locale's, as annc writes it.
   (void)::setlocale(LC_TIME, "");
   LineOptions options = parsed.options;
+  if (!options.importLog.empty()) {
+    PosixLineSystem posix;
+    return ImportLog(options, posix.files, posix.output);
+  }
   if (options.annc.empty()) options.annc = FolderOf(ExecutablePath()) + "annc";
 
   PosixLineSystem posix;

@@ -34,6 +34,7 @@ LineOptions ModemOptions() {
   LineOptions options;
   options.device = "/dev/ttyACM0";
   options.annc = "/usr/lib/annc/annc";
+  options.history = "none";
   return options;
 }
 
@@ -42,6 +43,7 @@ LineOptions NcidOptions() {
   options.device = "ncid:server";
   options.server = ServerSource{&kNcidServer, "server", 3333};
   options.annc = "/usr/lib/annc/annc";
+  options.history = "none";
   return options;
 }
 
@@ -649,6 +651,7 @@ TEST(AnncLineTest, FritzBox) {
   fritz.device = "fritz:box";
   fritz.server = ServerSource{&kFritzBox, "box", 1012};
   fritz.annc = "/usr/lib/annc/annc";
+  fritz.history = "none";
   fritz.ringTimeoutMs = 120000;
   Play({
       {"a call announced 1 s after its RING, ended at once by CONNECT",

@@ -6,11 +6,14 @@
 
 namespace annc {
 
-bool CallScreening::Announce(const Action& action, Millis now) {
+bool CallScreening::Announce(const Action& action, Millis now, ScreeningOutcome* outcome) {
+  *outcome = ScreeningOutcome{};
   if (screener_ != nullptr && screener_->Active()) {
     ScreenedCall call{action.raw, action.name.empty() ? std::nullopt : std::optional<std::string>(action.name)};
     std::vector<std::string> status;
     Decision decision = screener_->Screen(call, now, clock_ != nullptr ? clock_->MinuteOfDay() : 0, &status);
+    outcome->kind = decision.kind;
+    outcome->cause = decision.cause;
     for (const std::string& line : status) output_.Status(line);
     if (dryRun_) {
       Decision shown = decision;
@@ -21,6 +24,7 @@ bool CallScreening::Announce(const Action& action, Millis now) {
     if (decision.kind != Decision::kAnnounce) {
       // The hang-up first: the log line may wait for its lock.
       bool hungUp = decision.kind == Decision::kBlock && hangUp_ && hangUp_();
+      outcome->hungUp = hungUp;
       output_.Status(StatusLine(call, decision, charset_) + (hungUp ? "; hung up" : ""));
       logger_.Log(LogLetter(decision), LogMessage(call, decision, charset_));
       return false;

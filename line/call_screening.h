@@ -13,6 +13,13 @@
 
 namespace annc {
 
+// What screening decided for a call, as its record keeps it.
+struct ScreeningOutcome {
+  Decision::Kind kind = Decision::kAnnounce;
+  std::string cause;  // the rule: "calls.block line 4"; empty when none
+  bool hungUp = false;
+};
+
 class CallScreening {
  public:
   // `charset` is the locale's, for the callers' names in what is said.
@@ -32,8 +39,8 @@ class CallScreening {
   void SetDryRun(bool dryRun) { dryRun_ = dryRun; }
 
   // Whether the call of a kStartAnnouncer `action` is to be announced; what
-  // was decided is said (and done) already.
-  bool Announce(const Action& action, Millis now);
+  // was decided is said (and done) already, and told in *outcome.
+  bool Announce(const Action& action, Millis now, ScreeningOutcome* outcome);
 
  private:
   StatusOutput& output_;

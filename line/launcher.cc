@@ -1,5 +1,9 @@
 #include "line/launcher.h"
 
+#include <algorithm>
+
+#include "line/calls/caller_number.h"
+#include "line/screening/screening.h"
 #include "platform/errors.h"
 #include "text/terminal_text.h"
 
@@ -17,8 +21,9 @@ Launcher::Launcher(LauncherSettings settings, Announcers& announcers, CallLog& l
       output_(output),
       tracker_(settings_.tracker),
       process_(announcers, output),
-      logger_(settings_.logFile, settings_.charset, log, output, std::move(book)),
+      logger_(settings_.logFile, settings_.charset, log, output, book),
       screening_(output, logger_, settings_.charset) {
+  book_ = std::move(book);
   out_.event = [this](const CallEvent& event) { Apply(tracker_.OnEvent(event, now_), now_); };
   out_.line = [](std::string_view) {};
   out_.status = [this](const std::string& text) { output_.Status(text); };
@@ -28,6 +33,7 @@ Launcher::Launcher(LauncherSettings settings, Announcers& announcers, CallLog& l
 void Launcher::Reap(Millis now) {
   now_ = now;
   if (names_ != nullptr) names_->Reap();
+  for (CallSink* sink : sinks_) sink->Reap(now);
   AnnouncerExit exit;
   if (!process_.Reaped(&exit)) return;
   Apply(tracker_.OnAnnouncerExited(exit, now), now);
@@ -45,6 +51,9 @@ void Launcher::Diagnose() {
 std::optional<Millis> Launcher::NextDeadline() const {
   std::optional<Millis> next = tracker_.NextDeadline();
   if (std::optional<Millis> t = process_.NextDeadline(); t && (!next || *t < *next)) next = t;
+  for (const CallSink* sink : sinks_) {
+    if (std::optional<Millis> t = sink->NextDeadline(); t && (!next || *t < *next)) next = t;
+  }
   return next;
 }
 
@@ -52,6 +61,15 @@ void Launcher::OnTimer(Millis now) {
   now_ = now;
   process_.OnTimer(now);
   Apply(tracker_.OnTimer(now), now);
+  for (CallSink* sink : sinks_) sink->OnTimer(now);
+}
+
+void Launcher::AddWatches(std::vector<Watch>* watches) const {
+  for (const CallSink* sink : sinks_) sink->AddWatches(watches);
+}
+
+void Launcher::OnReady(const std::vector<Watch>& watches, Millis now) {
+  for (CallSink* sink : sinks_) sink->OnReady(watches, now);
 }
 
 void Launcher::Apply(const Actions& actions, Millis now) {
@@ -71,6 +89,15 @@ void Launcher::Apply(const Actions& actions, Millis now) {
         break;
       case Action::kLogCall:
         logger_.LogUnannounced(action.number);
+        Decided(action.facts, ScreeningOutcome{}, false, now);
+        // A call the tracker could not follow ends with its record.
+        if (action.facts.call < 0) Over(action.facts, now);
+        break;
+      case Action::kStoppedByKey:
+        if (auto it = open_.find(action.facts.call); it != open_.end()) it->second.stoppedByKey = true;
+        break;
+      case Action::kCallOver:
+        Over(action.facts, now);
         break;
     }
   }
@@ -81,7 +108,9 @@ void Launcher::NotStarted(int error, Millis now) {
 }
 
 void Launcher::StartAnnouncer(const Action& action, Millis now) {
-  if (!screening_.Announce(action, now)) {
+  ScreeningOutcome outcome;
+  if (!screening_.Announce(action, now, &outcome)) {
+    Decided(action.facts, outcome, false, now);
     NotStarted(0, now);
     return;
   }
@@ -94,15 +123,86 @@ void Launcher::StartAnnouncer(const Action& action, Millis now) {
       args.push_back("/N:" + recording);
     }
   }
-  if (int error = process_.Start(settings_.annc, action.number, args); error != 0) {
+  int error = process_.Start(settings_.annc, action.number, args);
+  // The announcer first: what the sinks do comes after its start.
+  Decided(action.facts, outcome, error == 0, now);
+  if (error != 0) {
     output_.Status(CannotText("start " + CaretNotation(settings_.annc, "", settings_.charset), error));
     NotStarted(error, now);
   }
 }
 
+CallRecord Launcher::NewRecord(const CallFacts& facts, Millis now) {
+  CallRecord record;
+  std::int64_t wall = wallClock_ != nullptr ? wallClock_->WallMicros() : 0;
+  // Ids are the calendar's microseconds, and always go up: a clock set back
+  // cannot make one twice.
+  record.id = std::max(wall, lastId_ + 1);
+  lastId_ = record.id;
+  std::int64_t began = (wall - (now - std::min(facts.began, now)) * 1000) / 1000000;
+  record.time = IsoLocalTime(static_cast<std::time_t>(began));
+  record.startedAt = began;
+  record.source = settings_.source;
+  record.line = RecordText(facts.lineLabel.empty() ? facts.line : facts.lineLabel, settings_.charset);
+  record.called = RecordText(facts.called, settings_.charset);
+  ScreenedCall screened{facts.hasNumber ? std::optional<std::string>(facts.number) : std::nullopt, std::nullopt};
+  record.withheld = ScreeningNumber(screened) == "WITHHELD";
+  std::string number = AnnouncerArgument(facts.number);
+  record.number = record.withheld || number == "Unknown" ? std::string() : RecordText(number, settings_.charset);
+  record.networkName = RecordText(facts.name, settings_.charset);
+  std::optional<std::string> booked;
+  if (!record.number.empty() && book_) booked = book_(record.number);
+  if (booked && !booked->empty()) {
+    record.name = RecordText(*booked, settings_.charset);
+    record.nameSource = "book";
+  } else if (!facts.name.empty()) {
+    record.name = record.networkName;
+    record.nameSource = "network";
+  }
+  record.rings = facts.rings;
+  return record;
+}
+
+void Launcher::Decided(const CallFacts& facts, const ScreeningOutcome& outcome, bool announced, Millis now) {
+  if (dryRun_ || sinks_.empty()) return;
+  CallRecord record = NewRecord(facts, now);
+  record.decision = outcome.kind == Decision::kBlock ? "block" : outcome.kind == Decision::kQuiet ? "quiet" : "announce";
+  record.rule = outcome.cause;
+  record.hungUp = outcome.hungUp;
+  record.announced = announced;
+  for (CallSink* sink : sinks_) sink->CallDecided(record, now);
+  open_[facts.call] = std::move(record);
+}
+
+void Launcher::Over(const CallFacts& facts, Millis now) {
+  if (dryRun_ || sinks_.empty()) return;
+  auto it = open_.find(facts.call);
+  if (it == open_.end()) {
+    // A call that ended before it was ever ready (a ring or two, no
+    // number): still a call somebody made.
+    if (!facts.counted) return;
+    Decided(facts, ScreeningOutcome{}, false, now);
+    it = open_.find(facts.call);
+    if (it == open_.end()) return;
+  }
+  CallRecord record = std::move(it->second);
+  open_.erase(it);
+  std::int64_t ended = (wallClock_ != nullptr ? wallClock_->WallMicros() : 0) / 1000000;
+  record.ended = IsoLocalTime(static_cast<std::time_t>(ended));
+  record.duration = std::max<std::int64_t>(0, ended - record.startedAt);
+  record.rings = std::max(record.rings, facts.rings);
+  if (facts.end == CallFacts::kAnswered) {
+    record.answered = true;
+  } else if (settings_.answersKnown && facts.end == CallFacts::kEnded) {
+    record.answered = false;
+  }
+  for (CallSink* sink : sinks_) sink->CallEnded(record, now);
+}
+
 void Launcher::Stop(EventLoop& loop) {
   if (names_ != nullptr) names_->Cancel();
   process_.Stop(loop);
+  for (CallSink* sink : sinks_) sink->Stop();
 }
 
 }  // namespace annc

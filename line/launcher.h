@@ -5,13 +5,17 @@
 #define ANNC_LINE_LAUNCHER_H_
 
 #include <functional>
+#include <map>
 #include <optional>
 #include <set>
 #include <string>
+#include <vector>
 
 #include "line/announcer_process.h"
 #include "line/call_logger.h"
 #include "line/call_screening.h"
+#include "line/calls/call_record.h"
+#include "line/calls/call_sink.h"
 #include "line/calls/call_tracker.h"
 #include "line/event_loop.h"
 #include "line/name_recorder.h"
@@ -27,6 +31,10 @@ struct LauncherSettings {
   // The locale's: how the names of files and callers are shown in status
   // lines and the calls log.
   Charset charset = Charset::kSingleByte;
+  // The calls' records: where they come from ("modem:/dev/ttyACM0"), and
+  // whether the source tells answered calls from the others.
+  std::string source;
+  bool answersKnown = false;
 };
 
 class Launcher : public LoopClient {
@@ -47,7 +55,17 @@ class Launcher : public LoopClient {
     screening_.SetScreener(screener, clock, std::move(hangUp));
   }
   // --check: decisions are printed, nothing is started, hung up or logged.
-  void SetDryRun(bool dryRun) { screening_.SetDryRun(dryRun); }
+  void SetDryRun(bool dryRun) {
+    dryRun_ = dryRun;
+    screening_.SetDryRun(dryRun);
+  }
+  // Each call's record goes to `sink` when the call is decided and when it
+  // ends; `clock` gives the calendar's time of both. Ids go above `lastId`.
+  void AddSink(CallSink* sink) { sinks_.push_back(sink); }
+  void SetRecords(Clock* clock, std::int64_t lastId) {
+    wallClock_ = clock;
+    lastId_ = lastId;
+  }
 
   // What the call sources hand on goes here.
   const SourceOutput& output() const { return out_; }
@@ -58,6 +76,8 @@ class Launcher : public LoopClient {
   std::optional<Millis> NextDeadline() const override;
   void Reap(Millis now) override;
   void OnTimer(Millis now) override;
+  void AddWatches(std::vector<Watch>* watches) const override;
+  void OnReady(const std::vector<Watch>& watches, Millis now) override;
 
   // annc-line's end: an announcer still running gets SIGTERM, then SIGKILL.
   void Stop(EventLoop& loop);
@@ -69,6 +89,11 @@ class Launcher : public LoopClient {
   // The call is not to be announced: the tracker learns no announcer runs.
   void NotStarted(int error, Millis now);
   void Diagnose();
+  // The records: a call decided (its record made and handed on), a key
+  // stopped its announcement, the call ended.
+  CallRecord NewRecord(const CallFacts& facts, Millis now);
+  void Decided(const CallFacts& facts, const ScreeningOutcome& outcome, bool announced, Millis now);
+  void Over(const CallFacts& facts, Millis now);
 
   LauncherSettings settings_;
   StatusOutput& output_;
@@ -81,6 +106,13 @@ class Launcher : public LoopClient {
   std::function<std::optional<std::string>()> diagnose_;
   std::set<std::string> diagnosed_;
   NameRecorder* names_ = nullptr;
+  bool dryRun_ = false;
+  PhoneBookLookup book_;
+  std::vector<CallSink*> sinks_;
+  Clock* wallClock_ = nullptr;
+  std::int64_t lastId_ = 0;
+  // The decided calls not yet ended, by the tracker's number.
+  std::map<long long, CallRecord> open_;
 };
 
 }  // namespace annc

@@ -79,7 +79,7 @@ struct Scenario {
 void Play(const std::vector<Scenario>& scenarios) {
   for (const Scenario& s : scenarios) {
     FakeLineSystem fake;
-    LauncherSettings settings{"/usr/lib/annc/annc", "calls.log", "calls.log", TrackerSettings{}, s.charset};
+    LauncherSettings settings{"/usr/lib/annc/annc", "calls.log", "calls.log", TrackerSettings{}, s.charset, "modem:/dev/ttyACM0", false};
     Launcher launcher(settings, fake, fake, fake, Book(s.book));
     launcher.SetDryRun(s.dryRun);
     ScriptedSource source;
@@ -293,7 +293,7 @@ class ListedNames : public NameRecorder {
 
 TEST(LauncherTest, NamesGoToTheAnnouncerWithTheCall) {
   FakeLineSystem fake;
-  Launcher launcher(LauncherSettings{"/usr/lib/annc/annc", "calls.log", "calls.log", TrackerSettings{}}, fake, fake,
+  Launcher launcher(LauncherSettings{"/usr/lib/annc/annc", "calls.log", "calls.log", TrackerSettings{}, Charset::kSingleByte, "modem:/dev/ttyACM0", false}, fake, fake,
                     fake, Book({}));
   ListedNames names;
   launcher.SetNameRecorder(&names);

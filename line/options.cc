@@ -17,6 +17,7 @@ const char kLineHelp[] =
     "usage: annc-line [options] DEVICE\n"
     "       annc-line [options] ncid:HOST[:PORT]\n"
     "       annc-line [options] fritz:HOST[:PORT]\n"
+    "       annc-line --import-log FILE [--history DB]\n"
     "\n"
     "Holds a caller-ID modem on DEVICE (/dev/ttyACM0, /dev/ttyS0,\n"
     "/dev/serial/by-id/...), or takes the calls an NCID server reports (PORT 3333\n"
@@ -66,6 +67,19 @@ const char kLineHelp[] =
     "                         on a modem, hang a blocked call up (default) or let it\n"
     "                         ring unannounced (an NCID server's line cannot be hung\n"
     "                         up from here: its blocked calls are not announced)\n"
+    "  --history FILE|none    the call history, an SQLite database with one row per\n"
+    "                         call (default: $STATE_DIRECTORY/calls.db for a service,\n"
+    "                         else $XDG_STATE_HOME/annc/calls.db or\n"
+    "                         ~/.local/state/annc/calls.db); none: keep no history\n"
+    "  --import-log FILE      read a calls log annc wrote (and its B and Q lines)\n"
+    "                         into the history, then end; a line already there is\n"
+    "                         not added again\n"
+    "  --on-call PROGRAM      run PROGRAM (a path, no arguments, no shell) when a\n"
+    "                         call is decided and when it ends, with the call in\n"
+    "                         its environment: ANNC_EVENT=call or end, ANNC_NUMBER,\n"
+    "                         ANNC_NAME, ANNC_DECISION... (see the README); its\n"
+    "                         output lines are status lines; after 30 s it is\n"
+    "                         ended; at most 4 run at once, more wait their turn\n"
     "  --once                 end after the first call has ended\n"
     "  --check                initialise the modem, show what it is, its country and\n"
     "                         which caller-ID command it took, then print every line\n"
@@ -107,7 +121,8 @@ const char kLineHelp[] =
     "            1 the device cannot be opened, is in use, or the modem does not\n"
     "              answer; the server or box cannot be found or reached at start;\n"
     "              a list cannot be read at start; annc, its sound folder, its\n"
-    "              phone book or the calls log cannot be used;\n"
+    "              phone book, the calls log, the call history or the --on-call\n"
+    "              program cannot be used; --import-log cannot read its log;\n"
     "            2 a usage error\n";
 
 namespace {
@@ -299,6 +314,9 @@ const LineOption kOptions[] = {
     {"quiet", kValue, For::kAnySource, TakeQuiet},
     {"repeat-window", kValue, For::kAnySource, TakeRepeatWindow},
     {"block-mode", kValue, For::kAnySource, TakeBlockMode},
+    {"history", kValue, For::kAnySource, [](const Taking& t) { return SetText(t, t.o.history); }},
+    {"import-log", kValue, For::kAnySource, [](const Taking& t) { return SetText(t, t.o.importLog); }},
+    {"on-call", kValue, For::kAnySource, [](const Taking& t) { return SetText(t, t.o.onCall); }},
     {"once", kSwitch, For::kAnySource, [](const Taking& t) { return Set(t.o.once); }},
     {"check", kSwitch, For::kAnySource, [](const Taking& t) { return Set(t.o.check); }},
     {"help", kSwitch, For::kAnySource, [](const Taking& t) { return Ends(t, ParsedCommandLine::kHelp); }},
@@ -498,7 +516,10 @@ ParsedCommandLine ParseLineCommandLine(const std::vector<std::string_view>& args
   line.parsed.options.charset = charset;
   line.parsed.options.screening.charset = charset;
   std::string error = ReadArguments(args, line);
-  if (error.empty() && line.parsed.kind == ParsedCommandLine::kRun) {
+  if (error.empty() && line.parsed.kind == ParsedCommandLine::kRun && !line.parsed.options.importLog.empty()) {
+    // Importing a log needs no source of calls.
+    if (!line.devices.empty()) error = "--import-log takes no DEVICE";
+  } else if (error.empty() && line.parsed.kind == ParsedCommandLine::kRun) {
     error = TakeDevice(line);
     if (error.empty()) error = TakeSource(line);
     if (error.empty()) error = CheckSource(line);

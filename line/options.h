@@ -33,6 +33,11 @@ struct LineOptions {
   // What a blocked call gets on a modem: hung up, or left to ring unannounced.
   enum BlockMode { kHangUp, kIgnore };
   BlockMode blockMode = kHangUp;
+  // The call history: empty for the default place (DefaultHistoryFile), or
+  // "none" for none.
+  std::string history;
+  std::string importLog;  // --import-log: read this calls log into the history and end
+  std::string onCall;     // a program run for each call decided and ended
   // How the locale encodes text: what the C1 controls in text shown on the
   // terminal and written to the calls log look like.
   Charset charset = Charset::kSingleByte;
@@ -46,7 +51,7 @@ struct ParsedCommandLine {
 };
 
 // Options come as "--name VALUE" or "--name=VALUE"; "--" ends them; exactly
-// one device, ncid:HOST[:PORT] or fritz:HOST[:PORT]. --help and --version
+// one device (none with --import-log), ncid:HOST[:PORT] or fritz:HOST[:PORT]. --help and --version
 // win over everything after them. --speed, --init and --lock-dir are a
 // modem's: with a server they are a usage error. --only-line (may be
 // repeated) is for a server; --only-to (may be repeated) for a FRITZ!Box

@@ -44,6 +44,12 @@ std::optional<std::string> SetupProblem(const LineOptions& options, const std::s
     }
     if (error != 0) return CannotText("write the log " + shown(logFile), error) + ": choose another with --log FILE";
   }
+  if (!options.onCall.empty()) {
+    error = files.Inspect(options.onCall, &info);
+    if (error == 0 && info.kind == FileInfo::kFolder) error = EISDIR;
+    if (error == 0) error = files.CanUse(options.onCall, Files::kRun);
+    if (error != 0) return CannotText("run the --on-call program " + shown(options.onCall), error);
+  }
   return std::nullopt;
 }
 

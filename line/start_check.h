@@ -16,8 +16,8 @@ std::string SoundFolderOf(const std::string& annc);
 
 // One line naming the file, the cause and what to do, or nothing when annc
 // can run: it can be executed, its sound folder and phone book are there
-// and readable, and `logFile` can be appended to or created; all of it
-// looked at in `files`.
+// and readable, `logFile` can be appended to or created, and the --on-call
+// program can be executed; all of it looked at in `files`.
 std::optional<std::string> SetupProblem(const LineOptions& options, const std::string& logFile, Files& files);
 
 }  // namespace annc

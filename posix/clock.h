@@ -17,6 +17,9 @@ class Clock {
   virtual Millis Now() = 0;
   // The local time of day, in minutes since midnight (0..1439).
   virtual int MinuteOfDay() = 0;
+  // The calendar's time, in microseconds since the epoch: when calls began
+  // and ended, as the call history keeps it. It may be set back.
+  virtual std::int64_t WallMicros() = 0;
 };
 
 }  // namespace annc

@@ -100,6 +100,9 @@ class FakeLineSystem : public Clock,
   // The local time of day at `now` == 0, in minutes; it moves with `now`.
   int startMinute = 12 * 60;
   int MinuteOfDay() override { return static_cast<int>((startMinute + now / 60000) % 1440); }
+  // The calendar's time at `now` == 0, in microseconds; it moves with `now`.
+  std::int64_t startWallMicros = 1796846400LL * 1000000;  // 2026-12-09 20:00 UTC
+  std::int64_t WallMicros() override { return startWallMicros + now * 1000; }
   void Wait(std::vector<Watch>* watches, std::optional<Millis> deadline) override;
   int handle() const override { return kSignalHandle; }
   void Take() override;

@@ -37,6 +37,12 @@ int PosixClock::MinuteOfDay() {
   return local.tm_hour * 60 + local.tm_min;
 }
 
+std::int64_t PosixClock::WallMicros() {
+  timespec t{};
+  ::clock_gettime(CLOCK_REALTIME, &t);
+  return static_cast<std::int64_t>(t.tv_sec) * 1000000 + t.tv_nsec / 1000;
+}
+
 void PollWaiter::Wait(std::vector<Watch>* watches, std::optional<Millis> deadline) {
   int timeout = -1;
   if (deadline) {

@@ -20,6 +20,7 @@ class PosixClock : public Clock {
  public:
   Millis Now() override;
   int MinuteOfDay() override;
+  std::int64_t WallMicros() override;
 };
 
 class PollWaiter : public Waiter {

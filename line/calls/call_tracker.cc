@@ -12,7 +12,7 @@ namespace {
 constexpr int kAnncKeyPressed = 0;
 constexpr int kAnncModemResult = 99;
 
-Action Status(std::string text) { return Action{Action::kStatus, {}, {}, std::move(text)}; }
+Action Status(std::string text) { return Action{Action::kStatus, {}, {}, std::move(text), {}, {}}; }
 
 // " on line X" for a source with several lines; nothing for a modem.
 std::string OnLine(const std::string& line, Charset charset) {
@@ -46,7 +46,7 @@ std::size_t CallTracker::CallOn(const std::string& line, Millis now) {
 Actions CallTracker::OnEvent(const CallEvent& event, Millis now) {
   Actions actions;
   if (event.kind == CallEvent::kSourceLost) {
-    while (!calls_.empty()) EndCall(calls_.size() - 1, now, "ended", &actions);
+    while (!calls_.empty()) EndCall(calls_.size() - 1, now, CallFacts::kLost, &actions);
     return actions;
   }
   if (event.kind == CallEvent::kCallEnded || event.kind == CallEvent::kAnswered) {
@@ -54,7 +54,7 @@ Actions CallTracker::OnEvent(const CallEvent& event, Millis now) {
     // or no longer. A source that reports answers sends nothing more for it.
     for (std::size_t i = 0; i < calls_.size(); ++i) {
       if (calls_[i].line == event.line) {
-        EndCall(i, now, event.kind == CallEvent::kAnswered ? "answered" : "ended", &actions);
+        EndCall(i, now, event.kind == CallEvent::kAnswered ? CallFacts::kAnswered : CallFacts::kEnded, &actions);
         break;
       }
     }
@@ -65,17 +65,27 @@ Actions CallTracker::OnEvent(const CallEvent& event, Millis now) {
   if (event.kind == CallEvent::kNumber) {
     for (std::size_t i = 0; i < calls_.size(); ++i) {
       if (calls_[i].line == event.line && calls_[i].complete) {
-        EndCall(i, now, "ended", &actions);
+        EndCall(i, now, CallFacts::kEnded, &actions);
         break;
       }
     }
   }
   std::size_t index = CallOn(event.line, now);
   if (index == kMaxCalls) {
-    Overflow(event, &actions);
+    Overflow(event, now, &actions);
     return actions;
   }
   Call& call = calls_[index];
+  // What the source says of the line and the dialled number is no sign of
+  // life: it comes with the caller-ID record.
+  if (event.kind == CallEvent::kCalledNumber) {
+    call.called = event.value;
+    return actions;
+  }
+  if (event.kind == CallEvent::kLineLabel) {
+    call.lineLabel = event.value;
+    return actions;
+  }
   call.lastActivity = now;
   switch (event.kind) {
     case CallEvent::kRing:
@@ -94,6 +104,8 @@ Actions CallTracker::OnEvent(const CallEvent& event, Millis now) {
     case CallEvent::kCallEnded:
     case CallEvent::kSourceLost:
     case CallEvent::kAnswered:
+    case CallEvent::kCalledNumber:
+    case CallEvent::kLineLabel:
       break;
   }
   TryStart(now, &actions);
@@ -102,24 +114,30 @@ Actions CallTracker::OnEvent(const CallEvent& event, Millis now) {
 
 // A call on one line too many: it cannot be followed, but is said and
 // logged once its number is known.
-void CallTracker::Overflow(const CallEvent& event, Actions* actions) {
+void CallTracker::Overflow(const CallEvent& event, Millis now, Actions* actions) {
   if (event.kind != CallEvent::kNumber) return;
   std::string number = AnnouncerArgument(event.value);
   if (Digits(number) > kMaxDigits) number = "Unknown";
   actions->push_back(Status("call from " + number + OnLine(event.line, settings_.charset) +
                             " not announced: " + std::to_string(kMaxCalls) + " calls are in progress; logged"));
-  actions->push_back(Action{Action::kLogCall, number, {}, {}});
+  CallFacts facts;
+  facts.line = event.line;
+  facts.number = event.value;
+  facts.hasNumber = true;
+  facts.counted = true;
+  facts.began = now;
+  actions->push_back(Action{Action::kLogCall, number, {}, {}, {}, facts});
 }
 
 Actions CallTracker::OnTimer(Millis now) {
   Actions actions;
   for (std::size_t i = calls_.size(); i-- > 0;) {
-    if (now >= calls_[i].lastActivity + settings_.ringTimeout) EndCall(i, now, "ended", &actions);
+    if (now >= calls_[i].lastActivity + settings_.ringTimeout) EndCall(i, now, CallFacts::kEnded, &actions);
   }
   TryStart(now, &actions);
   if (announcer_ == kEnding && !terminated_ && now >= endingSince_ + settings_.terminateAfter) {
     terminated_ = true;
-    actions.push_back(Action{Action::kTerminateAnnouncer, {}, {}, {}});
+    actions.push_back(Action{Action::kTerminateAnnouncer, {}, {}, {}, {}, {}});
     actions.push_back(Status("announcer still running after the call ended: terminating it"));
   }
   return actions;
@@ -130,7 +148,12 @@ Actions CallTracker::OnAnnouncerExited(const AnnouncerExit& exit, Millis now) {
   bool expected = (exit.kind == AnnouncerExit::kExited && exit.code == kAnncModemResult && announcer_ == kEnding) ||
                   exit.kind == AnnouncerExit::kNotStarted || terminated_;
   if (exit.kind == AnnouncerExit::kExited && exit.code == kAnncKeyPressed) {
-    if (announcer_ == kRunning) actions.push_back(Status("announcement stopped by a key; this call stays quiet"));
+    if (announcer_ == kRunning) {
+      actions.push_back(Status("announcement stopped by a key; this call stays quiet"));
+      CallFacts facts;
+      facts.call = announcedSeq_;
+      actions.push_back(Action{Action::kStoppedByKey, {}, {}, {}, {}, facts});
+    }
   } else if (!expected) {
     actions.push_back(Status(exit.kind == AnnouncerExit::kSignalled
                                  ? "announcer ended by signal " + std::to_string(exit.code)
@@ -172,7 +195,7 @@ void CallTracker::TryStart(Millis now, Actions* actions) {
     actions->push_back(Status("call" + OnLine(next->line, settings_.charset) + " takes over the announcement"));
     announcer_ = kEnding;
     endingSince_ = now;
-    actions->push_back(Action{Action::kEndAnnouncement, {}, {}, {}});
+    actions->push_back(Action{Action::kEndAnnouncement, {}, {}, {}, {}, {}});
     return;
   }
   std::string number = AnnouncerArgument(next->number.value_or(""));
@@ -186,14 +209,30 @@ void CallTracker::TryStart(Millis now, Actions* actions) {
   std::string name = next->name.value_or("");
   actions->push_back(Status("call from " + CallerText(number, name, settings_.charset) +
                             OnLine(next->line, settings_.charset)));
-  actions->push_back(Action{Action::kStartAnnouncer, std::move(number), std::move(name), {}, next->number.value_or("")});
+  actions->push_back(
+      Action{Action::kStartAnnouncer, std::move(number), std::move(name), {}, next->number.value_or(""), FactsOf(*next)});
 }
 
-void CallTracker::EndCall(std::size_t index, Millis now, const char* how, Actions* actions) {
+CallFacts CallTracker::FactsOf(const Call& call) {
+  CallFacts facts;
+  facts.call = call.seq;
+  facts.line = call.line;
+  facts.lineLabel = call.lineLabel;
+  facts.called = call.called;
+  facts.number = call.number.value_or("");
+  facts.hasNumber = call.number.has_value();
+  facts.name = call.name.value_or("");
+  facts.rings = call.rings;
+  facts.began = call.began;
+  return facts;
+}
+
+void CallTracker::EndCall(std::size_t index, Millis now, CallFacts::End how, Actions* actions) {
   const Call& call = calls_[index];
   // A call that ended within the hold-back (a router rejected it) was never
   // a call for the user: --once waits for the next.
-  if (call.announced || now >= call.began + settings_.holdBack) ++callsEnded_;
+  bool counted = call.announced || now >= call.began + settings_.holdBack;
+  if (counted) ++callsEnded_;
   if (!call.announced && Ready(call, now)) {
     // It waited for an announcer that was still busy with another call, or
     // still ending: it was never heard, but it is not lost.
@@ -202,14 +241,19 @@ void CallTracker::EndCall(std::size_t index, Millis now, const char* how, Action
     std::string name = call.name.value_or("");
     actions->push_back(Status("call from " + CallerText(number, name, settings_.charset) +
                               OnLine(call.line, settings_.charset) + " not announced: the announcer was busy; logged"));
-    actions->push_back(Action{Action::kLogCall, number, name, {}});
+    actions->push_back(Action{Action::kLogCall, number, name, {}, {}, FactsOf(call)});
   }
-  actions->push_back(Status("call " + std::string(how) + OnLine(call.line, settings_.charset)));
+  actions->push_back(Status("call " + std::string(how == CallFacts::kAnswered ? "answered" : "ended") +
+                            OnLine(call.line, settings_.charset)));
   if (announcer_ == kRunning && call.seq == announcedSeq_) {
     announcer_ = kEnding;
     endingSince_ = now;
-    actions->push_back(Action{Action::kEndAnnouncement, {}, {}, {}});
+    actions->push_back(Action{Action::kEndAnnouncement, {}, {}, {}, {}, {}});
   }
+  CallFacts facts = FactsOf(call);
+  facts.end = how;
+  facts.counted = counted;
+  actions->push_back(Action{Action::kCallOver, {}, {}, {}, {}, std::move(facts)});
   calls_.erase(calls_.begin() + static_cast<std::ptrdiff_t>(index));
 }
 

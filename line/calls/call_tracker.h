@@ -28,6 +28,8 @@ struct CallEvent {
     kCallEnded,         // the source says the call is over (NO CARRIER)
     kSourceLost,        // the modem was unplugged or the connection lost
     kAnswered,          // somebody took the call: its announcement ends, and the call with it
+    kCalledNumber,      // value: the own number the caller dialled, where the source says it
+    kLineLabel,         // value: the phone line's name, where it is not `line` itself (FRITZ!Box SIP0)
   };
   Kind kind;
   std::string value;
@@ -41,6 +43,25 @@ struct AnnouncerExit {
   int code = 0;  // exit code, signal number, or errno for kNotStarted
 };
 
+// What the tracker knows of one call, for its record: the call history,
+// the --on-call program.
+struct CallFacts {
+  enum End { kEnded, kAnswered, kLost };
+  long long call = -1;    // the tracker's own number for the call; -1: one it could not follow
+  std::string line;       // the source's key for its line (empty for a modem)
+  std::string lineLabel;  // the line's name, where the source gives one of its own
+  std::string called;     // the own number dialled, where the source says it
+  std::string number;     // as the network sent it; none: no caller-ID number came
+  bool hasNumber = false;
+  std::string name;       // as the network sent it
+  int rings = 0;
+  Millis began = 0;       // its first event
+  End end = kEnded;       // kCallOver: how it ended
+  // kCallOver: it was a call for the user (it outlasted the hold-back or was
+  // announced); one a router rejected at once was not.
+  bool counted = false;
+};
+
 struct Action {
   enum Kind {
     kStartAnnouncer,      // number: what annc is given; name: the network's, if any
@@ -48,12 +69,15 @@ struct Action {
     kTerminateAnnouncer,  // it did not stop in time: SIGTERM
     kStatus,              // text: one status line (already fit for a terminal)
     kLogCall,             // number, name: a call that was not announced, for the calls log
+    kStoppedByKey,        // facts.call: its announcement was stopped by a key
+    kCallOver,            // facts: the call has ended
   };
   Kind kind;
   std::string number;
   std::string name;
   std::string text;
   std::string raw;  // kStartAnnouncer: the number as the network sent it (for screening)
+  CallFacts facts;  // kStartAnnouncer, kLogCall, kStoppedByKey, kCallOver: the call
 };
 using Actions = std::vector<Action>;
 
@@ -116,6 +140,8 @@ class CallTracker {
     long long seq = 0;                  // which began later
     std::optional<std::string> number;  // the first number wins
     std::optional<std::string> name;
+    std::string called;
+    std::string lineLabel;
     int rings = 0;
     bool ringAfterNumber = false;
     bool complete = false;
@@ -127,11 +153,12 @@ class CallTracker {
   enum AnnouncerState { kIdle, kRunning, kEnding };
 
   std::size_t CallOn(const std::string& line, Millis now);  // kMaxCalls when no room
-  void Overflow(const CallEvent& event, Actions* actions);
+  void Overflow(const CallEvent& event, Millis now, Actions* actions);
   bool Ready(const Call& call, Millis now) const;
   bool MayStart(const Call& call) const;
   void TryStart(Millis now, Actions* actions);
-  void EndCall(std::size_t index, Millis now, const char* how, Actions* actions);
+  void EndCall(std::size_t index, Millis now, CallFacts::End how, Actions* actions);
+  static CallFacts FactsOf(const Call& call);
   std::optional<Millis> StartDeadline(const Call& call) const;
 
   TrackerSettings settings_;

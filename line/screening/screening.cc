@@ -254,8 +254,8 @@ namespace {
 // The caller's name without the blanks at its ends; a view into `call`.
 std::string_view NameOf(const ScreenedCall& call) { return call.name ? TrimBlanks(*call.name) : std::string_view(); }
 
-std::string LineRule(std::string_view verb, const ScreeningList& list, int line, Charset charset) {
-  return std::string(verb) + " by " + CaretNotation(list.name(), "", charset) + " line " + std::to_string(line);
+std::string ListLine(const ScreeningList& list, int line, Charset charset) {
+  return CaretNotation(list.name(), "", charset) + " line " + std::to_string(line);
 }
 
 // The earliest match of the first list that matches.
@@ -278,21 +278,24 @@ Decision DecideCall(const ScreenedCall& call, const ScreeningRules& rules, int m
   const std::string_view name = NameOf(call);
   ScreeningList::Match match;
   if (const ScreeningList* list = FirstMatch(rules.allow, number, name, &match)) {
-    return Decision{Decision::kAnnounce, LineRule("allowed", *list, match.line, rules.charset), {}};
+    std::string where = ListLine(*list, match.line, rules.charset);
+    return Decision{Decision::kAnnounce, "allowed by " + where, {}, where};
   }
   if (const ScreeningList* list = FirstMatch(rules.block, number, name, &match)) {
-    return Decision{Decision::kBlock, LineRule("blocked", *list, match.line, rules.charset), std::string(match.label)};
+    std::string where = ListLine(*list, match.line, rules.charset);
+    return Decision{Decision::kBlock, "blocked by " + where, std::string(match.label), where};
   }
   for (const QuietWindow& window : rules.quiet) {
     if (!window.Contains(minuteOfDay)) continue;
     if (rules.repeatWindowMinutes > 0 && number != "WITHHELD") {
       std::optional<Millis> last = recent.LastCall(number);
       if (last && now - *last <= static_cast<Millis>(rules.repeatWindowMinutes) * 60000) {
-        return Decision{Decision::kAnnounce,
-                        "called again within " + std::to_string(rules.repeatWindowMinutes) + " minutes", {}};
+        std::string again = "called again within " + std::to_string(rules.repeatWindowMinutes) + " minutes";
+        return Decision{Decision::kAnnounce, again, {}, again};
       }
     }
-    return Decision{Decision::kQuiet, "quiet hours " + window.Text(), {}};
+    std::string quiet = "quiet hours " + window.Text();
+    return Decision{Decision::kQuiet, quiet, {}, quiet};
   }
   return Decision{};
 }

@@ -154,6 +154,9 @@ struct Decision {
   // within 3 minutes"; empty for a call no rule touched. Fit for a terminal.
   std::string rule;
   std::string label;  // a blocking line's label (after #=), as written
+  // The rule alone, as the call history keeps it: "calls.block line 12",
+  // "quiet hours 22:00-07:00"; empty for a call no rule touched.
+  std::string cause;
 };
 
 // The decision for `call` at `minuteOfDay` (local time, 0..1439) and `now`

@@ -328,9 +328,9 @@ TEST(ScreeningTextTest, LogAndStatusLines) {
     const char* letterAndMessage;
     const char* status;
   };
-  const Decision blocked{Decision::kBlock, "blocked by calls.block line 12", "Car warranty"};
-  const Decision unlabelled{Decision::kBlock, "blocked by calls.block line 3", ""};
-  const Decision quiet{Decision::kQuiet, "quiet hours 22:00-07:00", ""};
+  const Decision blocked{Decision::kBlock, "blocked by calls.block line 12", "Car warranty", ""};
+  const Decision unlabelled{Decision::kBlock, "blocked by calls.block line 3", "", ""};
+  const Decision quiet{Decision::kQuiet, "quiet hours 22:00-07:00", "", ""};
   const Case cases[] = {
       {"8005551212", "V123", blocked, "B 8005551212 - Car warranty",
        "call from 8005551212 (Car warranty): blocked by calls.block line 12"},
@@ -339,7 +339,7 @@ TEST(ScreeningTextTest, LogAndStatusLines) {
       {"5551234", " ANN LEE ", quiet, "Q 5551234 - ANN LEE", "call from 5551234 (ANN LEE): quiet hours 22:00-07:00"},
       {"5551234", "A\x1b[2J\r\nB", quiet, "Q 5551234 - A^[[2J^M^JB",
        "call from 5551234 (A^[[2J^M^JB): quiet hours 22:00-07:00"},
-      {"5551234", "", Decision{Decision::kBlock, "r", "L\x7f\t"}, "B 5551234 - L^?^I", "call from 5551234 (L^?^I): r"},
+      {"5551234", "", Decision{Decision::kBlock, "r", "L\x7f\t", ""}, "B 5551234 - L^?^I", "call from 5551234 (L^?^I): r"},
   };
   for (const Case& c : cases) {
     ScreenedCall call{c.number, c.name};

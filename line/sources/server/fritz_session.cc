@@ -22,6 +22,8 @@ bool FritzSession::OnLine(std::string_view line, const SourceOutput& out) {
       if (ringing_.size() >= kMaxConnections) ringing_.erase(ringing_.begin());
       ringing_.push_back(id);
       out.event(CallEvent{CallEvent::kNumber, event.caller, id});
+      if (!event.called.empty()) out.event(CallEvent{CallEvent::kCalledNumber, event.called, id});
+      if (!event.trunk.empty()) out.event(CallEvent{CallEvent::kLineLabel, event.trunk, id});
       out.event(CallEvent{CallEvent::kCallerIdComplete, {}, id});
       break;
     case FritzEvent::kConnect:

@@ -12,15 +12,19 @@ using V = std::vector<std::string>;
 
 // Feeds the chunks one after the other; the trace lists each call event as
 // "KIND@LINE VALUE".
-V Feed(FritzSession& session, const V& chunks, V* lines = nullptr) {
+// The trace of the call events (the dialled number and the line's name
+// only with `withLine`).
+V Feed(FritzSession& session, const V& chunks, V* lines = nullptr, bool withLine = false) {
   V trace;
   SourceOutput out;
   out.line = [lines](std::string_view line) {
     if (lines != nullptr) lines->emplace_back(line);
   };
   out.status = [](const std::string&) {};
-  out.event = [&trace](const CallEvent& e) {
-    static const char* const kKinds[] = {"ring", "number", "name", "info", "complete", "ended", "lost", "answered"};
+  out.event = [&trace, withLine](const CallEvent& e) {
+    static const char* const kKinds[] = {"ring",  "number",   "name",   "info",  "complete",
+                                         "ended", "lost",     "answered", "called", "label"};
+    if (!withLine && (e.kind == CallEvent::kCalledNumber || e.kind == CallEvent::kLineLabel)) return;
     std::string text = std::string(kKinds[e.kind]) + "@" + e.line;
     if (!e.value.empty()) text += " " + e.value;
     trace.push_back(text);
@@ -73,6 +77,12 @@ TEST(FritzSessionTest, WhatReachesTheTracker) {
        {"number@4 5551234", "complete@4", "ended@4"}},
   };
   for (const Case& c : cases) EXPECT_EQ(Feed(c.chunks), c.trace) << c.name;
+}
+
+TEST(FritzSessionTest, TheDialledNumberAndTheLineGoWithTheNumber) {
+  FritzSession session{CallFilter{}};
+  EXPECT_EQ(Feed(session, {Ring("2", "5551234", "5559876", "SIP1"), Ring("3", "", "", "")}, nullptr, true),
+            (V{"number@2 5551234", "called@2 5559876", "label@2 SIP1", "complete@2", "number@3", "complete@3"}));
 }
 
 TEST(FritzSessionTest, OnlySomeCalls) {
