@@ -111,7 +111,8 @@ class Sandbox:
         time zone."""
         env = {k: v for k, v in os.environ.items()
                if not k.startswith(("ALSA", "LC_")) and k not in (
-                   "LANG", "LANGUAGE", "TZ", "XDG_CONFIG_HOME")}
+                   "LANG", "LANGUAGE", "TZ", "XDG_CONFIG_HOME", "XDG_STATE_HOME",
+                   "XDG_CACHE_HOME", "STATE_DIRECTORY", "CACHE_DIRECTORY")}
         env["HOME"] = self.home
         env["XDG_CONFIG_HOME"] = os.path.join(self.home, ".config")
         env["LC_ALL"] = "C"
