@@ -7,8 +7,11 @@
 #include <signal.h>
 #include <unistd.h>
 
+#include <sqlite3.h>
+
 #include <algorithm>
 #include <cstdio>
+#include <filesystem>
 #include <cstdlib>
 #include <functional>
 #include <map>
@@ -682,6 +685,141 @@ TEST(AnncLineTest, FritzBox) {
        {std::string("0: fritz:box: cannot connect: Connection refused; ") + kFritzRefusedHint},
        {}},
   });
+}
+
+}  // namespace
+}  // namespace annc
+
+namespace annc {
+namespace {
+
+// A real SQLite file in a folder of its own, removed at the end.
+class HistoryFile {
+ public:
+  HistoryFile() {
+    char folder[] = "/tmp/annc-history-XXXXXX";
+    folder_ = ::mkdtemp(folder) != nullptr ? folder : "";
+    ::setenv("TZ", "UTC0", 1);
+    ::tzset();
+  }
+  ~HistoryFile() { std::filesystem::remove_all(folder_); }
+  std::string path() const { return folder_ + "/calls.db"; }
+
+  // Every row, oldest first: "COLUMN=VALUE ..." for the columns asked for,
+  // NULL for none.
+  std::vector<std::string> Rows(const char* columns) const {
+    std::vector<std::string> rows;
+    sqlite3* db = nullptr;
+    if (sqlite3_open_v2(path().c_str(), &db, SQLITE_OPEN_READONLY, nullptr) != SQLITE_OK) {
+      sqlite3_close(db);
+      return {"cannot open " + path()};
+    }
+    std::string sql = std::string("SELECT ") + columns + " FROM calls ORDER BY id";
+    sqlite3_stmt* stmt = nullptr;
+    if (sqlite3_prepare_v2(db, sql.c_str(), -1, &stmt, nullptr) == SQLITE_OK) {
+      while (sqlite3_step(stmt) == SQLITE_ROW) {
+        std::string row;
+        for (int i = 0; i < sqlite3_column_count(stmt); ++i) {
+          const unsigned char* text = sqlite3_column_text(stmt, i);
+          row += std::string(i > 0 ? " " : "") + sqlite3_column_name(stmt, i) + "=" +
+                 (text == nullptr ? "NULL" : reinterpret_cast<const char*>(text));
+        }
+        rows.push_back(row);
+      }
+    }
+    sqlite3_finalize(stmt);
+    sqlite3_close(db);
+    return rows;
+  }
+
+ private:
+  std::string folder_;
+};
+
+// The events of a call from each kind of source, as the history's rows
+// keep them: what the source told, what screening decided, how it ended.
+TEST(AnncLineTest, EachCallIsARowOfTheHistory) {
+  ListFile block("8005551212 #= Car warranty\n");
+  const std::string fields =
+      "source, line, called, number, withheld, network_name, name, name_source, decision, rule, hung_up, rings,"
+      " announced, stopped_by_key, answered, duration, time, ended";
+  struct Case {
+    const char* name;
+    LineOptions options;
+    std::function<void(FakeLineSystem&)> script;
+    std::vector<std::string> rows;
+  };
+  LineOptions modem = ModemOptions();
+  modem.log = "calls.log";
+  modem.screening.blockLists = {block.path()};
+  LineOptions fritz;
+  fritz.device = "fritz:box";
+  fritz.server = ServerSource{&kFritzBox, "box", 1012};
+  fritz.annc = "/usr/lib/annc/annc";
+  fritz.ringTimeoutMs = 120000;
+  LineOptions ncid = NcidOptions();
+  const std::string wholeAnnounced =
+      "name=Ann Lee name_source=book decision=announce rule= hung_up=0 rings=2 announced=1 stopped_by_key=0 "
+      "answered=NULL duration=12 time=2026-12-09T20:00:01+00:00 ended=2026-12-09T20:00:13+00:00";
+  const Case cases[] = {
+      {"a modem's call, announced, the book's name; a modem cannot tell an answer",
+       modem,
+       [](FakeLineSystem& f) {
+         f.WriteFile("/usr/lib/annc/Numvoice/aon.db", "5551234=Ann Lee\n");
+         NorthAmericanCall(f, 1000, "5551234");
+         f.At(30000, [&f] { f.Raise(SIGTERM); });
+       },
+       {"source=modem:/dev/ttyACM0 line= called= number=5551234 withheld=0 network_name= " + wholeAnnounced}},
+      {"a modem's blocked call: its rule, hung up, not announced",
+       modem,
+       [](FakeLineSystem& f) {
+         f.At(1000, [&f] { f.ModemSends("\r\nRING\r\n"); });
+         f.At(1500, [&f] { f.ModemSends("\r\nNMBR = 8005551212\r\nNAME = WARRANTY^DEPT\r\n"); });
+         f.At(30000, [&f] { f.Raise(SIGTERM); });
+       },
+       {"source=modem:/dev/ttyACM0 line= called= number=8005551212 withheld=0 network_name=WARRANTY^DEPT "
+        "name=WARRANTY^DEPT name_source=network decision=block rule=" + block.path() + " line 1 hung_up=1 rings=1 "
+        "announced=0 stopped_by_key=0 answered=NULL duration=8 time=2026-12-09T20:00:01+00:00 "
+        "ended=2026-12-09T20:00:09+00:00"}},
+      {"an NCID server's call: its line; a key stops the announcement",
+       ncid,
+       [](FakeLineSystem& f) {
+         f.onConnect = [&f] { f.ServerSends("200 Server: ncidd\r\n300 End of connection startup\r\n"); };
+         f.At(1000, [&f] {
+           f.ServerSends("CID: *DATE*12092026*TIME*1015*LINE*POTS*NMBR*0*MESG*NONE*NAME*ANN\x1b[2J*\r\n");
+         });
+         f.At(3000, [&f] { f.AnnouncerExits(0); });
+         f.At(30000, [&f] { f.Raise(SIGTERM); });
+       },
+       {"source=ncid:server:3333 line=POTS called= number=0 withheld=0 network_name=ANN^[[2J name=ANN^[[2J "
+        "name_source=network decision=announce rule= hung_up=0 rings=0 announced=1 stopped_by_key=1 answered=NULL "
+        "duration=8 time=2026-12-09T20:00:01+00:00 ended=2026-12-09T20:00:09+00:00"}},
+      {"a FRITZ!Box's calls: one answered, one withheld and not",
+       fritz,
+       [](FakeLineSystem& f) {
+         f.At(1000, [&f] { f.ServerSends("09.12.26 15:17:43;RING;2;5551234;5559876;SIP0;\n"); });
+         f.At(5000, [&f] { f.ServerSends("09.12.26 15:17:47;CONNECT;2;4;5551234;\n"); });
+         f.At(20000, [&f] { f.ServerSends("09.12.26 15:18:02;RING;1;;5559876;SIP1;\n"); });
+         f.At(26000, [&f] { f.ServerSends("09.12.26 15:18:08;DISCONNECT;1;0;\n"); });
+         f.At(40000, [&f] { f.Raise(SIGTERM); });
+       },
+       {"source=fritz:box:1012 line=SIP0 called=5559876 number=5551234 withheld=0 network_name= name= "
+        "name_source=none decision=announce rule= hung_up=0 rings=0 announced=1 stopped_by_key=0 answered=1 "
+        "duration=4 time=2026-12-09T20:00:01+00:00 ended=2026-12-09T20:00:05+00:00",
+        "source=fritz:box:1012 line=SIP1 called=5559876 number= withheld=1 network_name= name= name_source=none "
+        "decision=announce rule= hung_up=0 rings=0 announced=1 stopped_by_key=0 answered=0 duration=6 "
+        "time=2026-12-09T20:00:20+00:00 ended=2026-12-09T20:00:26+00:00"}},
+  };
+  for (const Case& c : cases) {
+    HistoryFile history;
+    LineOptions options = c.options;
+    options.history = history.path();
+    FakeLineSystem fake;
+    for (const auto& [path, text] : ListTexts()) fake.WriteFile(path, text);
+    c.script(fake);
+    EXPECT_EQ(RunLine(options, fake.system()), 0) << c.name << "\n" << Shown(fake.trace);
+    EXPECT_EQ(history.Rows(fields.c_str()), c.rows) << c.name << "\n" << Shown(fake.trace);
+  }
 }
 
 }  // namespace

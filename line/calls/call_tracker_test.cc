@@ -17,12 +17,41 @@ namespace {
 // clock runs to its time, and OnTimer is called at every deadline the
 // tracker names on the way, as the event loop does. The trace lists every
 // action as "TIME start NUMBER", "TIME end", "TIME term" or "TIME: status".
-std::vector<std::string> Play(CallTracker& tracker, const std::vector<std::string>& steps) {
+// Steps "called V" and "label V" give the dialled number and the line's
+// name. *facts, when given, gets what the calls' records are made of:
+// "TIME decided #CALL N rings [line L] [called C] [name]" (started or
+// logged), "TIME key #CALL", "TIME over #CALL ended|answered|lost N rings
+// [uncounted]".
+std::string Facts(Millis t, const char* what, const CallFacts& f) {
+  std::string text = std::to_string(t) + " " + what + " #" + std::to_string(f.call);
+  if (std::string_view(what) == "key") return text;
+  if (std::string_view(what) == "over") {
+    static const char* const kEnds[] = {"ended", "answered", "lost"};
+    text += std::string(" ") + kEnds[f.end];
+  }
+  text += " " + std::to_string(f.rings) + " rings";
+  if (!f.lineLabel.empty()) text += " line " + f.lineLabel;
+  if (!f.called.empty()) text += " called " + f.called;
+  if (!f.hasNumber) text += " nonumber";
+  if (std::string_view(what) == "over" && !f.counted) text += " uncounted";
+  return text;
+}
+
+std::vector<std::string> Play(CallTracker& tracker, const std::vector<std::string>& steps,
+                              std::vector<std::string>* facts = nullptr) {
   std::vector<std::string> trace;
-  auto record = [&trace](Millis t, const Actions& actions) {
+  auto record = [&trace, facts](Millis t, const Actions& actions) {
     for (const Action& a : actions) {
       std::string at = std::to_string(t);
+      if (facts != nullptr) {
+        if (a.kind == Action::kStartAnnouncer || a.kind == Action::kLogCall) facts->push_back(Facts(t, "decided", a.facts));
+        if (a.kind == Action::kStoppedByKey) facts->push_back(Facts(t, "key", a.facts));
+        if (a.kind == Action::kCallOver) facts->push_back(Facts(t, "over", a.facts));
+      }
       switch (a.kind) {
+        case Action::kStoppedByKey:
+        case Action::kCallOver:
+          break;
         case Action::kStartAnnouncer:
           trace.push_back(at + " start " + a.number);
           break;
@@ -64,8 +93,8 @@ std::vector<std::string> Play(CallTracker& tracker, const std::vector<std::strin
     }
     CallEvent::Kind kind = CallEvent::kRing;
     if (what == "until") continue;
-    const std::string known[] = {"ring", "nmbr",     "name",   "info",   "complete",  "nocarrier",
-                                 "lost", "answered", "exit", "signal", "notstarted"};
+    const std::string known[] = {"ring", "nmbr",     "name", "info",   "complete",   "nocarrier", "lost",
+                                 "answered", "exit", "signal", "notstarted", "called", "label"};
     if (std::find(std::begin(known), std::end(known), what) == std::end(known)) {
       ADD_FAILURE() << "unknown step " << step;
       continue;
@@ -85,6 +114,8 @@ std::vector<std::string> Play(CallTracker& tracker, const std::vector<std::strin
     if (what == "nocarrier") kind = CallEvent::kCallEnded;
     if (what == "lost") kind = CallEvent::kSourceLost;
     if (what == "answered") kind = CallEvent::kAnswered;
+    if (what == "called") kind = CallEvent::kCalledNumber;
+    if (what == "label") kind = CallEvent::kLineLabel;
     record(t, tracker.OnEvent(CallEvent{kind, value, line}, t));
   }
   return trace;
@@ -102,6 +133,16 @@ std::vector<std::string> Play(const std::vector<std::string>& steps, Millis ring
   return Play(tracker, steps);
 }
 
+// What the records of the calls in `steps` are made of.
+std::vector<std::string> FactsOf(const std::vector<std::string>& steps, Millis holdBack = 0) {
+  TrackerSettings settings = WithRingTimeout(1000);
+  settings.holdBack = holdBack;
+  CallTracker tracker(settings);
+  std::vector<std::string> facts;
+  Play(tracker, steps, &facts);
+  return facts;
+}
+
 using V = std::vector<std::string>;
 
 // Whether a call is still in progress at `now`: on a copy of the tracker,
@@ -112,6 +153,41 @@ bool InCall(CallTracker tracker, Millis now) {
     if (action.kind == Action::kStatus && action.text.starts_with("call ended")) return true;
   }
   return false;
+}
+
+TEST(CallTrackerTest, WhatTheRecordsAreMadeOf) {
+  struct Case {
+    const char* name;
+    V steps;
+    V facts;
+    Millis holdBack = 0;
+  };
+  const Case cases[] = {
+      {"a modem's call: decided with the rings so far, over with all of them",
+       {"0 ring", "200 nmbr 5551234", "300 name ANN LEE", "900 ring", "1800 ring", "2500 until", "3000 exit 99"},
+       {"300 decided #0 1 rings", "2800 over #0 ended 3 rings"}},
+      {"a key stops the announcement: said for the call it spoke for",
+       {"0 ring", "200 nmbr 5551234", "300 name ANN LEE", "800 exit 0", "900 ring", "5000 until"},
+       {"300 decided #0 1 rings", "800 key #0", "1900 over #0 ended 2 rings"}},
+      {"a FRITZ!Box call: its line's name and the dialled number, then its answer",
+       {"0 nmbr@2 5551234", "0 called@2 5559876", "0 label@2 SIP0", "0 complete@2", "900 answered@2"},
+       {"0 decided #0 0 rings line SIP0 called 5559876", "900 over #0 answered 0 rings line SIP0 called 5559876"}},
+      {"a lost connection ends the call as lost",
+       {"0 nmbr@1 111", "0 complete@1", "500 lost"},
+       {"0 decided #0 0 rings", "500 over #0 lost 0 rings"}},
+      {"a call never ready (one ring, no number) ends without being decided",
+       {"0 ring", "2000 until"},
+       {"1000 over #0 ended 1 rings nonumber"}},
+      {"a call the router rejects within the hold-back is no call for the user",
+       {"0 nmbr@2 5551234", "0 complete@2", "300 nocarrier@2"},
+       {"300 over #0 ended 0 rings uncounted"},
+       1000},
+      {"a call that waited for a busy announcer is decided when it ends, logged",
+       {"0 nmbr@1 111", "0 complete@1", "100 nmbr@2 222", "100 complete@2", "200 nocarrier@2", "300 nocarrier@1",
+        "400 exit 99"},
+       {"0 decided #0 0 rings", "200 decided #1 0 rings", "200 over #1 ended 0 rings", "300 over #0 ended 0 rings"}},
+  };
+  for (const Case& c : cases) EXPECT_EQ(FactsOf(c.steps, c.holdBack), c.facts) << c.name;
 }
 
 TEST(CallTrackerTest, Scenarios) {
