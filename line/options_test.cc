@@ -84,6 +84,36 @@ TEST(LineOptionsTest, EveryOptionInBothSpellings) {
   EXPECT_TRUE(p.options.check);
 }
 
+TEST(LineOptionsTest, HistoryImportAndOnCall) {
+  struct Case {
+    std::vector<std::string_view> args;
+    const char* history;
+    const char* importLog;
+    const char* onCall;
+    const char* error;
+  };
+  const Case cases[] = {
+      {{"/dev/ttyS0"}, "", "", "", ""},
+      {{"--history", "/var/lib/annc/calls.db", "--on-call=/opt/my hooks/notify", "/dev/ttyS0"},
+       "/var/lib/annc/calls.db", "", "/opt/my hooks/notify", ""},
+      {{"--history=none", "ncid:localhost"}, "none", "", "", ""},
+      // Importing needs no device.
+      {{"--import-log", "/var/log/annc.log"}, "", "/var/log/annc.log", "", ""},
+      {{"--history", "x.db", "--import-log=annc.log"}, "x.db", "annc.log", "", ""},
+      {{"--import-log", "annc.log", "/dev/ttyS0"}, "", "", "", "--import-log takes no DEVICE"},
+      {{"--on-call", "", "/dev/ttyS0"}, "", "", "", "option --on-call needs a value"},
+      {{"--history"}, "", "", "", "option --history needs a value"},
+  };
+  for (const Case& c : cases) {
+    ParsedCommandLine p = Parse(c.args);
+    EXPECT_EQ(p.error, c.error) << c.args[0];
+    if (p.kind != ParsedCommandLine::kRun) continue;
+    EXPECT_EQ(p.options.history, c.history) << c.args[0];
+    EXPECT_EQ(p.options.importLog, c.importLog) << c.args[0];
+    EXPECT_EQ(p.options.onCall, c.onCall) << c.args[0];
+  }
+}
+
 TEST(LineOptionsTest, SpokenNames) {
   struct Case {
     std::vector<std::string_view> args;
