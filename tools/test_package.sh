@@ -150,6 +150,10 @@ check "one announced call in /var/log/annc/calls.log" \
   bash -c "[ \"\$(grep -c '5551234 - Ann Lee' /var/log/annc/calls.log)\" = 1 ]"
 check "the log file belongs to annc" bash -c "[ \"\$(stat -c %U /var/log/annc/calls.log)\" = annc ]"
 check "no lock left behind" bash -c "[ -z \"\$(ls -A '$work/lock')\" ]"
+check "the call's row in the history /var/lib/annc/calls.db, owned by annc" \
+  bash -c "[ \"\$(sqlite3 /var/lib/annc/calls.db \"SELECT number || ' ' || decision || ' ' || announced FROM calls\")\" = '5551234 announce 1' ] && [ \"\$(stat -c %U /var/lib/annc/calls.db)\" = annc ]"
+check "the units keep the history in /var/lib/annc" \
+  bash -c "cd /usr/lib/systemd/system && [ -z \"\$(grep -L '^StateDirectory=annc\$' annc-line@.service annc-line-ncid@.service annc-line-fritz@.service)\" ]"
 
 # The units, as instances (a template alone has no device to check).
 # verify exits with 0 on most mistakes in a unit and only reports them: any
@@ -180,7 +184,7 @@ check "units and programs gone after removal" \
 check "the enabled instance is disabled" bash -c "! ls /etc/systemd/system/*.wants/annc-line*"
 check "phone book and log kept after removal" test -f /etc/annc/aon.db -a -f /var/log/annc/calls.log
 check "apt-get purge annc" apt_quiet purge -y annc
-check "phone book and log folder gone after purge" bash -c "! ls -d /etc/annc /var/log/annc"
+check "phone book, log and history folders gone after purge" bash -c "! ls -d /etc/annc /var/log/annc /var/lib/annc"
 check "nothing of the package left in dpkg" bash -c "! dpkg-query -W annc"
 
 echo "package: $passed passed, $failed failed"
