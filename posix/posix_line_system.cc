@@ -546,7 +546,9 @@ void ForkedProcesses::CloseProgramOutput(int output) {
 }
 
 void ForkedProcesses::SignalProgram(pid_t program, int signal) {
-  if (program > 0) ::kill(-program, signal);
+  // The group is there from the start (both sides of the fork set it); the
+  // program alone is signalled should it have left it.
+  if (program > 0 && ::kill(-program, signal) != 0 && errno == ESRCH) ::kill(program, signal);
 }
 
 bool ForkedProcesses::ReapProgram(pid_t program, ChildEnd* end) { return program > 0 && ReapChild(program, end); }
