@@ -271,8 +271,9 @@ TEST(OnCallRunnerTest, StopEndsWhatRunsAndDropsWhatWaits) {
   EXPECT_TRUE(InOrder(fake.trace, {"1000 kill -15 group 4243", "1000 kill -15 group 4246", "1000 kill -9 group 4243",
                                    "1000 kill -9 group 4246", "1000 run 4246 reaped"}))
       << Shown(fake.trace);
-  EXPECT_EQ(StatusLines(fake.trace), (std::vector<std::string>{"hook: 2 runs still waiting left out as annc-line ends",
-                                                               "hook: 4 runs still running stopped as annc-line ends"}));
+  EXPECT_EQ(StatusLines(fake.trace),
+            (std::vector<std::string>{"hook: 2 runs still waiting left out as annc-line ends",
+                                      "hook: 4 runs still running stopped as annc-line ends"}));
   EXPECT_FALSE(runner.NextDeadline());
   std::vector<Watch> watches;
   runner.AddWatches(&watches);
