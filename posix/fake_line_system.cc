@@ -100,6 +100,7 @@ bool FakeLineSystem::MarkReady(std::vector<Watch>* watches) const {
         watch.ready = socketOpen_ && (socketClosed_ || !socketInput_.empty());
       }
     }
+    if (ProgramOutputReady(watch.handle)) watch.ready = true;
     any = any || watch.ready;
   }
   return any;
@@ -448,6 +449,122 @@ std::string FakeLineSystem::SpeakName(const std::string&, const std::string&, co
   if (!speakError.empty()) return speakError;
   WriteFile(path, "RIFF");
   return {};
+}
+
+// Programs run beside annc-line.
+
+pid_t FakeLineSystem::RunProgram(const std::string& program, const std::vector<std::string>& environment,
+                                 const std::string& dropPrefix, int* output, int* error) {
+  ProgramScript script;
+  if (!programs.empty()) {
+    script = programs.front();
+    programs.pop_front();
+  }
+  std::string event;
+  for (const std::string& entry : environment) {
+    if (entry.rfind("ANNC_EVENT=", 0) == 0) event = " " + entry;
+  }
+  if (script.cannotStart) {
+    Record(" run failed " + program + event);
+    *error = ENOENT;
+    return -1;
+  }
+  pid_t pid = ++lastRun_;
+  Record(" run " + std::to_string(pid) + " " + program + event);
+  programEnvironments[pid] = environment;
+  programDropPrefixes[pid] = dropPrefix;
+  ProgramRun& run = runs_[pid];
+  run.output = ++lastOutput_;
+  run.written = script.output;
+  run.ignoresTerm = script.ignoresTerm;
+  *output = run.output;
+  if (script.takes >= 0) {
+    At(now + script.takes, [this, pid, code = script.exitCode] { ProgramEnds(pid, ChildEnd{true, code, 0}); });
+  }
+  return pid;
+}
+
+void FakeLineSystem::ProgramWrites(pid_t program, const std::string& bytes) {
+  auto it = runs_.find(program);
+  if (it != runs_.end() && !it->second.end) it->second.written += bytes;
+}
+
+void FakeLineSystem::ProgramEnds(pid_t program, ChildEnd end) {
+  auto it = runs_.find(program);
+  if (it == runs_.end() || it->second.end) return;
+  it->second.end = end;
+  pending_.insert(SIGCHLD);
+}
+
+std::size_t FakeLineSystem::ProgramsRunning() const {
+  return static_cast<std::size_t>(std::count_if(runs_.begin(), runs_.end(), [](const auto& run) {
+    return !run.second.end;
+  }));
+}
+
+bool FakeLineSystem::ProgramOutputReady(int handle) const {
+  for (const auto& [pid, run] : runs_) {
+    if (run.output == handle && run.pipeOpen) return !run.written.empty() || run.end.has_value();
+  }
+  return false;
+}
+
+ReadResult FakeLineSystem::ReadProgramOutput(int output, char* buffer, std::size_t size) {
+  ReadResult result{-1, EBADF};
+  for (auto& [pid, run] : runs_) {
+    if (run.output != output || !run.pipeOpen) continue;
+    if (!run.written.empty()) {
+      std::size_t n = std::min(size, run.written.size());
+      std::memcpy(buffer, run.written.data(), n);
+      run.written.erase(0, n);
+      return ReadResult{static_cast<long>(n), 0};
+    }
+    return run.end ? ReadResult{0, 0} : ReadResult{-1, EAGAIN};
+  }
+  return result;
+}
+
+void FakeLineSystem::CloseProgramOutput(int output) {
+  for (auto& [pid, run] : runs_) {
+    if (run.output == output) run.pipeOpen = false;
+  }
+}
+
+void FakeLineSystem::SignalProgram(pid_t program, int signal) {
+  auto it = runs_.find(program);
+  if (it == runs_.end() || it->second.reaped) {
+    throw std::logic_error("a signal to the group of a program already reaped");
+  }
+  Record(" kill -" + std::to_string(signal) + " group " + std::to_string(program));
+  if (it->second.end || (signal != SIGKILL && it->second.ignoresTerm)) return;
+  At(now + 10, [this, program, signal] { ProgramEnds(program, ChildEnd{false, 0, signal}); });
+}
+
+bool FakeLineSystem::ReapProgram(pid_t program, ChildEnd* end) {
+  auto it = runs_.find(program);
+  if (it == runs_.end() || it->second.reaped || !it->second.end) return false;
+  *end = *it->second.end;
+  it->second.reaped = true;
+  Record(" run " + std::to_string(program) + " reaped");
+  return true;
+}
+
+void FakeLineSystem::EndPrograms(const std::vector<pid_t>& programs, Millis /*graceMs*/) {
+  // The grace passes at once: what SIGTERM ends has ended by its end.
+  for (pid_t program : programs) {
+    auto it = runs_.find(program);
+    if (it == runs_.end() || it->second.reaped) continue;
+    Record(" kill -15 group " + std::to_string(program));
+    if (!it->second.ignoresTerm && !it->second.end) it->second.end = ChildEnd{false, 0, SIGTERM};
+  }
+  for (pid_t program : programs) {
+    auto it = runs_.find(program);
+    if (it == runs_.end() || it->second.reaped) continue;
+    Record(" kill -9 group " + std::to_string(program));
+    if (!it->second.end) it->second.end = ChildEnd{false, 0, SIGKILL};
+    it->second.reaped = true;
+    Record(" run " + std::to_string(program) + " reaped");
+  }
 }
 
 // Whether `wanted` appear in `trace` in this order (others may come between).

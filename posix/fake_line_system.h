@@ -180,7 +180,50 @@ class FakeLineSystem : public Clock,
   void Kill(pid_t child) override;
   std::string SpeakName(const std::string& text, const std::string& voice, const std::string& path) override;
 
+  // Programs run beside annc-line. Each run takes the front of `programs`
+  // (when empty: one that writes nothing and ends with 0). A run writes its
+  // `output` at once and ends `takes` ms after its start with `exitCode`
+  // (never, when `takes` < 0); a signal to its group ends it 10 ms later,
+  // unless it ignores SIGTERM. The trace shows "TIME run 4243 PROGRAM
+  // ANNC_EVENT=call" (the event only; `programEnvironments` has the whole
+  // environment given, `programDropPrefixes` what of annc-line's own was
+  // to be left out), "TIME kill -15 group 4243" and "TIME run 4243
+  // reaped"; a run that cannot start fails with ENOENT.
+  struct ProgramScript {
+    std::string output;
+    Millis takes = 100;
+    int exitCode = 0;
+    bool ignoresTerm = false;
+    bool cannotStart = false;
+  };
+  std::deque<ProgramScript> programs;
+  std::map<pid_t, std::vector<std::string>> programEnvironments;
+  std::map<pid_t, std::string> programDropPrefixes;
+  // What the script has a running program do.
+  void ProgramWrites(pid_t program, const std::string& bytes);
+  void ProgramEnds(pid_t program, ChildEnd end);
+  std::size_t ProgramsRunning() const;
+  pid_t RunProgram(const std::string& program, const std::vector<std::string>& environment,
+                   const std::string& dropPrefix, int* output, int* error) override;
+  ReadResult ReadProgramOutput(int output, char* buffer, std::size_t size) override;
+  void CloseProgramOutput(int output) override;
+  void SignalProgram(pid_t program, int signal) override;
+  bool ReapProgram(pid_t program, ChildEnd* end) override;
+  void EndPrograms(const std::vector<pid_t>& programs, Millis graceMs) override;
+
  private:
+  // A program's run: its pipe (open until closed here), what waits in it,
+  // and its end once it came.
+  struct ProgramRun {
+    int output = -1;
+    std::string written;
+    bool ignoresTerm = false;
+    bool pipeOpen = true;
+    std::optional<ChildEnd> end;
+    bool reaped = false;  // its pipe may still be read
+  };
+  bool ProgramOutputReady(int handle) const;
+
   void Record(const std::string& what);
   bool MarkReady(std::vector<Watch>* watches) const;
   void RunDue();
@@ -211,6 +254,10 @@ class FakeLineSystem : public Clock,
   // The children: which have not been reaped, and which of them ended.
   std::map<pid_t, bool> children_;
   pid_t lastChild_ = 100;
+  // The programs' runs, by id.
+  std::map<pid_t, ProgramRun> runs_;
+  pid_t lastRun_ = 4242;
+  int lastOutput_ = 1000;
 };
 
 // Whether `wanted` appear in `trace` in this order (others may come between).

@@ -242,6 +242,31 @@ class Processes {
   // "" or what went wrong, in one line. For a child's work only: it is
   // slow, and keeps eSpeak NG's state in the process.
   virtual std::string SpeakName(const std::string& text, const std::string& voice, const std::string& path) = 0;
+
+  // Programs the user has annc-line run beside it (--on-call). Each is one
+  // executable, run directly with no arguments and no shell, in a process
+  // group of its own (its id is the program's), so that what it starts in
+  // turn is ended with it. Its environment is annc-line's own without the
+  // variables whose names begin with `dropPrefix`, and `environment`
+  // (NAME=VALUE each) after it; standard input is /dev/null, standard
+  // output and error go into one pipe whose reading end, which does not
+  // block, is *output. Returns the program's id (> 0), or -1 with *error
+  // set (also when it cannot be executed).
+  virtual pid_t RunProgram(const std::string& program, const std::vector<std::string>& environment,
+                           const std::string& dropPrefix, int* output, int* error) = 0;
+  // Reads what a program wrote; call it when `output` is ready.
+  virtual ReadResult ReadProgramOutput(int output, char* buffer, std::size_t size) = 0;
+  virtual void CloseProgramOutput(int output) = 0;
+  // Sends `signal` to the program's process group; only while the program
+  // has not been reaped.
+  virtual void SignalProgram(pid_t program, int signal) = 0;
+  // Reaps the program when it has ended, without waiting: true then, with
+  // `end` filled.
+  virtual bool ReapProgram(pid_t program, ChildEnd* end) = 0;
+  // For annc-line's end: SIGTERM to the groups of `programs`, at most
+  // `graceMs` for them to end, then SIGKILL to the groups of all of them;
+  // returns with every one reaped.
+  virtual void EndPrograms(const std::vector<pid_t>& programs, Millis graceMs) = 0;
 };
 
 // The whole system, handed to annc-line's run as one bundle of references.

@@ -6,6 +6,7 @@
 #include <stdlib.h>
 #include <fcntl.h>
 #include <sys/resource.h>
+#include <sys/prctl.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <time.h>
@@ -16,6 +17,7 @@
 #include <cerrno>
 #include <climits>
 #include <filesystem>
+#include <string_view>
 
 #include "log/log_writer.h"
 #include "platform/files.h"
@@ -446,6 +448,137 @@ void ForkedProcesses::Kill(pid_t child) {
 std::string ForkedProcesses::SpeakName(const std::string& text, const std::string& voice, const std::string& path) {
   if (speak == nullptr) return "no synthesizer";
   return speak(text, voice, path);
+}
+
+// Programs run beside annc-line.
+
+namespace {
+
+// Runs in the child between fork and exec: system calls only.
+[[noreturn]] void ExecProgram(char* const* argv, char* const* envp, int input, int output, int report, pid_t parent) {
+  // A group of its own: a signal to it reaches what the program started.
+  ::setpgid(0, 0);
+  ::prctl(PR_SET_PDEATHSIG, SIGTERM);
+  if (::getppid() != parent) ::_exit(127);
+  // Handlers go at exec by themselves; what annc-line ignores (SIGPIPE) or
+  // blocks must not carry over.
+  for (int sig = 1; sig < NSIG; ++sig) ::signal(sig, SIG_DFL);
+  sigset_t none;
+  sigemptyset(&none);
+  ::sigprocmask(SIG_SETMASK, &none, nullptr);
+  if (::dup2(input, STDIN_FILENO) < 0 || ::dup2(output, STDOUT_FILENO) < 0 || ::dup2(output, STDERR_FILENO) < 0) {
+    int error = errno;
+    (void)!::write(report, &error, sizeof error);
+    ::_exit(127);
+  }
+  // Everything else goes, but the report pipe, which closes itself at exec.
+  if (report > 3) (void)::close_range(3, static_cast<unsigned>(report) - 1, 0);
+  (void)::close_range(static_cast<unsigned>(report) + 1, ~0U, 0);
+  (void)::setpriority(PRIO_PROCESS, 0, kChildNiceness);
+  ::execve(argv[0], argv, envp);
+  int error = errno;
+  (void)!::write(report, &error, sizeof error);
+  ::_exit(127);
+}
+
+}  // namespace
+
+pid_t ForkedProcesses::RunProgram(const std::string& program, const std::vector<std::string>& environment,
+                                  const std::string& dropPrefix, int* output, int* error) {
+  // Everything the child needs is made before the fork.
+  std::vector<std::string> entries;
+  for (char** entry = environ; entry != nullptr && *entry != nullptr; ++entry) {
+    std::string_view text(*entry);
+    if (!dropPrefix.empty() && text.substr(0, dropPrefix.size()) == dropPrefix) continue;
+    entries.emplace_back(text);
+  }
+  entries.insert(entries.end(), environment.begin(), environment.end());
+  std::vector<char*> envp;
+  for (std::string& entry : entries) envp.push_back(entry.data());
+  envp.push_back(nullptr);
+  std::string path = program;
+  char* argv[] = {path.data(), nullptr};
+
+  int out[2] = {-1, -1};
+  int report[2] = {-1, -1};
+  int input = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
+  if (input < 0 || ::pipe2(out, O_CLOEXEC) != 0 || ::pipe2(report, O_CLOEXEC) != 0) {
+    *error = errno;
+    for (int fd : {input, out[0], out[1], report[0], report[1]}) {
+      if (fd >= 0) ::close(fd);
+    }
+    return -1;
+  }
+  pid_t parent = ::getpid();
+  pid_t pid = ::fork();
+  if (pid == 0) ExecProgram(argv, envp.data(), input, out[1], report[1], parent);
+  int forkError = errno;
+  for (int fd : {input, out[1], report[1]}) ::close(fd);
+  if (pid < 0) {
+    ::close(out[0]);
+    ::close(report[0]);
+    *error = forkError;
+    return -1;
+  }
+  // Both sides set the group, so that it is there whichever runs first (the
+  // child's own exec makes this one fail, harmlessly).
+  (void)::setpgid(pid, pid);
+  int execError = 0;
+  ssize_t n;
+  while ((n = ::read(report[0], &execError, sizeof execError)) < 0 && errno == EINTR) {
+  }
+  ::close(report[0]);
+  if (n == static_cast<ssize_t>(sizeof execError)) {
+    while (::waitpid(pid, nullptr, 0) < 0 && errno == EINTR) {
+    }
+    ::close(out[0]);
+    *error = execError != 0 ? execError : ENOEXEC;
+    return -1;
+  }
+  ::fcntl(out[0], F_SETFL, ::fcntl(out[0], F_GETFL) | O_NONBLOCK);
+  *output = out[0];
+  return pid;
+}
+
+ReadResult ForkedProcesses::ReadProgramOutput(int output, char* buffer, std::size_t size) {
+  ReadResult result;
+  result.n = static_cast<long>(::read(output, buffer, size));
+  result.error = result.n < 0 ? errno : 0;
+  return result;
+}
+
+void ForkedProcesses::CloseProgramOutput(int output) {
+  if (output >= 0) ::close(output);
+}
+
+void ForkedProcesses::SignalProgram(pid_t program, int signal) {
+  // The group is there from the start (both sides of the fork set it); the
+  // program alone is signalled should it have left it.
+  if (program > 0 && ::kill(-program, signal) != 0 && errno == ESRCH) ::kill(program, signal);
+}
+
+bool ForkedProcesses::ReapProgram(pid_t program, ChildEnd* end) { return program > 0 && ReapChild(program, end); }
+
+void ForkedProcesses::EndPrograms(const std::vector<pid_t>& programs, Millis graceMs) {
+  for (pid_t program : programs) SignalProgram(program, SIGTERM);
+  // Waited for without reaping: a program that has ended stays a zombie,
+  // which keeps its group's id from going to another process until the
+  // SIGKILL below has reached what is left of the group.
+  auto ended = [](pid_t program) {
+    siginfo_t info{};
+    return ::waitid(P_PID, static_cast<id_t>(program), &info, WEXITED | WNOHANG | WNOWAIT) != 0 ||
+           info.si_pid != 0;
+  };
+  for (Millis waited = 0; waited < graceMs; waited += 10) {
+    if (std::all_of(programs.begin(), programs.end(), ended)) break;
+    timespec step{0, 10 * 1000000};
+    ::nanosleep(&step, nullptr);
+  }
+  for (pid_t program : programs) SignalProgram(program, SIGKILL);
+  for (pid_t program : programs) {
+    while (program > 0 && ::waitpid(program, nullptr, 0) < 0 && errno == EINTR) {
+    }
+  }
 }
 
 }  // namespace annc

@@ -150,6 +150,15 @@ class ForkedProcesses : public Processes {
   bool Reap(pid_t child) override;
   void Kill(pid_t child) override;
   std::string SpeakName(const std::string& text, const std::string& voice, const std::string& path) override;
+
+  // Programs run beside annc-line.
+  pid_t RunProgram(const std::string& program, const std::vector<std::string>& environment,
+                   const std::string& dropPrefix, int* output, int* error) override;
+  ReadResult ReadProgramOutput(int output, char* buffer, std::size_t size) override;
+  void CloseProgramOutput(int output) override;
+  void SignalProgram(pid_t program, int signal) override;
+  bool ReapProgram(pid_t program, ChildEnd* end) override;
+  void EndPrograms(const std::vector<pid_t>& programs, Millis graceMs) override;
 };
 
 // All of them, for annc-line's main.

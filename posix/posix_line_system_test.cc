@@ -2,10 +2,19 @@
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
+#include <cstdlib>
+#include <fstream>
 #include <string>
+#include <thread>
+
+#include "platform/test_support.h"
 
 namespace annc {
 namespace {
@@ -66,6 +75,106 @@ TEST(StandardStreamsTest, AFullPipeDropsLinesAndSaysHowMany) {
   EXPECT_EQ(pipe.Drain(), "annc-line: 3 status lines dropped while standard error was blocked\nannc-line: back\n");
   // Standard error itself is left blocking, for the announcer that shares it.
   EXPECT_EQ(::fcntl(STDERR_FILENO, F_GETFL) & O_NONBLOCK, 0);
+}
+
+// Reads the program's output until the line that begins with `until` has
+// come whole, or 5 s have passed.
+std::string ReadUntil(ForkedProcesses& processes, int output, const std::string& until) {
+  std::string all;
+  auto whole = [&] {
+    std::size_t at = all.find(until);
+    return at != std::string::npos && all.find('\n', at) != std::string::npos;
+  };
+  for (int i = 0; i < 100 && !whole(); ++i) {
+    pollfd fd{output, POLLIN, 0};
+    ::poll(&fd, 1, 50);
+    char buffer[512];
+    ReadResult got = processes.ReadProgramOutput(output, buffer, sizeof buffer);
+    if (got.n > 0) all.append(buffer, static_cast<std::size_t>(got.n));
+    if (got.n == 0) break;
+  }
+  return all;
+}
+
+// Whether the process is gone (or a zombie that only waits for its reaper).
+bool Gone(pid_t pid) {
+  std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+  std::string text((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
+  std::size_t paren = text.rfind(')');
+  return text.empty() || (paren != std::string::npos && text.substr(paren + 2, 1) == "Z");
+}
+
+TEST(ForkedProcessesTest, AProgramRunsInAGroupOfItsOwnWithItsEnvironmentAndIsEndedWithIt) {
+  testing::ScopedTempPath script("on_call_probe.sh");
+  {
+    std::ofstream out(script.str());
+    out << "#!/bin/sh\n"
+           "read line; echo \"input=$?\"\n"
+           "echo \"event=$ANNC_EVENT old=${ANNC_OLD-none} kept=${ON_CALL_KEPT-none}\" >&2\n"
+           "sleep 30 &\n"
+           "echo \"helper=$!\"\n"
+           "wait\n";
+  }
+  ::chmod(script.str().c_str(), 0700);
+  ::setenv("ANNC_OLD", "inherited", 1);
+  ::setenv("ON_CALL_KEPT", "yes", 1);
+  // Something to read on this process's standard input, which the program
+  // must not get.
+  int typed[2];
+  ASSERT_EQ(::pipe(typed), 0);
+  ASSERT_EQ(::write(typed[1], "typed\n", 6), 6);
+  int savedInput = ::dup(STDIN_FILENO);
+  ::dup2(typed[0], STDIN_FILENO);
+  ForkedProcesses processes;
+  int output = -1;
+  int error = 0;
+  pid_t pid = processes.RunProgram(script, {"ANNC_EVENT=call"}, "ANNC_", &output, &error);
+  ::dup2(savedInput, STDIN_FILENO);
+  for (int fd : {savedInput, typed[0], typed[1]}) ::close(fd);
+  ::unsetenv("ANNC_OLD");
+  ::unsetenv("ON_CALL_KEPT");
+  ASSERT_GT(pid, 0) << error;
+  EXPECT_EQ(::getpgid(pid), pid);
+  std::string text = ReadUntil(processes, output, "helper=");
+  EXPECT_NE(text.find("input=1\n"), std::string::npos) << text;  // /dev/null: nothing to read
+  EXPECT_NE(text.find("event=call old=none kept=yes\n"), std::string::npos) << text;
+  std::size_t at = text.find("helper=");
+  ASSERT_NE(at, std::string::npos) << text;
+  pid_t helper = static_cast<pid_t>(std::atol(text.c_str() + at + 7));
+  ASSERT_GT(helper, 0);
+  EXPECT_EQ(::getpgid(helper), pid);
+  EXPECT_FALSE(Gone(helper));
+
+  processes.EndPrograms({pid}, 1000);
+  ChildEnd end;
+  EXPECT_FALSE(processes.ReapProgram(pid, &end));  // reaped already
+  for (int i = 0; i < 200 && !Gone(helper); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  EXPECT_TRUE(Gone(helper));
+  processes.CloseProgramOutput(output);
+}
+
+TEST(ForkedProcessesTest, AProgramsExitCodeAndOutputAfterItsEnd) {
+  ForkedProcesses processes;
+  int output = -1;
+  int error = 0;
+  pid_t pid = processes.RunProgram("/bin/false", {}, "ANNC_", &output, &error);
+  ASSERT_GT(pid, 0) << error;
+  ChildEnd end;
+  bool reaped = false;
+  for (int i = 0; i < 500 && !(reaped = processes.ReapProgram(pid, &end)); ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  ASSERT_TRUE(reaped);
+  EXPECT_TRUE(end.exited);
+  EXPECT_EQ(end.code, 1);
+  char buffer[16];
+  EXPECT_EQ(processes.ReadProgramOutput(output, buffer, sizeof buffer).n, 0);  // its end, without waiting
+  processes.CloseProgramOutput(output);
+
+  output = -1;
+  EXPECT_EQ(processes.RunProgram("/nonexistent/hook", {}, "ANNC_", &output, &error), -1);
+  EXPECT_EQ(error, ENOENT);
+  EXPECT_EQ(output, -1);
 }
 
 }  // namespace
