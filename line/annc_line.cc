@@ -18,6 +18,7 @@
 #include "line/sources/modem/modem_source.h"
 #include "line/sources/server/fritz_session.h"
 #include "line/name_recorder.h"
+#include "line/on_call/on_call_runner.h"
 #include "line/names/name_synth.h"
 #include "line/sources/server/ncid_session.h"
 #include "line/screening/screener.h"
@@ -172,6 +173,7 @@ struct LauncherParts {
   std::unique_ptr<Screener> screener;
   std::unique_ptr<ChildNameRecorder> names;
   std::unique_ptr<HistorySink> history;
+  std::unique_ptr<OnCallRunner> onCall;
   std::unique_ptr<Launcher> launcher;
 };
 
@@ -207,6 +209,11 @@ std::string BuildLauncher(const LineOptions& options, const LineSystem& system, 
       lastId = history->LargestId();
       parts->history = std::make_unique<HistorySink>(std::move(history), system.output);
       launcher.AddSink(parts->history.get());
+    }
+    if (!options.onCall.empty()) {
+      parts->onCall = std::make_unique<OnCallRunner>(OnCallSettings{options.onCall, options.charset},
+                                                     system.processes, system.output);
+      launcher.AddSink(parts->onCall.get());
     }
     launcher.SetRecords(&system.clock, lastId);
   }

@@ -822,5 +822,38 @@ TEST(AnncLineTest, EachCallIsARowOfTheHistory) {
   }
 }
 
+// The --on-call program beside the announcement: once when the call is
+// decided, after annc's start, and once at its end; its output said.
+TEST(AnncLineTest, TheOnCallProgramRunsForEachCall) {
+  HistoryFile history;
+  LineOptions options = ModemOptions();
+  options.history = history.path();
+  options.onCall = "/opt/my hooks/hook";
+  FakeLineSystem f;
+  f.programs.push_back(FakeLineSystem::ProgramScript{"sent\n", 100, 0});
+  f.programs.push_back(FakeLineSystem::ProgramScript{"", 100, 3});
+  f.WriteFile("/usr/lib/annc/Numvoice/aon.db", "5551234=Ann Lee\n");
+  NorthAmericanCall(f, 1000, "5551234");
+  f.At(30000, [&f] { f.Raise(SIGTERM); });
+  EXPECT_EQ(RunLine(options, f.system()), 0);
+  EXPECT_TRUE(InOrder(f.trace, {"2000 start 5551234", "2000 run 4243 /opt/my hooks/hook ANNC_EVENT=call",
+                                "2000: hook: sent", "13000 run 4244 /opt/my hooks/hook ANNC_EVENT=end",
+                                "13100: hook ended with exit code 3"}))
+      << Shown(f.trace);
+  ASSERT_EQ(f.programEnvironments.size(), 2u);
+  auto has = [](const std::vector<std::string>& env, const std::string& pair) {
+    return std::find(env.begin(), env.end(), pair) != env.end();
+  };
+  const std::vector<std::string>& call = f.programEnvironments.begin()->second;
+  const std::vector<std::string>& end = f.programEnvironments.rbegin()->second;
+  EXPECT_TRUE(has(call, "ANNC_NUMBER=5551234") && has(call, "ANNC_NAME=Ann Lee") &&
+              has(call, "ANNC_DECISION=announce") && has(call, "ANNC_ANNOUNCED=yes"));
+  EXPECT_FALSE(has(call, "ANNC_ANSWERED=unknown")) << "the end's fields come at the end";
+  EXPECT_TRUE(has(end, "ANNC_EVENT=end") && has(end, "ANNC_ANSWERED=unknown") && has(end, "ANNC_DURATION=12"));
+  // The same call, by its id, in both runs and in the history.
+  std::string id = history.Rows("id").at(0);
+  EXPECT_TRUE(has(call, "ANNC_ID=" + id.substr(3)) && has(end, "ANNC_ID=" + id.substr(3))) << id;
+}
+
 }  // namespace
 }  // namespace annc
