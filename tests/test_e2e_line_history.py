@@ -116,8 +116,19 @@ class HistoryCase(LineTestCase):
         """A call announced on the emulated modem and ended by NO CARRIER
         once annc has spoken a few words; returns the seconds from the
         end of its caller-ID block to annc's first sound."""
+        sound = self.call_comes(sb, emu, number, name, index)
+        self.call_ends(sb, emu, run, index)
+        return sound
+
+    def call_comes(self, sb, emu, number, name, index):
+        """The caller-ID block of call number `index` (0: the first of the
+        run); the seconds from its end to annc's first sound."""
         block_end = emu.play(north_american_block(number, name))
-        sound = self.first_sound(sb, index, block_end)
+        return self.first_sound(sb, index, block_end)
+
+    def call_ends(self, sb, emu, run, index):
+        """Call number `index` ended by NO CARRIER once annc has spoken a
+        few words; waits for its end and its announcer's."""
         run.wait_for(lambda: len(self.calls_played(sb)) > index
                      and len(self.calls_played(sb)[index]) >= 3,
                      "3 words of announcement %d" % index)
@@ -125,7 +136,6 @@ class HistoryCase(LineTestCase):
         run.wait_status("call ended", index + 1, timeout=END_MARGIN + 2)
         run.wait_for(lambda: run.announcers() == [], "the announcer's end",
                      END_MARGIN)
-        return sound
 
 
 class ModemHistoryTest(HistoryCase):
@@ -252,14 +262,15 @@ class OutageTest(HistoryCase):
             other.execute("BEGIN EXCLUSIVE")
             locked_at = time.monotonic()
             try:
-                held = self.modem_call(sb, emu, run, "5559876", "BOB", 1)
+                held = self.call_comes(sb, emu, "5559876", "BOB", 1)
+                self.assertLess(held, free + LOCKED_SOUND_MARGIN,
+                                "first sound %.3f s after the block, %.3f s "
+                                "without the lock" % (held, free))
+                self.call_ends(sb, emu, run, 1)
                 # The call went on and ended while the history was held:
                 # nothing waited for the lock.
                 self.assertLess(time.monotonic() - locked_at, LOCK_S,
                                 "the call took the whole lock time")
-                self.assertLess(held, free + LOCKED_SOUND_MARGIN,
-                                "first sound %.3f s after the block, %.3f s "
-                                "without the lock" % (held, free))
                 self.assertEqual(len(self.rows(path)), 1)
                 self.assertEqual(run.stderr().count(OUTAGE), 1, run.stderr())
                 time.sleep(max(0.0, locked_at + LOCK_S - time.monotonic()))
@@ -336,6 +347,9 @@ class OutageTest(HistoryCase):
         rows = self.wait_rows(path, 3, timeout=1.0)
         self.assertEqual(rows[2]["number"], "5550000")
         self.assertEqual(len(self.calls_played(sb)), 3)
+        status = run.stderr()
+        self.assertEqual(status.count(OUTAGE), 1, status)
+        self.assertEqual(status.count(CAUGHT_UP), 1, status)
 
 
 MONTHS = ["Jan", "Feb", "Mar", "Apr", "May", "Jun", "Jul", "Aug", "Sep",
