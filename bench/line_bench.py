@@ -15,6 +15,9 @@ Runs build/annc-line (or $ANNC_LINE_BINARY) on an emulated caller-ID modem
       name cache (each call a number in no phone book and a name of its
       own, so each is synthesized while annc starts), against the same
       calls without --say-names;
+  (a'') the same calls as (a) with the call history on (--history in the
+      benchmark's temporary folder) and with --history none, alternating,
+      BENCH_CALLS of each;
   (b) annc-line's CPU time while it waits for calls, over BENCH_IDLE_S
       seconds (default 60);
   (c) annc-line's resident memory after 10 calls and after BENCH_MANY calls
@@ -31,12 +34,14 @@ Runs build/annc-line (or $ANNC_LINE_BINARY) on an emulated caller-ID modem
 
 import os
 import platform
+import sqlite3
 import statistics
 import subprocess
 import sys
 import tempfile
 import threading
 import time
+from contextlib import closing
 
 REPO = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 sys.path.insert(0, os.path.join(REPO, "tests"))
@@ -214,6 +219,46 @@ def measure_names(folder):
         sb.cleanup()
 
 
+# Extra arguments of the runs with the history on, for what is to be
+# measured along with it. The --on-call program goes here once annc-line
+# has it, e.g. ["--on-call", path of a hook program].
+HISTORY_ON_EXTRA_ARGS = []
+
+
+def measure_history(folder):
+    """(a''): block end to first sound with --history none and with the
+    history on (a file in `folder`, plus HISTORY_ON_EXTRA_ARGS); the two
+    alternate, so that the machine's load falls on both alike. Returns
+    (off, on, rows the history holds at the end)."""
+    sb = Sandbox()
+    history = os.path.join(folder, "history", "calls.db")
+    try:
+        times = {False: [], True: []}
+        index = 0
+        with ModemEmulator(folder, "vcid") as modem:
+            for on in [False, True] * CALLS:
+                args = (["--history", history] + HISTORY_ON_EXTRA_ARGS
+                        if on else ["--history", "none"])
+                line = Launcher(folder, modem, sb.exe, env=sb.env(),
+                                args=args)
+                try:
+                    block_end = modem.play(uk_block("5551234"))
+                    times[on].append(first_sound_after(sb, index, block_end))
+                    modem.send_line("NO CARRIER")
+                    line.wait_count("call ended", 1)
+                    line.wait_no_announcer()
+                    index += 1
+                finally:
+                    line.close()
+        rows = 0
+        if os.path.exists(history):
+            with closing(sqlite3.connect(history)) as db:
+                rows = db.execute("SELECT COUNT(*) FROM calls").fetchone()[0]
+        return times[False], times[True], rows
+    finally:
+        sb.cleanup()
+
+
 def write_stub(folder):
     """The stub announcer that ends at annc-line's NO CARRIER."""
     return stub_announcer(folder, "stub-annc", STUB)
@@ -317,6 +362,7 @@ def main():
     with tempfile.TemporaryDirectory(prefix="line-bench-") as folder:
         reaction, startup = measure_reaction(folder)
         plain, named, synthesized = measure_names(folder)
+        history_off, history_on, history_rows = measure_history(folder)
         cpu = measure_idle(folder)
         rss, elapsed = measure_memory(folder)
         screened_sound, screened_ath1 = measure_screened_reaction(folder)
@@ -343,6 +389,16 @@ def main():
           "<= 50 ms more |"
           % (CALLS, synthesized, med_p, med_n, med_n - med_p,
              min(named) * 1000, max(named) * 1000))
+    med_off = statistics.median(history_off) * 1000
+    med_on = statistics.median(history_on) * 1000
+    print("| caller-ID block end -> annc's first sound, --history none / "
+          "the history on%s (medians of "
+          "%d, alternating; %d rows written) | %.0f ms / %.0f ms (%+.0f ms; "
+          "on: %.0f-%.0f) | |"
+          % (" with " + " ".join(HISTORY_ON_EXTRA_ARGS)
+             if HISTORY_ON_EXTRA_ARGS else "", CALLS, history_rows, med_off,
+             med_on, med_on - med_off, min(history_on) * 1000,
+             max(history_on) * 1000))
     tick = 1.0 / os.sysconf("SC_CLK_TCK")
     print("| annc-line CPU while idle over %.0f s (counted in %.0f ms ticks) "
           "| %.3f s (%.4f %%) | < 0.1 %% |"

@@ -222,22 +222,22 @@ int CallHistory::Write(const Pending& pending) {
   return s.Run();
 }
 
-int CallHistory::WriteWaiting() {
-  if (int code = Exec(db_, "BEGIN IMMEDIATE"); code != SQLITE_OK) return code;
+int CallHistory::WriteWaiting(std::string* why) {
+  auto failed = [&](int code, bool rollBack) {
+    *why = ErrorText(code);
+    if (rollBack) Exec(db_, "ROLLBACK");
+    return code;
+  };
+  if (int code = Exec(db_, "BEGIN IMMEDIATE"); code != SQLITE_OK) return failed(code, false);
   for (const Pending& pending : waiting_) {
     int code = Write(pending);
     // A row written before (its answer lost on the way back) is there.
     if (code == SQLITE_CONSTRAINT_PRIMARYKEY) continue;
-    if (code != SQLITE_DONE) {
-      Exec(db_, "ROLLBACK");
-      return code;
-    }
+    if (code != SQLITE_DONE) return failed(code, true);
   }
-  int code = Exec(db_, "COMMIT");
-  if (code != SQLITE_OK) {
-    Exec(db_, "ROLLBACK");
-    return code;
-  }
+  // A COMMIT that fails for want of I/O has rolled back already; the
+  // ROLLBACK then fails too, and says so.
+  if (int code = Exec(db_, "COMMIT"); code != SQLITE_OK) return failed(code, true);
   waiting_.clear();
   return SQLITE_OK;
 }
@@ -259,10 +259,10 @@ void CallHistory::Wait(Pending pending) {
   waiting_.push_back(std::move(pending));
 }
 
-void CallHistory::Failed(int code, std::vector<std::string>* status) {
+void CallHistory::Failed(const std::string& why, std::vector<std::string>* status) {
   if (failing_) return;
   failing_ = true;
-  status->push_back("cannot write the call history " + Shown(path_, settings_.charset) + ": " + Shown(ErrorText(code), settings_.charset) +
+  status->push_back("cannot write the call history " + Shown(path_, settings_.charset) + ": " + Shown(why, settings_.charset) +
                     "; its calls are kept until it can be written");
 }
 
@@ -280,8 +280,8 @@ void CallHistory::Complete(const CallRecord& record, std::vector<std::string>* s
 void CallHistory::Retry(std::vector<std::string>* status) {
   if (waiting_.empty()) return;
   std::size_t before = waiting_.size();
-  if (int code = WriteWaiting(); code != SQLITE_OK) {
-    Failed(code, status);
+  if (std::string why; WriteWaiting(&why) != SQLITE_OK) {
+    Failed(why, status);
     return;
   }
   if (failing_) {

@@ -70,11 +70,13 @@ class CallHistory {
   };
 
   CallHistory(sqlite3* db, std::string path, HistorySettings settings);
-  // Writes the waiting rows in one transaction; SQLite's result code.
-  int WriteWaiting();
+  // Writes the waiting rows in one transaction; SQLite's result code, and
+  // when it failed SQLite's text for it in *why (taken before the rollback,
+  // whose own text would take its place).
+  int WriteWaiting(std::string* why);
   int Write(const Pending& pending);
   void Wait(Pending pending);
-  void Failed(int code, std::vector<std::string>* status);
+  void Failed(const std::string& why, std::vector<std::string>* status);
   std::string ErrorText(int code) const;
 
   sqlite3* db_;
