@@ -128,7 +128,7 @@ void MqttConnection::Attempt(Millis now) {
                                settings_.keepaliveSeconds);
   int error = errno;
   if (rc != MOSQ_ERR_SUCCESS) {
-    Broken(ErrorText(rc, error), now);
+    Failure(rc, error, now);  // a broker on this host may have refused its certificate already
     return;
   }
   deadline_ = now + kConnectMs;
@@ -176,14 +176,18 @@ void MqttConnection::Settle(int rc, int error, Millis now) {
     if (Socket() < 0) Broken("closed by the broker", now);
     return;
   }
-  if (rc == MOSQ_ERR_TLS && !everConnected_ && tlsError_.find("certificate verify failed") != std::string::npos) {
-    Fatal("the " + shown_ + " has a certificate that is not trusted: " + tlsError_);
-    return;
-  }
   if (rc != MOSQ_ERR_SUCCESS) {
-    Broken(ErrorText(rc, error), now);
+    Failure(rc, error, now);
   } else if (Socket() < 0) {
     Broken("closed by the broker", now);
+  }
+}
+
+void MqttConnection::Failure(int rc, int error, Millis now) {
+  if (rc == MOSQ_ERR_TLS && !everConnected_ && tlsError_.find("certificate verify failed") != std::string::npos) {
+    Fatal("the " + shown_ + " has a certificate that is not trusted: " + tlsError_);
+  } else {
+    Broken(ErrorText(rc, error), now);
   }
 }
 

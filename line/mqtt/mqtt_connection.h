@@ -99,6 +99,9 @@ class MqttConnection {
   void Attempt(Millis now);
   // What libmosquitto's call returned, and what its callbacks noted.
   void Settle(int rc, int error, Millis now);
+  // libmosquitto's call failed: fatal for a certificate refused before the
+  // first connection, else the connection is tried again.
+  void Failure(int rc, int error, Millis now);
   void Broken(const std::string& why, Millis now);
   void Fatal(const std::string& why);
   void Destroy();
