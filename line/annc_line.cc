@@ -15,6 +15,7 @@
 #include "line/history/history_sink.h"
 #include "line/history/log_import.h"
 #include "line/launcher.h"
+#include "line/mqtt/mqtt_publisher.h"
 #include "line/sources/modem/modem_source.h"
 #include "line/sources/server/fritz_session.h"
 #include "line/name_recorder.h"
@@ -174,8 +175,38 @@ struct LauncherParts {
   std::unique_ptr<ChildNameRecorder> names;
   std::unique_ptr<HistorySink> history;
   std::unique_ptr<OnCallRunner> onCall;
+  std::unique_ptr<MqttPublisher> mqtt;
   std::unique_ptr<Launcher> launcher;
 };
+
+// The host's name for the default topic prefix; empty when it has none.
+std::string HostName() {
+  char name[256] = {};
+  if (::gethostname(name, sizeof name - 1) != 0) return {};
+  return name;
+}
+
+// --mqtt: the publisher, its credentials read and its first attempt to
+// connect made; null with *error set when the credentials cannot be read.
+std::unique_ptr<MqttPublisher> StartMqtt(const LineOptions& options, Files& files, StatusOutput& output, Millis now,
+                                         std::string* error) {
+  MqttPublisherSettings settings;
+  settings.connection.broker = *options.mqtt;
+  settings.connection.caFile = options.mqttCa;
+  settings.connection.charset = options.charset;
+  if (!options.mqttCredentials.empty()) {
+    ReadCredentials read = ReadCredentialsFile(options.mqttCredentials, files, options.charset);
+    if (!read.credentials) {
+      *error = read.error;
+      return nullptr;
+    }
+    settings.connection.credentials = std::move(read.credentials);
+  }
+  settings.topicPrefix = options.mqttTopic.empty() ? DefaultTopicPrefix(HostName()) : options.mqttTopic;
+  auto publisher = std::make_unique<MqttPublisher>(std::move(settings), output);
+  publisher->Begin(now);
+  return publisher;
+}
 
 // Builds the launcher for `line`'s calls; empty, or the line that says why
 // annc-line cannot start (a screening list cannot be read).
@@ -215,6 +246,11 @@ std::string BuildLauncher(const LineOptions& options, const LineSystem& system, 
                                                      system.processes, system.output);
       launcher.AddSink(parts->onCall.get());
     }
+    if (options.mqtt) {
+      parts->mqtt = StartMqtt(options, system.files, system.output, loop.Now(), &error);
+      if (parts->mqtt == nullptr) return error;
+      launcher.AddSink(parts->mqtt.get());
+    }
     launcher.SetRecords(&system.clock, lastId);
   }
   if (options.sayNames && !options.check) {
@@ -238,11 +274,18 @@ SourceOutput OutputFor(const LineOptions& options, const LineSystem& system, con
 // is described then) or failed (said, *code set). False when annc-line is
 // to end.
 bool StartUp(const LineOptions& options, const LineSystem& system, EventLoop& loop, LineSource& line,
-             const SourceOutput& out, LoopClient* client, int* code) {
+             const SourceOutput& out, Launcher& launcher, int* code) {
+  LoopClient* client = &launcher;
   CallSource& source = *line.source;
   source.Begin(loop.Now(), out);
   bool going = true;
-  while (going && source.startup() == CallSource::kStarting) going = loop.Step(source, out, client);
+  while (going && source.startup() == CallSource::kStarting) {
+    going = loop.Step(source, out, client);
+    if (launcher.Fatal()) {
+      *code = kExitFatal;
+      return false;
+    }
+  }
   if (going && source.startup() == CallSource::kFailed) {
     system.output.Status(source.FailureText());
     *code = kExitFatal;
@@ -254,10 +297,15 @@ bool StartUp(const LineOptions& options, const LineSystem& system, EventLoop& lo
   return going;
 }
 
-// Calls, until a signal or --once ends them.
+// Calls, until a signal or --once ends them, or a sink that cannot go on
+// (*code set then).
 void RunCalls(const LineOptions& options, EventLoop& loop, LineSource& line, const SourceOutput& out,
-              Launcher& launcher) {
+              Launcher& launcher, int* code) {
   for (;;) {
+    if (launcher.Fatal()) {
+      *code = kExitFatal;
+      return;
+    }
     // --once: the first call over, its announcer gone and the modem on hook.
     if (options.once && !options.check && launcher.Done() && (line.modem == nullptr || !line.modem->HangingUp())) {
       return;
@@ -291,7 +339,7 @@ int RunLine(const LineOptions& options, const LineSystem& system) {
   Launcher& launcher = *parts.launcher;
   SourceOutput out = OutputFor(options, system, launcher);
   int code = 0;
-  if (StartUp(options, system, loop, line, out, &launcher, &code)) RunCalls(options, loop, line, out, launcher);
+  if (StartUp(options, system, loop, line, out, launcher, &code)) RunCalls(options, loop, line, out, launcher, &code);
   return End(code, system, loop, launcher);
 }
 

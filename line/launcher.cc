@@ -48,6 +48,10 @@ void Launcher::Diagnose() {
   if (diagnosed_.insert(text).second) output_.Status(text);
 }
 
+bool Launcher::Fatal() const {
+  return std::any_of(sinks_.begin(), sinks_.end(), [](const CallSink* sink) { return sink->Fatal(); });
+}
+
 std::optional<Millis> Launcher::NextDeadline() const {
   std::optional<Millis> next = tracker_.NextDeadline();
   if (std::optional<Millis> t = process_.NextDeadline(); t && (!next || *t < *next)) next = t;

@@ -70,6 +70,9 @@ class Launcher : public LoopClient {
   // What the call sources hand on goes here.
   const SourceOutput& output() const { return out_; }
 
+  // A sink asks annc-line to end with exit code 1.
+  bool Fatal() const;
+
   // --once: the first call has ended and its announcer is gone.
   bool Done() const { return tracker_.CallsEnded() > 0 && !tracker_.AnnouncerBusy(); }
 

@@ -337,5 +337,28 @@ TEST(LauncherTest, TheBookBesideTheAnnouncerIsReadThroughTheFiles) {
   EXPECT_EQ(book("5551234"), std::optional<std::string>("Mum"));
 }
 
+// A sink that cannot go on makes the launcher ask for annc-line's end.
+TEST(LauncherTest, AnySinkCanAskForTheEnd) {
+  class Sink : public CallSink {
+   public:
+    void CallDecided(const CallRecord&, Millis) override {}
+    void CallEnded(const CallRecord&, Millis) override {}
+    bool Fatal() const override { return fatal; }
+    bool fatal = false;
+  };
+  FakeLineSystem fake;
+  Launcher launcher(LauncherSettings{"/usr/lib/annc/annc", "calls.log", "calls.log", TrackerSettings{},
+                                     Charset::kSingleByte, "modem:/dev/ttyACM0", false},
+                    fake, fake, fake, Book({}));
+  EXPECT_FALSE(launcher.Fatal());
+  Sink first;
+  Sink second;
+  launcher.AddSink(&first);
+  launcher.AddSink(&second);
+  EXPECT_FALSE(launcher.Fatal());
+  second.fatal = true;
+  EXPECT_TRUE(launcher.Fatal());
+}
+
 }  // namespace
 }  // namespace annc

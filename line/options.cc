@@ -80,6 +80,18 @@ const char kLineHelp[] =
     "                         ANNC_NAME, ANNC_DECISION... (see the README); its\n"
     "                         output lines are status lines; after 30 s it is\n"
     "                         ended; at most 4 run at once, more wait their turn\n"
+    "  --mqtt URL             publish the calls to an MQTT broker, mqtt://HOST[:PORT]\n"
+    "                         (PORT 1883) or with TLS mqtts://HOST[:PORT] (8883, the\n"
+    "                         broker's certificate checked): PREFIX/call gets one\n"
+    "                         JSON object when a call is decided and one when it\n"
+    "                         ends; PREFIX/state (idle or ringing) and\n"
+    "                         PREFIX/status (online or offline) are retained\n"
+    "  --mqtt-ca FILE         mqtts only: the CA certificates the broker's is\n"
+    "                         checked against (default: the system's)\n"
+    "  --mqtt-credentials FILE\n"
+    "                         the broker's user and password, one line\n"
+    "                         user:password, in a file not every user may read\n"
+    "  --mqtt-topic PREFIX    the topics' prefix, no + or # (default annc/HOSTNAME)\n"
     "  --once                 end after the first call has ended\n"
     "  --check                initialise the modem, show what it is, its country and\n"
     "                         which caller-ID command it took, then print every line\n"
@@ -123,6 +135,9 @@ const char kLineHelp[] =
     "              a list cannot be read at start; annc, its sound folder, its\n"
     "              phone book, the calls log, the call history or the --on-call\n"
     "              program cannot be used; --import-log cannot read its log;\n"
+    "              the MQTT credentials cannot be read; before its first\n"
+    "              connection the MQTT broker refuses them or its certificate\n"
+    "              is not trusted;\n"
     "            2 a usage error\n";
 
 namespace {
@@ -296,6 +311,21 @@ std::string TakeBlockMode(const Taking& t) {
   return {};
 }
 
+std::string TakeMqtt(const Taking& t) {
+  ParsedMqttUrl url = ParseMqttUrl(t.value, t.o.charset);
+  if (!url.broker) return std::string(t.name) + ": " + url.error;
+  t.o.mqtt = url.broker;
+  return {};
+}
+
+std::string TakeMqttTopic(const Taking& t) {
+  if (std::string problem = TopicPrefixProblem(t.value); !problem.empty()) {
+    return std::string(t.name) + " '" + Shown(t.value, t.o.charset) + "' " + problem;
+  }
+  t.o.mqttTopic.assign(t.value);
+  return {};
+}
+
 // annc-line's options, in the order --help shows them.
 const LineOption kOptions[] = {
     {"annc", kValue, For::kAnySource, [](const Taking& t) { return SetText(t, t.o.annc); }},
@@ -317,6 +347,10 @@ const LineOption kOptions[] = {
     {"history", kValue, For::kAnySource, [](const Taking& t) { return SetText(t, t.o.history); }},
     {"import-log", kValue, For::kAnySource, [](const Taking& t) { return SetText(t, t.o.importLog); }},
     {"on-call", kValue, For::kAnySource, [](const Taking& t) { return SetText(t, t.o.onCall); }},
+    {"mqtt", kValue, For::kAnySource, TakeMqtt},
+    {"mqtt-ca", kValue, For::kAnySource, [](const Taking& t) { return SetText(t, t.o.mqttCa); }},
+    {"mqtt-credentials", kValue, For::kAnySource, [](const Taking& t) { return SetText(t, t.o.mqttCredentials); }},
+    {"mqtt-topic", kValue, For::kAnySource, TakeMqttTopic},
     {"once", kSwitch, For::kAnySource, [](const Taking& t) { return Set(t.o.once); }},
     {"check", kSwitch, For::kAnySource, [](const Taking& t) { return Set(t.o.check); }},
     {"help", kSwitch, For::kAnySource, [](const Taking& t) { return Ends(t, ParsedCommandLine::kHelp); }},
@@ -503,6 +537,18 @@ std::string CheckSource(const CommandLine& line) {
   return {};
 }
 
+// The MQTT options that only go with --mqtt, and --mqtt-ca with mqtts://.
+std::string CheckMqtt(const LineOptions& o) {
+  if (!o.mqtt) {
+    if (!o.mqttCa.empty()) return "--mqtt-ca needs --mqtt";
+    if (!o.mqttCredentials.empty()) return "--mqtt-credentials needs --mqtt";
+    if (!o.mqttTopic.empty()) return "--mqtt-topic needs --mqtt";
+  } else if (!o.mqtt->tls && !o.mqttCa.empty()) {
+    return "--mqtt-ca is for mqtts://, not for mqtt://";
+  }
+  return {};
+}
+
 // A FRITZ!Box sends no rings: without --ring-timeout, a call whose end the
 // box did not say waits longer.
 void SetSourceDefaults(CommandLine& line) {
@@ -523,6 +569,7 @@ ParsedCommandLine ParseLineCommandLine(const std::vector<std::string_view>& args
     error = TakeDevice(line);
     if (error.empty()) error = TakeSource(line);
     if (error.empty()) error = CheckSource(line);
+    if (error.empty()) error = CheckMqtt(line.parsed.options);
     if (error.empty()) SetSourceDefaults(line);
   }
   if (!error.empty()) {

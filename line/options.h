@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "line/calls/call_tracker.h"
+#include "line/mqtt/mqtt_url.h"
 #include "line/sources/call_filter.h"
 #include "line/sources/server/server_argument.h"
 #include "line/screening/screening.h"
@@ -38,6 +39,12 @@ struct LineOptions {
   std::string history;
   std::string importLog;  // --import-log: read this calls log into the history and end
   std::string onCall;     // a program run for each call decided and ended
+  // --mqtt: the broker calls are published to; --mqtt-ca, --mqtt-credentials
+  // (files) and --mqtt-topic (empty: DefaultTopicPrefix) only with it.
+  std::optional<MqttBroker> mqtt;
+  std::string mqttCa;
+  std::string mqttCredentials;
+  std::string mqttTopic;
   // How the locale encodes text: what the C1 controls in text shown on the
   // terminal and written to the calls log look like.
   Charset charset = Charset::kSingleByte;

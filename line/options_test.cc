@@ -114,6 +114,55 @@ TEST(LineOptionsTest, HistoryImportAndOnCall) {
   }
 }
 
+TEST(LineOptionsTest, Mqtt) {
+  struct Case {
+    std::vector<std::string_view> args;
+    const char* host;  // null: no broker
+    bool tls;
+    const char* ca;
+    const char* credentials;
+    const char* topic;
+    const char* error;
+  };
+  const Case cases[] = {
+      {{"/dev/ttyS0"}, nullptr, false, "", "", "", ""},
+      {{"--mqtt", "mqtt://127.0.0.1", "/dev/ttyS0"}, "127.0.0.1", false, "", "", "", ""},
+      {{"--mqtt=mqtts://[::1]:8884", "--mqtt-ca", "ca.pem", "--mqtt-credentials=/etc/annc/mqtt",
+        "--mqtt-topic", "home/phone", "ncid:nas"},
+       "::1", true, "ca.pem", "/etc/annc/mqtt", "home/phone", ""},
+      {{"--mqtt", "http://broker", "/dev/ttyS0"}, nullptr, false, "", "", "", "--mqtt: http://broker: expected"},
+      {{"--mqtt", "mqtt://b", "--mqtt-topic", "annc/#", "/dev/ttyS0"}, nullptr, false, "", "", "",
+       "--mqtt-topic 'annc/#' holds a wildcard (+ or #)"},
+      {{"--mqtt", "mqtt://b", "--mqtt-topic", "a+b", "/dev/ttyS0"}, nullptr, false, "", "", "",
+       "--mqtt-topic 'a+b' holds a wildcard"},
+      {{"--mqtt-topic", "x", "/dev/ttyS0"}, nullptr, false, "", "", "", "--mqtt-topic needs --mqtt"},
+      {{"--mqtt-credentials", "f", "/dev/ttyS0"}, nullptr, false, "", "", "", "--mqtt-credentials needs --mqtt"},
+      {{"--mqtt-ca", "f", "/dev/ttyS0"}, nullptr, false, "", "", "", "--mqtt-ca needs --mqtt"},
+      {{"--mqtt", "mqtt://b", "--mqtt-ca", "f", "/dev/ttyS0"}, nullptr, false, "", "", "",
+       "--mqtt-ca is for mqtts://, not for mqtt://"},
+  };
+  for (const Case& c : cases) {
+    ParsedCommandLine p = Parse(c.args);
+    if (*c.error != '\0') {
+      EXPECT_EQ(p.kind, ParsedCommandLine::kUsageError) << c.args[0];
+      EXPECT_TRUE(p.error.starts_with(c.error)) << p.error;
+      continue;
+    }
+    ASSERT_EQ(p.kind, ParsedCommandLine::kRun) << p.error;
+    EXPECT_EQ(p.options.mqtt.has_value(), c.host != nullptr) << c.args[0];
+    if (c.host != nullptr) {
+      EXPECT_EQ(p.options.mqtt->host, c.host);
+      EXPECT_EQ(p.options.mqtt->tls, c.tls);
+    }
+    EXPECT_EQ(p.options.mqttCa, c.ca);
+    EXPECT_EQ(p.options.mqttCredentials, c.credentials);
+    EXPECT_EQ(p.options.mqttTopic, c.topic);
+  }
+  for (const char* option : {"--mqtt URL", "--mqtt-ca FILE", "--mqtt-credentials FILE", "--mqtt-topic PREFIX"}) {
+    EXPECT_NE(std::string_view(kLineHelp).find(option), std::string_view::npos) << option;
+  }
+}
+
 TEST(LineOptionsTest, SpokenNames) {
   struct Case {
     std::vector<std::string_view> args;

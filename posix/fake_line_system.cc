@@ -342,7 +342,7 @@ int FakeLineSystem::Inspect(const std::string& path, FileInfo* info) {
   if (it == files.end()) return ENOENT;
   if (it->second.inspectError != 0) return it->second.inspectError;
   *info = FileInfo{FileInfo::kRegular,
-                   FileStamp{it->second.modifiedNs, static_cast<std::int64_t>(it->second.text.size())}};
+                   FileStamp{it->second.modifiedNs, static_cast<std::int64_t>(it->second.text.size())}, it->second.mode};
   return 0;
 }
 

@@ -144,6 +144,7 @@ class FakeLineSystem : public Clock,
     std::int64_t modifiedNs = 0;
     int readError = 0;
     int inspectError = 0;
+    unsigned mode = 0600;
   };
   std::map<std::string, FakeFile> files;
   std::set<std::string> folders;

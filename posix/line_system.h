@@ -177,6 +177,8 @@ struct FileInfo {
   enum Kind { kRegular, kFolder, kOther };
   Kind kind = kOther;
   FileStamp stamp;
+  // The permission bits (0640): who may read a file of secrets.
+  unsigned mode = 0;
 };
 
 // One entry of a folder.

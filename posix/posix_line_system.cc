@@ -293,6 +293,7 @@ FileInfo InfoOf(const struct stat& st) {
   info.kind = S_ISREG(st.st_mode) ? FileInfo::kRegular : S_ISDIR(st.st_mode) ? FileInfo::kFolder : FileInfo::kOther;
   info.stamp = FileStamp{static_cast<std::int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec,
                          static_cast<std::int64_t>(st.st_size)};
+  info.mode = static_cast<unsigned>(st.st_mode & 07777);
   return info;
 }
 

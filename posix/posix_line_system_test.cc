@@ -177,5 +177,17 @@ TEST(ForkedProcessesTest, AProgramsExitCodeAndOutputAfterItsEnd) {
   EXPECT_EQ(output, -1);
 }
 
+TEST(SystemFilesTest, InspectGivesThePermissionBits) {
+  testing::ScopedTempPath path("mode");
+  testing::WriteWholeFile(path, "x");
+  SystemFiles files;
+  for (unsigned mode : {0600u, 0640u, 0604u, 0755u}) {
+    ASSERT_EQ(::chmod(path.str().c_str(), mode), 0);
+    FileInfo info;
+    ASSERT_EQ(files.Inspect(path, &info), 0);
+    EXPECT_EQ(info.mode, mode);
+  }
+}
+
 }  // namespace
 }  // namespace annc

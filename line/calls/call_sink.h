@@ -34,6 +34,9 @@ class CallSink {
   // annc-line ends: what is still running is ended, what is still kept is
   // written if it can be, without waiting long.
   virtual void Stop() {}
+  // The sink cannot go on and annc-line must end with exit code 1 (a
+  // broker that turned its credentials down); the sink has said why.
+  virtual bool Fatal() const { return false; }
 };
 
 }  // namespace annc

@@ -1,0 +1,119 @@
+#include "line/mqtt/mqtt_url.h"
+
+#include <mosquitto.h>
+
+#include <cstdio>
+
+#include "line/sources/server/server_argument.h"
+#include "platform/errors.h"
+
+namespace annc {
+namespace {
+
+// A broker is named as a server is, after its own prefix; only the fields
+// ParseServerSource reads matter here (it looks at no protocol).
+const ServerKind kPlainBroker{ServerKind::kNcid, "mqtt://", "an MQTT broker", "MQTT broker", kMqttPort, "", nullptr};
+const ServerKind kTlsBroker{ServerKind::kNcid, "mqtts://", "an MQTT broker", "MQTT broker", kMqttTlsPort, "",
+                            nullptr};
+
+// A credentials file is a line; more than this is something else.
+constexpr std::size_t kMaxCredentialsBytes = 4096;
+
+bool IsUtf8Text(std::string_view text) {
+  return mosquitto_validate_utf8(text.data(), static_cast<int>(text.size())) == MOSQ_ERR_SUCCESS;
+}
+
+}  // namespace
+
+ParsedMqttUrl ParseMqttUrl(std::string_view url, Charset charset) {
+  ParsedMqttUrl parsed;
+  const ServerKind* kind = url.starts_with(kTlsBroker.prefix)     ? &kTlsBroker
+                           : url.starts_with(kPlainBroker.prefix) ? &kPlainBroker
+                                                                  : nullptr;
+  if (kind == nullptr) {
+    parsed.error = CaretNotation(url, "", charset) + ": expected mqtt://HOST[:PORT] or mqtts://HOST[:PORT]";
+    return parsed;
+  }
+  ParsedServerSource server = ParseServerSource(url, *kind, charset);
+  if (!server.source) {
+    parsed.error = server.error;
+    return parsed;
+  }
+  parsed.broker = MqttBroker{server.source->host, server.source->port, kind == &kTlsBroker};
+  return parsed;
+}
+
+std::string BrokerName(const MqttBroker& broker, Charset charset) {
+  std::string host = CaretNotation(broker.host, "", charset);
+  if (broker.host.find(':') != std::string::npos) host = "[" + host + "]";
+  return host + ":" + std::to_string(broker.port);
+}
+
+std::string TopicPrefixProblem(std::string_view prefix) {
+  if (prefix.empty()) return "is empty";
+  if (prefix.size() > kMaxTopicPrefix) return "is longer than " + std::to_string(kMaxTopicPrefix) + " bytes";
+  // mosquitto_validate_utf8 turns control characters down as well.
+  if (!IsUtf8Text(prefix)) return "is no UTF-8 text without control characters";
+  if (prefix.find_first_of("+#") != std::string_view::npos) return "holds a wildcard (+ or #)";
+  if (prefix.front() == '/' || prefix.back() == '/') return "begins or ends with /";
+  return {};
+}
+
+std::string DefaultTopicPrefix(std::string_view hostName) {
+  std::string prefix = "annc/" + std::string(hostName);
+  if (hostName.empty() || hostName.find('/') != std::string_view::npos || !TopicPrefixProblem(prefix).empty()) {
+    return "annc";
+  }
+  return prefix;
+}
+
+std::string ParseCredentials(std::string_view text, MqttCredentials* credentials) {
+  if (text.ends_with('\n')) text.remove_suffix(1);
+  if (text.ends_with('\r')) text.remove_suffix(1);
+  if (text.find_first_of("\r\n") != std::string_view::npos) return "holds more than one line";
+  std::size_t colon = text.find(':');
+  if (colon == std::string_view::npos) return "holds no user:password line";
+  std::string_view user = text.substr(0, colon);
+  std::string_view password = text.substr(colon + 1);
+  if (user.empty()) return "names no user before ':'";
+  if (!IsUtf8Text(user)) return "names a user that is no UTF-8 text without control characters";
+  if (password.find('\0') != std::string_view::npos) return "holds a NUL byte in the password";
+  credentials->user = user;
+  credentials->password = password;
+  return {};
+}
+
+ReadCredentials ReadCredentialsFile(const std::string& path, Files& files, Charset charset) {
+  ReadCredentials read;
+  const std::string shown = "the MQTT credentials " + CaretNotation(path, "", charset);
+  FileInfo info;
+  if (int error = files.Inspect(path, &info); error != 0) {
+    read.error = CannotText("read " + shown, error);
+    return read;
+  }
+  if (info.kind != FileInfo::kRegular) {
+    read.error = shown + ": not a regular file";
+    return read;
+  }
+  if ((info.mode & 0006) != 0) {
+    char mode[16];
+    std::snprintf(mode, sizeof mode, "%04o", info.mode);
+    read.error = shown + ": every user may read or change it (mode " + mode + "); chmod o-rw it";
+    return read;
+  }
+  std::string text;
+  FileStamp stamp;
+  if (int error = files.Read(path, kMaxCredentialsBytes, &text, &stamp); error != 0) {
+    read.error = CannotText("read " + shown, error);
+    return read;
+  }
+  MqttCredentials credentials;
+  if (std::string problem = ParseCredentials(text, &credentials); !problem.empty()) {
+    read.error = shown + " " + problem;
+    return read;
+  }
+  read.credentials = std::move(credentials);
+  return read;
+}
+
+}  // namespace annc
