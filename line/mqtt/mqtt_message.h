@@ -1,0 +1,17 @@
+// One message to publish on MQTT.
+#ifndef ANNC_LINE_MQTT_MQTT_MESSAGE_H_
+#define ANNC_LINE_MQTT_MQTT_MESSAGE_H_
+
+#include <string>
+
+namespace annc {
+
+struct MqttMessage {
+  std::string topic;
+  std::string payload;
+  bool retain = true;
+};
+
+}  // namespace annc
+
+#endif  // ANNC_LINE_MQTT_MQTT_MESSAGE_H_
