@@ -10,7 +10,7 @@ namespace annc {
 struct MqttMessage {
   std::string topic;
   std::string payload;
-  bool retain;
+  bool retain = true;
 };
 
 }  // namespace annc
