@@ -15,6 +15,7 @@
 #include "line/history/history_sink.h"
 #include "line/history/log_import.h"
 #include "line/launcher.h"
+#include "line/mqtt/mqtt_discovery.h"
 #include "line/mqtt/mqtt_publisher.h"
 #include "line/sources/modem/modem_source.h"
 #include "line/sources/server/fritz_session.h"
@@ -203,7 +204,16 @@ std::unique_ptr<MqttPublisher> StartMqtt(const LineOptions& options, Files& file
     settings.connection.credentials = std::move(read.credentials);
   }
   settings.topicPrefix = options.mqttTopic.empty() ? DefaultTopicPrefix(HostName()) : options.mqttTopic;
+  std::string topicPrefix = settings.topicPrefix;
   auto publisher = std::make_unique<MqttPublisher>(std::move(settings), output);
+  if (options.mqttDiscovery) {
+    DiscoverySettings discovery;
+    discovery.topicPrefix = topicPrefix;
+    if (!options.mqttDiscoveryPrefix.empty()) discovery.discoveryPrefix = options.mqttDiscoveryPrefix;
+    discovery.hostname = HostName();
+    discovery.version = ANNC_LINE_VERSION;
+    publisher->SetRetainedAtConnect(DiscoveryMessages(discovery));
+  }
   publisher->Begin(now);
   return publisher;
 }

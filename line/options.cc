@@ -92,6 +92,11 @@ const char kLineHelp[] =
     "                         the broker's user and password, one line\n"
     "                         user:password, in a file not every user may read\n"
     "  --mqtt-topic PREFIX    the topics' prefix, no + or # (default annc/HOSTNAME)\n"
+    "  --mqtt-discovery       publish Home Assistant's discovery configs (retained):\n"
+    "                         a device \"annc on HOSTNAME\" with an event entity for\n"
+    "                         the calls and a sensor of the last caller\n"
+    "  --mqtt-discovery-prefix PREFIX\n"
+    "                         where Home Assistant reads them (default homeassistant)\n"
     "  --once                 end after the first call has ended\n"
     "  --check                initialise the modem, show what it is, its country and\n"
     "                         which caller-ID command it took, then print every line\n"
@@ -326,6 +331,15 @@ std::string TakeMqttTopic(const Taking& t) {
   return {};
 }
 
+// Home Assistant's prefix is a topic prefix like ours: no wildcards.
+std::string TakeDiscoveryPrefix(const Taking& t) {
+  if (std::string problem = TopicPrefixProblem(t.value); !problem.empty()) {
+    return std::string(t.name) + " '" + Shown(t.value, t.o.charset) + "' " + problem;
+  }
+  t.o.mqttDiscoveryPrefix.assign(t.value);
+  return {};
+}
+
 // annc-line's options, in the order --help shows them.
 const LineOption kOptions[] = {
     {"annc", kValue, For::kAnySource, [](const Taking& t) { return SetText(t, t.o.annc); }},
@@ -351,6 +365,8 @@ const LineOption kOptions[] = {
     {"mqtt-ca", kValue, For::kAnySource, [](const Taking& t) { return SetText(t, t.o.mqttCa); }},
     {"mqtt-credentials", kValue, For::kAnySource, [](const Taking& t) { return SetText(t, t.o.mqttCredentials); }},
     {"mqtt-topic", kValue, For::kAnySource, TakeMqttTopic},
+    {"mqtt-discovery", kSwitch, For::kAnySource, [](const Taking& t) { return Set(t.o.mqttDiscovery); }},
+    {"mqtt-discovery-prefix", kValue, For::kAnySource, TakeDiscoveryPrefix},
     {"once", kSwitch, For::kAnySource, [](const Taking& t) { return Set(t.o.once); }},
     {"check", kSwitch, For::kAnySource, [](const Taking& t) { return Set(t.o.check); }},
     {"help", kSwitch, For::kAnySource, [](const Taking& t) { return Ends(t, ParsedCommandLine::kHelp); }},
@@ -543,6 +559,12 @@ std::string CheckMqtt(const LineOptions& o) {
     if (!o.mqttCa.empty()) return "--mqtt-ca needs --mqtt";
     if (!o.mqttCredentials.empty()) return "--mqtt-credentials needs --mqtt";
     if (!o.mqttTopic.empty()) return "--mqtt-topic needs --mqtt";
+    if (o.mqttDiscovery) return "--mqtt-discovery needs --mqtt";
+  }
+  if (!o.mqttDiscoveryPrefix.empty() && !o.mqttDiscovery) {
+    return "--mqtt-discovery-prefix needs --mqtt-discovery";
+  }
+  if (!o.mqtt) {
   } else if (!o.mqtt->tls && !o.mqttCa.empty()) {
     return "--mqtt-ca is for mqtts://, not for mqtt://";
   }

@@ -45,6 +45,10 @@ struct LineOptions {
   std::string mqttCa;
   std::string mqttCredentials;
   std::string mqttTopic;
+  // --mqtt-discovery: Home Assistant's configs, under --mqtt-discovery-prefix
+  // (empty: "homeassistant").
+  bool mqttDiscovery = false;
+  std::string mqttDiscoveryPrefix;
   // How the locale encodes text: what the C1 controls in text shown on the
   // terminal and written to the calls log look like.
   Charset charset = Charset::kSingleByte;

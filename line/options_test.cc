@@ -158,6 +158,18 @@ TEST(LineOptionsTest, Mqtt) {
     EXPECT_EQ(p.options.mqttCredentials, c.credentials);
     EXPECT_EQ(p.options.mqttTopic, c.topic);
   }
+  // Home Assistant's discovery goes with --mqtt.
+  ParsedCommandLine discovery =
+      Parse({"--mqtt", "mqtt://b", "--mqtt-discovery", "--mqtt-discovery-prefix", "ha", "/dev/ttyS0"});
+  ASSERT_EQ(discovery.kind, ParsedCommandLine::kRun) << discovery.error;
+  EXPECT_TRUE(discovery.options.mqttDiscovery);
+  EXPECT_EQ(discovery.options.mqttDiscoveryPrefix, "ha");
+  EXPECT_FALSE(Parse({"--mqtt", "mqtt://b", "/dev/ttyS0"}).options.mqttDiscovery);
+  EXPECT_EQ(Parse({"--mqtt-discovery", "/dev/ttyS0"}).error, "--mqtt-discovery needs --mqtt");
+  EXPECT_EQ(Parse({"--mqtt", "mqtt://b", "--mqtt-discovery-prefix", "ha", "/dev/ttyS0"}).error,
+            "--mqtt-discovery-prefix needs --mqtt-discovery");
+  EXPECT_TRUE(Parse({"--mqtt", "mqtt://b", "--mqtt-discovery", "--mqtt-discovery-prefix", "h/#", "/dev/ttyS0"})
+                  .error.starts_with("--mqtt-discovery-prefix 'h/#' holds a wildcard"));
   for (const char* option : {"--mqtt URL", "--mqtt-ca FILE", "--mqtt-credentials FILE", "--mqtt-topic PREFIX"}) {
     EXPECT_NE(std::string_view(kLineHelp).find(option), std::string_view::npos) << option;
   }

@@ -118,6 +118,35 @@ class MqttTest(LineTestCase):
         sub.wait_count(PREFIX + "/status", 2, timeout=10)
         self.assertEqual(sub.payloads(PREFIX + "/status"), [b"online", b"offline"])
 
+    def test_discovery_configs_for_home_assistant(self):
+        sb = self.sandbox()
+        broker = self.broker(sb)
+        sub = self.subscriber(broker, "ha/#")
+        emu = self.modem(sb)
+        self.start_mqtt(sb, emu, broker, ["--mqtt-discovery",
+                                          "--mqtt-discovery-prefix", "ha"])
+        sub.wait_count(None, 3)  # the probe and two configs
+        configs = {t: json.loads(p) for _, t, p in sub.messages()
+                   if t.startswith("ha/")}
+        kinds = sorted(t.split("/")[1] for t in configs)
+        self.assertEqual(kinds, ["event", "sensor"], configs)
+        ids = set()
+        for topic, config in configs.items():
+            self.assertTrue(topic.endswith("/config"), topic)
+            ids.add(config["unique_id"])
+            self.assertTrue(config["device"]["identifiers"])
+            self.assertTrue(config["device"]["name"].startswith("annc on "))
+            self.assertEqual(config["availability_topic"], PREFIX + "/status")
+            self.assertEqual(config["payload_available"], "online")
+            self.assertEqual(config["payload_not_available"], "offline")
+            self.assertEqual(config["state_topic"], PREFIX + "/call")
+        self.assertEqual(len(ids), 2)
+        event = next(c for t, c in configs.items() if "/event/" in t)
+        self.assertEqual(event["event_types"], ["announce", "quiet", "block"])
+        # Retained: a subscriber that comes later gets them too.
+        later = self.subscriber(broker, "ha/#")
+        later.wait_count(None, 3)
+
     def call(self, emu, sb, number, count):
         """A call from `number`: rings until announcement number `count`
         has begun, then stops ringing; returns when the call has been
