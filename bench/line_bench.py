@@ -28,6 +28,12 @@ Runs build/annc-line (or $ANNC_LINE_BINARY) on an emulated caller-ID modem
       the NO CARRIER annc-line sends it;
   (d) reading a 100,000-entry block list and deciding calls against it
       (build/screening_bench);
+  (f) with --mqtt and a broker of its own (Debian's mosquitto): from the
+      end of the caller-ID block to the call's event at a subscriber, and
+      to annc's first sound with MQTT, without it and with the broker
+      stopped by SIGSTOP; (g) 2 x BENCH_QUEUED_CALLS events (default 500
+      calls) queued while the broker is down, from the reconnection to the
+      last one's arrival;
   (e) with a block list, for a caller-ID block with number and name (North
       American order, decided as soon as it is whole): from the end of the
       block to annc's first sound for a call let through, against annc's own
@@ -54,6 +60,7 @@ from harness import (  # noqa: E402
 from line_harness import annc_line_binary  # noqa: E402
 from modem_emulator import (  # noqa: E402
     ModemEmulator, north_american_block, uk_block)
+from mosquitto_broker import Broker, Subscriber, have_mosquitto  # noqa: E402
 
 CALLS = int(os.environ.get("BENCH_CALLS", "10"))
 IDLE_S = float(os.environ.get("BENCH_IDLE_S", "60"))
@@ -269,6 +276,93 @@ def measure_history(folder):
         sb.cleanup()
 
 
+MQTT_PREFIX = "annc/bench"
+QUEUED_CALLS = int(os.environ.get("BENCH_QUEUED_CALLS", "500"))
+
+
+def measure_mqtt(folder):
+    """(f): with --mqtt, the end of the caller-ID block to the call's event
+    at a subscriber, and to annc's first sound against the same calls
+    without MQTT (alternating), then with the broker stopped by SIGSTOP;
+    (g) QUEUED_CALLS calls (two events each) made while the broker is down,
+    and the time from annc-line's reconnection to the last event's arrival
+    at a subscriber."""
+    if not have_mosquitto():
+        return None
+    sb = Sandbox()
+    broker = Broker(folder).start()
+    sub = Subscriber(broker, MQTT_PREFIX + "/call").start()
+    mqtt = ["--history", "none", "--mqtt", broker.url, "--mqtt-topic",
+            MQTT_PREFIX]
+    try:
+        times = {"off": [], "on": [], "stopped": []}
+        event = []
+        index = 0
+        with ModemEmulator(folder, "vcid") as modem:
+            for mode in ["off", "on"] * CALLS + ["stopped"] * CALLS:
+                if mode == "stopped" and not broker.paused:
+                    broker.pause()
+                args = ["--history", "none"] if mode == "off" else mqtt
+                line = Launcher(folder, modem, sb.exe, env=sb.env(), args=args)
+                try:
+                    if mode == "on":
+                        line.wait_count("connected to the MQTT broker", 1)
+                    topic = MQTT_PREFIX + "/call"
+                    seen = len(sub.messages(topic))
+                    # Number and name: the call is decided as soon as the
+                    # block is whole, with no window to wait out.
+                    block_end = modem.play(
+                        north_american_block("5551234", "ANN LEE"))
+                    times[mode].append(first_sound_after(sb, index, block_end))
+                    if mode == "on":
+                        wait_until(lambda: len(sub.messages(topic)) > seen, 5,
+                                   "the call's event", interval=0.0005)
+                        event.append(sub.messages(topic)[seen][0] - block_end)
+                    modem.send_line("NO CARRIER")
+                    line.wait_count("call ended", 1)
+                    line.wait_no_announcer()
+                    index += 1
+                finally:
+                    line.close()
+            broker.resume()
+            queued = measure_queued(folder, modem, broker, mqtt)
+        return times, event, queued
+    finally:
+        sub.close()
+        broker.close()
+        sb.cleanup()
+
+
+def measure_queued(folder, modem, broker, mqtt):
+    """(g): seconds from the arrival of the first to the arrival of the last
+    of 2 x QUEUED_CALLS events queued while the broker was down (annc-line's
+    status line about the reconnection is read by a thread that may come to
+    it after the events: the first event marks the reconnection)."""
+    line = Launcher(folder, modem, write_stub(folder), args=mqtt)
+    try:
+        line.wait_count("connected to the MQTT broker", 1)
+        broker.stop()
+        for i in range(1, QUEUED_CALLS + 1):
+            modem.send_line("NMBR = %07d" % (5550000 + i))
+            modem.send_line("RING")
+            line.wait_count("call from", i)
+            modem.send_line("NO CARRIER")
+            line.wait_count("call ended", i)
+            line.wait_no_announcer()
+        broker.start()
+        sub = Subscriber(broker, MQTT_PREFIX + "/call").start()
+        try:
+            topic = MQTT_PREFIX + "/call"
+            wait_until(lambda: len(sub.messages(topic)) >= 2 * QUEUED_CALLS,
+                       120, "%d events" % (2 * QUEUED_CALLS), interval=0.001)
+            arrived = sub.messages(topic)
+            return arrived[2 * QUEUED_CALLS - 1][0] - arrived[0][0]
+        finally:
+            sub.close()
+    finally:
+        line.close()
+
+
 def write_stub(folder):
     """The stub announcer that ends at annc-line's NO CARRIER."""
     return stub_announcer(folder, "stub-annc", STUB)
@@ -395,6 +489,7 @@ def main():
         cpu = measure_idle(folder)
         rss, elapsed = measure_memory(folder)
         screened_sound, screened_ath1 = measure_screened_reaction(folder)
+        mqtt = measure_mqtt(folder)
 
     med_r = statistics.median(reaction) * 1000
     med_s = statistics.median(startup) * 1000
@@ -459,6 +554,24 @@ def main():
           "(median of %d; max) | %.1f ms (%.1f) | <= 20 ms |"
           % (SCREEN_CALLS, statistics.median(screened_ath1) * 1000,
              max(screened_ath1) * 1000))
+    if mqtt is None:
+        print("| MQTT rows | mosquitto is not installed | |")
+        return 0
+    times, event, queued = mqtt
+    med = {k: statistics.median(v) * 1000 for k, v in times.items()}
+    print("| --mqtt: caller-ID block end (number and name: whole at once) "
+          "-> the call's event at a subscriber on this machine (median of "
+          "%d; max) | %.1f ms (%.1f) | <= 10 ms |"
+          % (len(event), statistics.median(event) * 1000, max(event) * 1000))
+    print("| caller-ID block end -> annc's first sound: without MQTT / with "
+          "--mqtt / with the broker stopped by SIGSTOP (medians of %d; the "
+          "first two alternating) | %.0f ms / %.0f ms (%+.0f ms) / %.0f ms "
+          "(%+.0f ms) | within 5 ms |"
+          % (CALLS, med["off"], med["on"], med["on"] - med["off"],
+             med["stopped"], med["stopped"] - med["off"]))
+    print("| %d events queued while the broker was down: the first -> the "
+          "last at a subscriber after the reconnection | %.0f ms | <= 1 s |"
+          % (2 * QUEUED_CALLS, queued * 1000))
     return 0
 
 

@@ -93,6 +93,10 @@ void MqttConnection::Attempt(Millis now) {
     return;
   }
   (void)mosquitto_int_option(mosq_, MOSQ_OPT_PROTOCOL_VERSION, MQTT_PROTOCOL_V311);
+  // No limit of libmosquitto's own on the QoS-1 messages awaiting their
+  // PUBACK: the events queued through an outage go out at once, not 20 a
+  // round trip; annc-line's queue bounds them.
+  (void)mosquitto_int_option(mosq_, MOSQ_OPT_SEND_MAXIMUM, 65535);
   mosquitto_connect_callback_set(mosq_, &OnConnectThunk);
   mosquitto_publish_callback_set(mosq_, &OnPublishThunk);
   mosquitto_message_callback_set(mosq_, &OnMessageThunk);
