@@ -224,8 +224,8 @@ EditOutcome SetBookName(const std::string& path, std::string_view version, std::
     text += Encoded(std::string(number) + "=" + std::string(name), layout) + lineEnd;
     if (text.size() > kMaxBookBytes) return EditOutcome{false, path + ": the phone book would grow too large"};
     *bytes = std::move(text);
-    return EditOutcome{true,
-                       LineName(path, layout.lines.size() + 1) + " added: " + std::string(number) + "=" + std::string(name)};
+    return EditOutcome{true, LineName(path, layout.lines.size() + 1) + " added: " + std::string(number) + "=" +
+                                 std::string(name)};
   });
 }
 

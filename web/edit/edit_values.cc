@@ -76,7 +76,9 @@ std::string ShownText(std::string_view bytes) {
 
 std::string NumberProblem(std::string_view number) {
   if (number.empty()) return "the number is empty";
-  if (number.size() >= kMaxNumberBytes) return "the number is longer than " + std::to_string(kMaxNumberBytes - 1) + " characters";
+  if (number.size() >= kMaxNumberBytes) {
+    return "the number is longer than " + std::to_string(kMaxNumberBytes - 1) + " characters";
+  }
   std::string_view digits = number.front() == '+' ? number.substr(1) : number;
   if (digits.empty()) return "the number has no digits";
   for (char c : digits) {

@@ -168,11 +168,14 @@ std::string ReplaceFile(const FileSnapshot& old, std::string_view bytes) {
     if (::fstat(fd.get(), &made) != 0) return "cannot read the new file's status: " + ErrorText(errno);
     uid_t owner = made.st_uid != old.owner ? old.owner : static_cast<uid_t>(-1);
     gid_t group = made.st_gid != old.group ? old.group : static_cast<gid_t>(-1);
-    if ((owner != static_cast<uid_t>(-1) || group != static_cast<gid_t>(-1)) && ::fchown(fd.get(), owner, group) != 0) {
+    bool differs = owner != static_cast<uid_t>(-1) || group != static_cast<gid_t>(-1);
+    if (differs && ::fchown(fd.get(), owner, group) != 0) {
       return "cannot give the new file the old one's owner and group: " + ErrorText(errno);
     }
   }
-  if (::fchmod(fd.get(), old.exists ? old.mode : 0644) != 0) return "cannot set the new file's mode: " + ErrorText(errno);
+  if (::fchmod(fd.get(), old.exists ? old.mode : 0644) != 0) {
+    return "cannot set the new file's mode: " + ErrorText(errno);
+  }
   if (int error = WriteAll(fd.get(), bytes); error != 0) return "cannot write the new file: " + ErrorText(error);
   if (::fsync(fd.get()) != 0) return "cannot sync the new file: " + ErrorText(errno);
   if (int error = fd.Close(); error != 0) return "cannot write the new file: " + ErrorText(error);

@@ -64,8 +64,7 @@ std::optional<std::vector<int>> LinesCatching(std::string text, std::string_view
     if (!match || match->line < 1 || static_cast<std::size_t>(match->line) > lines.size()) break;
     found.push_back(match->line);
     const LineSpan& span = lines[static_cast<std::size_t>(match->line) - 1];
-    std::fill(text.begin() + static_cast<std::ptrdiff_t>(span.start), text.begin() + static_cast<std::ptrdiff_t>(span.end),
-              ' ');
+    text.replace(span.start, span.end - span.start, span.end - span.start, ' ');
   }
   return found;
 }
@@ -209,7 +208,8 @@ EditOutcome UnblockNumber(const std::vector<std::string>& blockLists, const std:
     FileSnapshot file = ReadSnapshot(path, ScreeningList::kMaxBytes);
     if (!file.error.empty()) return EditOutcome{false, OneLine(path + ": " + file.error)};
     if (file.version != versions[i]) {
-      return EditOutcome{false, OneLine(path + ": the file changed since the page was shown; reload the page and try again")};
+      return EditOutcome{false,
+                         OneLine(path + ": the file changed since the page was shown; reload the page and try again")};
     }
     std::string error;
     std::optional<std::vector<int>> caught = LinesCatching(file.bytes, number, kMaxMatches + 1, &error);
