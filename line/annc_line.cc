@@ -17,6 +17,7 @@
 #include "line/launcher.h"
 #include "line/mqtt/mqtt_discovery.h"
 #include "line/mqtt/mqtt_publisher.h"
+#include "line/mqtt/mqtt_source.h"
 #include "line/sources/modem/modem_source.h"
 #include "line/sources/server/fritz_session.h"
 #include "line/name_recorder.h"
@@ -79,6 +80,31 @@ bool DescribeModem(EventLoop& loop, ModemSource& modem, const SourceOutput& out,
   return true;
 }
 
+// The host's name for the default topic prefix; empty when it has none.
+std::string HostName() {
+  char name[256] = {};
+  if (::gethostname(name, sizeof name - 1) != 0) return {};
+  return name;
+}
+
+// The topic prefix annc-line publishes under with --mqtt.
+std::string OwnTopicPrefix(const LineOptions& options) {
+  return options.mqttTopic.empty() ? DefaultTopicPrefix(HostName()) : options.mqttTopic;
+}
+
+// --mqtt-credentials: read into `settings`; false with *error set when the
+// file cannot be read.
+bool TakeCredentials(const LineOptions& options, Files& files, MqttSettings* settings, std::string* error) {
+  if (options.mqttCredentials.empty()) return true;
+  ReadCredentials read = ReadCredentialsFile(options.mqttCredentials, files, options.charset);
+  if (!read.credentials) {
+    *error = read.error;
+    return false;
+  }
+  settings->credentials = std::move(read.credentials);
+  return true;
+}
+
 // The call source the options name, and what the call tracker must know of
 // its kind.
 struct LineSource {
@@ -88,9 +114,23 @@ struct LineSource {
   Millis holdBack = TrackerSettings::kDefaultHoldBack;
 };
 
-LineSource BuildSource(const LineOptions& options, const LineSystem& system) {
-  LineSource line;
-  if (options.server) {
+// Empty, or the line that says why annc-line cannot start (the MQTT
+// credentials cannot be read).
+std::string BuildSource(const LineOptions& options, const LineSystem& system, LineSource* built) {
+  LineSource& line = *built;
+  if (options.mqttSource) {
+    MqttSourceSettings settings;
+    settings.connection.broker = *options.mqttSource;
+    settings.connection.caFile = options.mqttCa;
+    settings.connection.charset = options.charset;
+    std::string error;
+    if (!TakeCredentials(options, system.files, &settings.connection, &error)) return error;
+    settings.follow.follow = options.mqttFollow;
+    // A box that publishes too hears its own calls: they are announced already.
+    if (options.mqtt) settings.follow.ownPrefix = OwnTopicPrefix(options);
+    settings.follow.charset = options.charset;
+    line.source = std::make_unique<MqttSource>(std::move(settings));
+  } else if (options.server) {
     if (options.server->kind->protocol == ServerKind::kFritz) {
       line.session = std::make_unique<FritzSession>(options.filter);
       // The box reports a call it rejects itself as ringing and ended at once.
@@ -106,15 +146,20 @@ LineSource BuildSource(const LineOptions& options, const LineSystem& system) {
     line.modem = owned.get();
     line.source = std::move(owned);
   }
-  return line;
+  return std::string();
 }
 
 // A calls log this long is no calls log.
 constexpr std::size_t kMaxImportedLogBytes = std::size_t{1} << 30;
 
-// "modem:/dev/ttyACM0", "ncid:HOST:PORT", "fritz:[::1]:1012": where a
-// call's record says it came from.
+// "modem:/dev/ttyACM0", "ncid:HOST:PORT", "fritz:[::1]:1012",
+// "mqtt:HOST:PORT": where a call's record says it came from.
 std::string SourceText(const LineOptions& options) {
+  if (options.mqttSource) {
+    const MqttBroker& broker = *options.mqttSource;
+    std::string host = broker.host.find(':') != std::string::npos ? "[" + broker.host + "]" : broker.host;
+    return std::string(broker.tls ? "mqtts:" : "mqtt:") + host + ":" + std::to_string(broker.port);
+  }
   if (!options.server) return "modem:" + options.device;
   const ServerSource& server = *options.server;
   std::string host = server.host.find(':') != std::string::npos ? "[" + server.host + "]" : server.host;
@@ -180,13 +225,6 @@ struct LauncherParts {
   std::unique_ptr<Launcher> launcher;
 };
 
-// The host's name for the default topic prefix; empty when it has none.
-std::string HostName() {
-  char name[256] = {};
-  if (::gethostname(name, sizeof name - 1) != 0) return {};
-  return name;
-}
-
 // --mqtt: the publisher, its credentials read and its first attempt to
 // connect made; null with *error set when the credentials cannot be read.
 std::unique_ptr<MqttPublisher> StartMqtt(const LineOptions& options, Files& files, StatusOutput& output, Millis now,
@@ -195,15 +233,8 @@ std::unique_ptr<MqttPublisher> StartMqtt(const LineOptions& options, Files& file
   settings.connection.broker = *options.mqtt;
   settings.connection.caFile = options.mqttCa;
   settings.connection.charset = options.charset;
-  if (!options.mqttCredentials.empty()) {
-    ReadCredentials read = ReadCredentialsFile(options.mqttCredentials, files, options.charset);
-    if (!read.credentials) {
-      *error = read.error;
-      return nullptr;
-    }
-    settings.connection.credentials = std::move(read.credentials);
-  }
-  settings.topicPrefix = options.mqttTopic.empty() ? DefaultTopicPrefix(HostName()) : options.mqttTopic;
+  if (!TakeCredentials(options, files, &settings.connection, error)) return nullptr;
+  settings.topicPrefix = OwnTopicPrefix(options);
   std::string topicPrefix = settings.topicPrefix;
   auto publisher = std::make_unique<MqttPublisher>(std::move(settings), output);
   if (options.mqttDiscovery) {
@@ -340,7 +371,11 @@ std::string CallLogFile(const LineOptions& options) {
 
 int RunLine(const LineOptions& options, const LineSystem& system) {
   EventLoop loop(system.clock, system.waiter, system.signals);
-  LineSource line = BuildSource(options, system);
+  LineSource line;
+  if (std::string error = BuildSource(options, system, &line); !error.empty()) {
+    system.output.Status(error);
+    return kExitFatal;
+  }
   LauncherParts parts;
   if (std::string error = BuildLauncher(options, system, line, loop, &parts); !error.empty()) {
     system.output.Status(error);

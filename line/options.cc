@@ -4,6 +4,7 @@
 
 #include <algorithm>
 
+#include "line/mqtt/followed_calls.h"
 #include "line/sources/server/fritz_line.h"
 #include "posix/serial_port.h"
 #include "text/parse_integer.h"
@@ -17,19 +18,22 @@ const char kLineHelp[] =
     "usage: annc-line [options] DEVICE\n"
     "       annc-line [options] ncid:HOST[:PORT]\n"
     "       annc-line [options] fritz:HOST[:PORT]\n"
+    "       annc-line [options] mqtt:HOST[:PORT]|mqtts:HOST[:PORT]\n"
     "       annc-line --import-log FILE [--history DB]\n"
     "\n"
     "Holds a caller-ID modem on DEVICE (/dev/ttyACM0, /dev/ttyS0,\n"
     "/dev/serial/by-id/...), or takes the calls an NCID server reports (PORT 3333\n"
     "when left out) or a FRITZ!Box's call monitor (PORT 1012 when left out; switch\n"
     "it on by dialling #96*5*, off with #96*4*), HOST a name or an address, an IPv6\n"
-    "address in brackets, and runs annc once per incoming call.\n"
+    "address in brackets, and runs annc once per incoming call. With mqtt: (PORT\n"
+    "1883) or mqtts: (TLS, 8883), announces the calls other annc-lines publish on\n"
+    "that MQTT broker (their --mqtt).\n"
     "\n"
     "options:\n"
     "  --annc PATH            the announcer to run (default: annc beside annc-line)\n"
     "  --log FILE             passed to annc as /L:FILE\n"
     "  --ring-timeout SECONDS a call has ended when no ring came this long (default 8,\n"
-    "                         with a FRITZ!Box 120; decimals allowed)\n"
+    "                         with a FRITZ!Box or mqtt: 120; decimals allowed)\n"
     "  --speed BAUD           modem only: line speed, 8 data bits, no parity\n"
     "                         (default 115200)\n"
     "  --init COMMAND         modem only: an extra AT command sent after the reset\n"
@@ -87,16 +91,22 @@ const char kLineHelp[] =
     "                         ends; PREFIX/state (idle or ringing) and\n"
     "                         PREFIX/status (online or offline) are retained\n"
     "  --mqtt-ca FILE         mqtts only: the CA certificates the broker's is\n"
-    "                         checked against (default: the system's)\n"
+    "                         checked against (default: the system's); for\n"
+    "                         --mqtt and an mqtts: source alike\n"
     "  --mqtt-credentials FILE\n"
     "                         the broker's user and password, one line\n"
-    "                         user:password, in a file not every user may read\n"
+    "                         user:password, in a file not every user may read;\n"
+    "                         for --mqtt and an mqtt: source alike\n"
     "  --mqtt-topic PREFIX    the topics' prefix, no + or # (default annc/HOSTNAME)\n"
     "  --mqtt-discovery       publish Home Assistant's discovery configs (retained):\n"
     "                         a device \"annc on HOSTNAME\" with an event entity for\n"
     "                         the calls and a sensor of the last caller\n"
     "  --mqtt-discovery-prefix PREFIX\n"
     "                         where Home Assistant reads them (default homeassistant)\n"
+    "  --mqtt-follow PREFIX   mqtt: only: announce the calls published under PREFIX\n"
+    "                         (PREFIX/call, PREFIX/status); a level may be +, the\n"
+    "                         last one #; may be given several times (default\n"
+    "                         annc/+); calls under the own --mqtt-topic are left out\n"
     "  --once                 end after the first call has ended\n"
     "  --check                initialise the modem, show what it is, its country and\n"
     "                         which caller-ID command it took, then print every line\n"
@@ -116,6 +126,11 @@ const char kLineHelp[] =
     "first (a call the box rejects); its CONNECT (answered) ends the announcement\n"
     "and its DISCONNECT the call. Calls dropped by --only-to or --only-line are\n"
     "neither announced nor logged.\n"
+    "\n"
+    "With mqtt:, a call another annc-line decided to announce is announced (one it\n"
+    "blocked or kept quiet is not), and this box's own lists and quiet hours apply\n"
+    "too; its end, the publisher's offline status, a lost connection to the broker\n"
+    "or --ring-timeout ends it. The broker is connected to again as with --mqtt.\n"
     "\n"
     "Lists are in the format of an NCID server's blacklist and whitelist, so an\n"
     "existing one works as it is (--block /etc/ncid/ncidd.blacklist). One entry a\n"
@@ -193,10 +208,11 @@ enum class For {
   kModem,
   kServer,  // an NCID server or a FRITZ!Box
   kFritz,   // a FRITZ!Box alone
+  kMqtt,    // an MQTT broker's published calls
 };
 
 // Where the calls come from, as the device says.
-enum class Source { kModem, kNcid, kFritz };
+enum class Source { kModem, kNcid, kFritz, kMqtt };
 
 struct LineOption;
 
@@ -209,6 +225,7 @@ struct CommandLine {
   const LineOption* modemOption = nullptr;
   const LineOption* serverOption = nullptr;
   const LineOption* fritzOption = nullptr;
+  const LineOption* mqttOption = nullptr;  // the first for an mqtt: source alone
   bool ringTimeoutGiven = false;
   Source source = Source::kModem;
 };
@@ -340,6 +357,14 @@ std::string TakeDiscoveryPrefix(const Taking& t) {
   return {};
 }
 
+std::string TakeMqttFollow(const Taking& t) {
+  if (std::string problem = FollowPrefixProblem(t.value); !problem.empty()) {
+    return std::string(t.name) + " '" + Shown(t.value, t.o.charset) + "' " + problem;
+  }
+  t.o.mqttFollow.emplace_back(t.value);
+  return {};
+}
+
 // annc-line's options, in the order --help shows them.
 const LineOption kOptions[] = {
     {"annc", kValue, For::kAnySource, [](const Taking& t) { return SetText(t, t.o.annc); }},
@@ -367,6 +392,7 @@ const LineOption kOptions[] = {
     {"mqtt-topic", kValue, For::kAnySource, TakeMqttTopic},
     {"mqtt-discovery", kSwitch, For::kAnySource, [](const Taking& t) { return Set(t.o.mqttDiscovery); }},
     {"mqtt-discovery-prefix", kValue, For::kAnySource, TakeDiscoveryPrefix},
+    {"mqtt-follow", kValue, For::kMqtt, TakeMqttFollow},
     {"once", kSwitch, For::kAnySource, [](const Taking& t) { return Set(t.o.once); }},
     {"check", kSwitch, For::kAnySource, [](const Taking& t) { return Set(t.o.check); }},
     {"help", kSwitch, For::kAnySource, [](const Taking& t) { return Ends(t, ParsedCommandLine::kHelp); }},
@@ -443,6 +469,7 @@ void NoteSource(const LineOption& option, CommandLine& line) {
   bool server = option.source == For::kServer || option.source == For::kFritz;
   if (server && line.serverOption == nullptr) line.serverOption = &option;
   if (option.source == For::kFritz && line.fritzOption == nullptr) line.fritzOption = &option;
+  if (option.source == For::kMqtt && line.mqttOption == nullptr) line.mqttOption = &option;
 }
 
 // Takes the option getopt_long returned as `got` for the argument at `at`;
@@ -510,6 +537,11 @@ std::string TakeSource(CommandLine& line) {
     if (!server.source) return server.error;
     o.server = server.source;
     line.source = kind->protocol == ServerKind::kFritz ? Source::kFritz : Source::kNcid;
+  } else if (IsMqttSource(o.device)) {
+    ParsedMqttUrl broker = ParseMqttSource(o.device, o.charset);
+    if (!broker.broker) return broker.error;
+    o.mqttSource = broker.broker;
+    line.source = Source::kMqtt;
   }
   return {};
 }
@@ -522,6 +554,8 @@ std::string Whom(For source) {
       return "an NCID server or a FRITZ!Box";
     case For::kFritz:
       return "a FRITZ!Box";
+    case For::kMqtt:
+      return "an mqtt: source";
     case For::kAnySource:
       break;
   }
@@ -535,6 +569,12 @@ std::string NotFor(const LineOption& option, std::string_view source) {
 
 // An option given that the device's source does not take.
 std::string CheckSource(const CommandLine& line) {
+  if (line.source != Source::kMqtt && line.mqttOption != nullptr) {
+    const char* source = line.source == Source::kModem  ? "a modem"
+                         : line.source == Source::kNcid ? "an NCID server"
+                                                        : "a FRITZ!Box";
+    return NotFor(*line.mqttOption, source);
+  }
   switch (line.source) {
     case Source::kNcid:
       if (line.modemOption != nullptr) return NotFor(*line.modemOption, "an NCID server");
@@ -549,32 +589,44 @@ std::string CheckSource(const CommandLine& line) {
     case Source::kModem:
       if (line.serverOption != nullptr) return NotFor(*line.serverOption, "a modem");
       break;
+    case Source::kMqtt:
+      if (line.modemOption != nullptr) return NotFor(*line.modemOption, "an MQTT broker");
+      if (line.serverOption != nullptr) return NotFor(*line.serverOption, "an MQTT broker");
+      break;
   }
   return {};
 }
 
-// The MQTT options that only go with --mqtt, and --mqtt-ca with mqtts://.
+// The MQTT options that only go with --mqtt, the broker's own with an
+// mqtt: source as well, and --mqtt-ca with TLS.
 std::string CheckMqtt(const LineOptions& o) {
-  if (!o.mqtt) {
+  if (!o.mqtt && !o.mqttSource) {
     if (!o.mqttCa.empty()) return "--mqtt-ca needs --mqtt";
     if (!o.mqttCredentials.empty()) return "--mqtt-credentials needs --mqtt";
+  }
+  if (!o.mqtt) {
     if (!o.mqttTopic.empty()) return "--mqtt-topic needs --mqtt";
     if (o.mqttDiscovery) return "--mqtt-discovery needs --mqtt";
   }
   if (!o.mqttDiscoveryPrefix.empty() && !o.mqttDiscovery) {
     return "--mqtt-discovery-prefix needs --mqtt-discovery";
   }
-  if (!o.mqtt) {
-  } else if (!o.mqtt->tls && !o.mqttCa.empty()) {
-    return "--mqtt-ca is for mqtts://, not for mqtt://";
+  bool tls = (o.mqtt && o.mqtt->tls) || (o.mqttSource && o.mqttSource->tls);
+  if (!o.mqttCa.empty() && !tls) {
+    return o.mqtt ? "--mqtt-ca is for mqtts://, not for mqtt://" : "--mqtt-ca is for mqtts:, not for mqtt:";
   }
   return {};
 }
 
 // A FRITZ!Box sends no rings: without --ring-timeout, a call whose end the
-// box did not say waits longer.
+// box did not say waits longer, and so does one followed on MQTT.
 void SetSourceDefaults(CommandLine& line) {
-  if (line.source == Source::kFritz && !line.ringTimeoutGiven) line.parsed.options.ringTimeoutMs = kFritzRingTimeoutMs;
+  LineOptions& o = line.parsed.options;
+  if (line.source == Source::kFritz && !line.ringTimeoutGiven) o.ringTimeoutMs = kFritzRingTimeoutMs;
+  if (line.source == Source::kMqtt) {
+    if (!line.ringTimeoutGiven) o.ringTimeoutMs = kMqttRingTimeoutMs;
+    if (o.mqttFollow.empty()) o.mqttFollow.emplace_back(kDefaultFollow);
+  }
 }
 
 }  // namespace

@@ -16,8 +16,13 @@
 namespace annc {
 
 struct LineOptions {
-  std::string device;                // as given: a device path, ncid:HOST[:PORT] or fritz:HOST[:PORT]
+  std::string device;                // as given: a device path, ncid:, fritz:, mqtt: or mqtts:HOST[:PORT]
   std::optional<ServerSource> server;  // set when calls come from an NCID server or a FRITZ!Box's call monitor
+  // mqtt:HOST[:PORT] or mqtts:HOST[:PORT]: the broker on which the calls
+  // other annc-lines publish are followed, under the prefixes of
+  // --mqtt-follow (kDefaultFollow when not given).
+  std::optional<MqttBroker> mqttSource;
+  std::vector<std::string> mqttFollow;
   CallFilter filter;                 // --only-to, --only-line: never given for a modem
   std::string annc;  // empty: annc beside annc-line's own executable
   std::string log;   // empty: annc's default log
@@ -39,8 +44,9 @@ struct LineOptions {
   std::string history;
   std::string importLog;  // --import-log: read this calls log into the history and end
   std::string onCall;     // a program run for each call decided and ended
-  // --mqtt: the broker calls are published to; --mqtt-ca, --mqtt-credentials
-  // (files) and --mqtt-topic (empty: DefaultTopicPrefix) only with it.
+  // --mqtt: the broker calls are published to; --mqtt-topic (empty:
+  // DefaultTopicPrefix) only with it; --mqtt-ca and --mqtt-credentials
+  // (files) with it or an mqtt: source, and serve both.
   std::optional<MqttBroker> mqtt;
   std::string mqttCa;
   std::string mqttCredentials;
@@ -62,11 +68,14 @@ struct ParsedCommandLine {
 };
 
 // Options come as "--name VALUE" or "--name=VALUE"; "--" ends them; exactly
-// one device (none with --import-log), ncid:HOST[:PORT] or fritz:HOST[:PORT]. --help and --version
+// one device (none with --import-log), ncid:HOST[:PORT], fritz:HOST[:PORT],
+// mqtt:HOST[:PORT] or mqtts:HOST[:PORT]. --help and --version
 // win over everything after them. --speed, --init and --lock-dir are a
 // modem's: with a server they are a usage error. --only-line (may be
 // repeated) is for a server; --only-to (may be repeated) for a FRITZ!Box
 // alone, as an NCID server does not say which own number was called.
+// --mqtt-follow (may be repeated) is for an mqtt: source, which takes
+// neither a modem's options nor a server's.
 // --block, --allow and --quiet may be given several times. `charset` is the
 // locale's: the options' copy of it, and the one its errors are shown in.
 ParsedCommandLine ParseLineCommandLine(const std::vector<std::string_view>& args, Charset charset);

@@ -175,6 +175,76 @@ TEST(LineOptionsTest, Mqtt) {
   }
 }
 
+// mqtt:HOST[:PORT] as the source: the broker, the prefixes followed, its
+// ring timeout, and the options it takes or refuses.
+TEST(LineOptionsTest, MqttSource) {
+  struct Case {
+    std::vector<std::string_view> args;
+    const char* host;  // null: no mqtt: source
+    int port;
+    bool tls;
+    std::vector<std::string> follow;
+    int ringTimeoutMs;
+    const char* error;  // the start of the usage error; empty: none
+  };
+  const Case cases[] = {
+      {{"mqtt:broker"}, "broker", 1883, false, {"annc/+"}, 120000, ""},
+      {{"mqtts:[::1]:8884", "--mqtt-ca", "ca.pem"}, "::1", 8884, true, {"annc/+"}, 120000, ""},
+      {{"mqtts:b"}, "b", 8883, true, {"annc/+"}, 120000, ""},
+      {{"--mqtt-follow", "home/+", "--mqtt-follow=x/#", "--ring-timeout", "30", "mqtt:10.0.0.2:1884"},
+       "10.0.0.2", 1884, false, {"home/+", "x/#"}, 30000, ""},
+      {{"--mqtt-follow", "#", "--mqtt-credentials", "f", "mqtt:b"}, "b", 1883, false, {"#"}, 120000, ""},
+      {{"--mqtt", "mqtt://b", "--mqtt-topic", "annc/hall", "mqtt:b"}, "b", 1883, false, {"annc/+"}, 120000, ""},
+      {{"/dev/ttyS0"}, nullptr, 0, false, {}, 8000, ""},
+      {{"mqtt:"}, nullptr, 0, false, {}, 0, "mqtt:: no host"},
+      {{"mqtt://b"}, nullptr, 0, false, {}, 0, "mqtt://b: not a host name"},
+      {{"mqtt:[::1"}, nullptr, 0, false, {}, 0, "mqtt:[::1: no ']'"},
+      {{"mqtt:b:0"}, nullptr, 0, false, {}, 0, "mqtt:b:0:"},
+      {{"--mqtt-follow", "a/#/b", "mqtt:b"}, nullptr, 0, false, {}, 0,
+       "--mqtt-follow 'a/#/b' holds a wildcard that is not a level of its own"},
+      {{"--mqtt-follow", "a/b+", "mqtt:b"}, nullptr, 0, false, {}, 0, "--mqtt-follow 'a/b+' holds a wildcard"},
+      {{"--mqtt-follow", "/a", "mqtt:b"}, nullptr, 0, false, {}, 0, "--mqtt-follow '/a' begins or ends with /"},
+      {{"--mqtt-follow", "", "mqtt:b"}, nullptr, 0, false, {}, 0, "--mqtt-follow '' is empty"},
+      {{"--mqtt-follow", "annc/+", "/dev/ttyS0"}, nullptr, 0, false, {}, 0,
+       "--mqtt-follow is for an mqtt: source, not for a modem"},
+      {{"--mqtt-follow", "annc/+", "ncid:nas"}, nullptr, 0, false, {}, 0,
+       "--mqtt-follow is for an mqtt: source, not for an NCID server"},
+      {{"--mqtt-follow", "annc/+", "fritz:box"}, nullptr, 0, false, {}, 0,
+       "--mqtt-follow is for an mqtt: source, not for a FRITZ!Box"},
+      {{"--speed", "9600", "mqtt:b"}, nullptr, 0, false, {}, 0, "--speed is for a modem, not for an MQTT broker"},
+      {{"--only-line", "SIP0", "mqtt:b"}, nullptr, 0, false, {}, 0,
+       "--only-line is for an NCID server or a FRITZ!Box, not for an MQTT broker"},
+      {{"--only-to", "5550000", "mqtt:b"}, nullptr, 0, false, {}, 0,
+       "--only-to is for a FRITZ!Box, not for an MQTT broker"},
+      {{"--mqtt-ca", "ca.pem", "mqtt:b"}, nullptr, 0, false, {}, 0, "--mqtt-ca is for mqtts:, not for mqtt:"},
+      {{"--mqtt", "mqtt://b", "--mqtt-ca", "ca.pem", "mqtt:b"}, nullptr, 0, false, {}, 0,
+       "--mqtt-ca is for mqtts://, not for mqtt://"},
+      {{"--mqtt-topic", "annc/hall", "mqtt:b"}, nullptr, 0, false, {}, 0, "--mqtt-topic needs --mqtt"},
+  };
+  for (const Case& c : cases) {
+    ParsedCommandLine p = Parse(c.args);
+    std::string shown = testing::PrintToString(c.args);
+    if (*c.error != '\0') {
+      EXPECT_EQ(p.kind, ParsedCommandLine::kUsageError) << shown;
+      EXPECT_TRUE(p.error.starts_with(c.error)) << shown << ": " << p.error;
+      continue;
+    }
+    ASSERT_EQ(p.kind, ParsedCommandLine::kRun) << shown << ": " << p.error;
+    EXPECT_FALSE(p.options.server) << shown;
+    EXPECT_EQ(p.options.mqttSource.has_value(), c.host != nullptr) << shown;
+    if (c.host != nullptr) {
+      EXPECT_EQ(p.options.mqttSource->host, c.host) << shown;
+      EXPECT_EQ(p.options.mqttSource->port, c.port) << shown;
+      EXPECT_EQ(p.options.mqttSource->tls, c.tls) << shown;
+    }
+    EXPECT_EQ(p.options.mqttFollow, c.follow) << shown;
+    EXPECT_EQ(p.options.ringTimeoutMs, c.ringTimeoutMs) << shown;
+  }
+  for (const char* text : {"mqtt:HOST[:PORT]|mqtts:HOST[:PORT]", "--mqtt-follow PREFIX"}) {
+    EXPECT_NE(std::string_view(kLineHelp).find(text), std::string_view::npos) << text;
+  }
+}
+
 TEST(LineOptionsTest, SpokenNames) {
   struct Case {
     std::vector<std::string_view> args;

@@ -58,8 +58,8 @@ class LineRun:
         os.makedirs(self.lock_dir, exist_ok=True)
         self.err_path = os.path.join(sandbox.root, "line-%d.err" % id(self))
         self.out_path = os.path.join(sandbox.root, "line-%d.out" % id(self))
-        # A lock folder is a modem's: with a server or a box it is an error.
-        where = [] if device.startswith(("ncid:", "fritz:")) else [
+        # A lock folder is a modem's: with a server, a box or a broker it is an error.
+        where = [] if device.startswith(("ncid:", "fritz:", "mqtt:", "mqtts:")) else [
             "--lock-dir", self.lock_dir]
         # ring_timeout None: annc-line's own default for the source.
         timeout = [] if ring_timeout is None else ["--ring-timeout",

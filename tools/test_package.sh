@@ -90,7 +90,7 @@ check "the sample voice is in $lib/Numvoice" \
 check "Numvoice/aon.db links to the configuration file /etc/annc/aon.db" \
   bash -c "[ \"\$(readlink $lib/Numvoice/aon.db)\" = /etc/annc/aon.db ] && [ -f /etc/annc/aon.db ]"
 check "/etc/annc/aon.db is a conffile" bash -c "dpkg-query -W -f='\${Conffiles}' annc | grep -q /etc/annc/aon.db"
-units=(annc-line@.service annc-line-ncid@.service annc-line-fritz@.service)
+units=(annc-line@.service annc-line-ncid@.service annc-line-fritz@.service annc-line-mqtt@.service)
 check "the units are in /usr/lib/systemd/system" \
   bash -c "cd /usr/lib/systemd/system && ls ${units[*]}"
 check "the units name the installed paths, none /opt/annc" \
@@ -153,13 +153,13 @@ check "no lock left behind" bash -c "[ -z \"\$(ls -A '$work/lock')\" ]"
 check "the call's row in the history /var/lib/annc/calls.db, owned by annc" \
   bash -c "[ \"\$(sqlite3 /var/lib/annc/calls.db \"SELECT number || ' ' || decision || ' ' || announced FROM calls\")\" = '5551234 announce 1' ] && [ \"\$(stat -c %U /var/lib/annc/calls.db)\" = annc ]"
 check "the units keep the history in /var/lib/annc" \
-  bash -c "cd /usr/lib/systemd/system && [ -z \"\$(grep -L '^StateDirectory=annc\$' annc-line@.service annc-line-ncid@.service annc-line-fritz@.service)\" ]"
+  bash -c "cd /usr/lib/systemd/system && [ -z \"\$(grep -L '^StateDirectory=annc\$' annc-line@.service annc-line-ncid@.service annc-line-fritz@.service annc-line-mqtt@.service)\" ]"
 
 # The units, as instances (a template alone has no device to check).
 # verify exits with 0 on most mistakes in a unit and only reports them: any
 # report fails the check.
 systemd-analyze verify annc-line@dev-ttyS0.service annc-line-ncid@192.168.1.10.service \
-  annc-line-fritz@fritz.box.service >"$work/verify.log" 2>&1
+  annc-line-fritz@fritz.box.service annc-line-mqtt@broker.service >"$work/verify.log" 2>&1
 verified=$?
 sed 's/^/  verify: /' "$work/verify.log"
 check "systemd-analyze verify on the installed units, nothing reported" \

@@ -15,6 +15,9 @@ namespace {
 const ServerKind kPlainBroker{ServerKind::kNcid, "mqtt://", "an MQTT broker", "MQTT broker", kMqttPort, "", nullptr};
 const ServerKind kTlsBroker{ServerKind::kNcid, "mqtts://", "an MQTT broker", "MQTT broker", kMqttTlsPort, "",
                             nullptr};
+// The same as annc-line's source.
+const ServerKind kPlainSource{ServerKind::kNcid, "mqtt:", "an MQTT broker", "MQTT broker", kMqttPort, "", nullptr};
+const ServerKind kTlsSource{ServerKind::kNcid, "mqtts:", "an MQTT broker", "MQTT broker", kMqttTlsPort, "", nullptr};
 
 // A credentials file is a line; more than this is something else.
 constexpr std::size_t kMaxCredentialsBytes = 4096;
@@ -43,6 +46,22 @@ ParsedMqttUrl ParseMqttUrl(std::string_view url, Charset charset) {
   return parsed;
 }
 
+bool IsMqttSource(std::string_view argument) {
+  return argument.starts_with(kPlainSource.prefix) || argument.starts_with(kTlsSource.prefix);
+}
+
+ParsedMqttUrl ParseMqttSource(std::string_view argument, Charset charset) {
+  ParsedMqttUrl parsed;
+  const ServerKind& kind = argument.starts_with(kTlsSource.prefix) ? kTlsSource : kPlainSource;
+  ParsedServerSource server = ParseServerSource(argument, kind, charset);
+  if (!server.source) {
+    parsed.error = server.error;
+    return parsed;
+  }
+  parsed.broker = MqttBroker{server.source->host, server.source->port, &kind == &kTlsSource};
+  return parsed;
+}
+
 std::string BrokerName(const MqttBroker& broker, Charset charset) {
   std::string host = CaretNotation(broker.host, "", charset);
   if (broker.host.find(':') != std::string::npos) host = "[" + host + "]";
@@ -57,6 +76,23 @@ std::string TopicPrefixProblem(std::string_view prefix) {
   if (prefix.find_first_of("+#") != std::string_view::npos) return "holds a wildcard (+ or #)";
   if (prefix.front() == '/' || prefix.back() == '/') return "begins or ends with /";
   return {};
+}
+
+std::string FollowPrefixProblem(std::string_view prefix) {
+  if (prefix.empty()) return "is empty";
+  if (prefix.size() > kMaxTopicPrefix) return "is longer than " + std::to_string(kMaxTopicPrefix) + " bytes";
+  if (!IsUtf8Text(prefix)) return "is no UTF-8 text without control characters";
+  if (prefix.front() == '/' || prefix.back() == '/') return "begins or ends with /";
+  for (std::size_t start = 0;;) {
+    std::size_t end = prefix.find('/', start);
+    std::string_view level = prefix.substr(start, end == std::string_view::npos ? std::string_view::npos : end - start);
+    bool last = end == std::string_view::npos;
+    if (level.find_first_of("+#") != std::string_view::npos && level != "+" && !(level == "#" && last)) {
+      return "holds a wildcard that is not a level of its own (+, or # as the last)";
+    }
+    if (last) return {};
+    start = end + 1;
+  }
 }
 
 std::string DefaultTopicPrefix(std::string_view hostName) {

@@ -32,6 +32,11 @@ struct ParsedMqttUrl {
 // caret notation under `charset`.
 ParsedMqttUrl ParseMqttUrl(std::string_view url, Charset charset);
 
+// annc-line's source "mqtt:HOST[:PORT]" (1883) or "mqtts:HOST[:PORT]" (8883):
+// the broker whose published calls it announces.
+bool IsMqttSource(std::string_view argument);
+ParsedMqttUrl ParseMqttSource(std::string_view argument, Charset charset);
+
 // "HOST:PORT", an IPv6 address in brackets, in caret notation: how status
 // lines name the broker.
 std::string BrokerName(const MqttBroker& broker, Charset charset);
@@ -41,6 +46,10 @@ std::string BrokerName(const MqttBroker& broker, Charset charset);
 // wildcards + and #, and neither begin nor end with '/'.
 constexpr std::size_t kMaxTopicPrefix = 200;
 std::string TopicPrefixProblem(std::string_view prefix);
+
+// What is wrong with a followed prefix (--mqtt-follow), or empty: as for a
+// topic prefix, but a level may be the wildcard +, and the last level #.
+std::string FollowPrefixProblem(std::string_view prefix);
 
 // "annc/HOSTNAME"; "annc" alone when the host's name is no topic level.
 std::string DefaultTopicPrefix(std::string_view hostName);
