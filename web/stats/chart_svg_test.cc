@@ -1,0 +1,1 @@
+#include "web/stats/chart_svg.h"
