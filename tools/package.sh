@@ -17,7 +17,7 @@ for tool in cpack dpkg-shlibdeps espeak-ng sox; do
 done
 
 cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo -DANNC_VOICE=ON >/dev/null
-cmake --build build -j"$(nproc)" --target annc annc-line voice
+cmake --build build -j"$(nproc)" --target annc annc-line annc-web voice
 if [ ! -f build/Numvoice/InterDigit.Wav ] || [ ! -f build/Numvoice/aon.db ]; then
   echo "package: the sample voice is missing from build/Numvoice (see cmake's message above)" >&2
   exit 1

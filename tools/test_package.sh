@@ -80,17 +80,17 @@ fi
 # Installed.
 check "apt-get install ./$deb" apt_quiet install -y "./$deb"
 lib=/usr/lib/annc
-check "programs in $lib, executable" test -x $lib/annc -a -x $lib/annc-line
+check "programs in $lib, executable" test -x $lib/annc -a -x $lib/annc-line -a -x $lib/annc-web
 check "/usr/bin/annc and /usr/bin/annc-line are relative links to them" \
-  bash -c '[ "$(readlink /usr/bin/annc)" = ../lib/annc/annc ] && [ "$(readlink /usr/bin/annc-line)" = ../lib/annc/annc-line ]'
+  bash -c '[ "$(readlink /usr/bin/annc)" = ../lib/annc/annc ] && [ "$(readlink /usr/bin/annc-line)" = ../lib/annc/annc-line ] && [ "$(readlink /usr/bin/annc-web)" = ../lib/annc/annc-web ]'
 check "installed programs are stripped" \
-  bash -c "! readelf -S $lib/annc $lib/annc-line | grep -q '\.debug_info\|\.symtab'"
+  bash -c "! readelf -S $lib/annc $lib/annc-line $lib/annc-web | grep -q '\.debug_info\|\.symtab'"
 check "the sample voice is in $lib/Numvoice" \
   bash -c "ls $lib/Numvoice/0.wav $lib/Numvoice/900.wav $lib/Numvoice/InterDigit.Wav $lib/Numvoice/nophone.wav"
 check "Numvoice/aon.db links to the configuration file /etc/annc/aon.db" \
   bash -c "[ \"\$(readlink $lib/Numvoice/aon.db)\" = /etc/annc/aon.db ] && [ -f /etc/annc/aon.db ]"
 check "/etc/annc/aon.db is a conffile" bash -c "dpkg-query -W -f='\${Conffiles}' annc | grep -q /etc/annc/aon.db"
-units=(annc-line@.service annc-line-ncid@.service annc-line-fritz@.service annc-line-mqtt@.service)
+units=(annc-line@.service annc-line-ncid@.service annc-line-fritz@.service annc-line-mqtt@.service annc-web.service)
 check "the units are in /usr/lib/systemd/system" \
   bash -c "cd /usr/lib/systemd/system && ls ${units[*]}"
 check "the units name the installed paths, none /opt/annc" \
@@ -106,7 +106,8 @@ check "group annc; user annc in dialout and audio" \
 check "/var/log/annc is owned by annc" bash -c "[ \"\$(stat -c %U:%G /var/log/annc)\" = annc:annc ]"
 check "annc --version from PATH" bash -c "[ \"\$(command -v annc)\" = /usr/bin/annc ] && annc --version | grep -q '$version'"
 check "annc-line --version from PATH" bash -c "[ \"\$(command -v annc-line)\" = /usr/bin/annc-line ] && annc-line --version"
-check "nothing enabled by the installation" bash -c "! ls /etc/systemd/system/*.wants/annc-line*"
+check "annc-web --version from PATH" bash -c "[ \"\$(command -v annc-web)\" = /usr/bin/annc-web ] && annc-web --version"
+check "nothing enabled by the installation" bash -c "! ls /etc/systemd/system/*.wants/annc-line* /etc/systemd/system/*.wants/annc-web*"
 
 # One call from an emulated modem, announced by the installed programs as
 # user annc, into the log the units use.
@@ -159,13 +160,13 @@ check "the units keep the history in /var/lib/annc" \
 # verify exits with 0 on most mistakes in a unit and only reports them: any
 # report fails the check.
 systemd-analyze verify annc-line@dev-ttyS0.service annc-line-ncid@192.168.1.10.service \
-  annc-line-fritz@fritz.box.service annc-line-mqtt@broker.service >"$work/verify.log" 2>&1
+  annc-line-fritz@fritz.box.service annc-line-mqtt@broker.service annc-web.service >"$work/verify.log" 2>&1
 verified=$?
 sed 's/^/  verify: /' "$work/verify.log"
 check "systemd-analyze verify on the installed units, nothing reported" \
   test "$verified" -eq 0 -a ! -s "$work/verify.log"
 for unit in "${units[@]}"; do
-  instance=${unit/@/@example}
+  instance=${unit/@/@example}  # annc-web.service is no template: itself
   cp "/usr/lib/systemd/system/$unit" "$work/$instance"
   score=$(systemd-analyze security --offline=yes "$work/$instance" 2>/dev/null | sed -n 's/.*exposure level for .*: \([0-9.]*\) .*/\1/p')
   if [ -n "$score" ]; then
