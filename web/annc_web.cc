@@ -128,10 +128,13 @@ int RunAnncWeb(int argc, char** argv) {
   }
   PhoneBookText book;
   if (!options.book.empty()) {
-    if (int code = book.Read(options.book); code != 0) {
+    // A missing phone book is no error: the pages create it with the first
+    // name given.
+    if (int code = book.Read(options.book); code != 0 && code != ENOENT) {
       return Fail(kExitFailure, "cannot read the phone book " + options.book + ": " + std::strerror(code));
     }
     context.book = &book;
+    context.bookFile = options.book;
   }
   context.blockFiles = options.block;
   context.allowFiles = options.allow;

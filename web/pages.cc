@@ -2,13 +2,16 @@
 
 #include <nlohmann/json.hpp>
 
+#include <algorithm>
+
 #include "web/auth/password.h"
+#include "web/edit/book_edit.h"
+#include "web/edit/list_edit.h"
+#include "web/page_parts.h"
 
 namespace annc::web {
 namespace {
 
-// The longest number or search text a page takes.
-constexpr std::size_t kMaxNumber = 64;
 // How long a call without an end counts as ringing now.
 constexpr std::int64_t kRingingSeconds = 600;
 
@@ -22,7 +25,13 @@ constexpr char kStyle[] =
     "tr.block td.decision{color:#a00}tr.quiet td.decision{color:#666}tr.announce td.decision{color:#070}\n"
     "#ringing:empty{display:none}#ringing{background:#ffd;border:1px solid #cc6;padding:.5em;margin:.5em 0}\n"
     "form.filter,form.action{display:inline-block;margin:.25em 1em .25em 0}\n"
-    "nav.pages{margin:1em 0;display:flex;gap:1em}\n";
+    "nav.pages{margin:1em 0;display:flex;gap:1em}\n"
+    "p.notice{background:#efe;border:1px solid #9c9;padding:.5em}p.error{background:#fee;border:1px solid #c99;"
+    "padding:.5em}\n"
+    "table.list,table.book{margin-bottom:.5em}td.expressions{font-family:monospace}td form{margin:0}\n"
+    "figure.chart svg{width:100%;height:auto;max-width:60em}\n"
+    "svg rect.announce{fill:#3a7}svg rect.quiet{fill:#999}svg rect.block{fill:#c33}svg rect.calls{fill:#469}\n"
+    "svg text{font-size:11px;fill:#444}svg line{stroke:#bbb}\n";
 
 // The live view: polls /live.json and shows the calls ringing now above the
 // table. It builds its elements with textContent only.
@@ -174,8 +183,11 @@ Response CallsPage(Request& request, WebContext& context) {
   return Response::Html(200, page.Serialize());
 }
 
-Response CallerPage(Request& request, WebContext& context) {
+}  // namespace
+
+Response CallerPage(Request& request, WebContext& context, int status, const PageNotice& notice) {
   std::string number = request.Query("number");
+  if (number.empty()) number = request.Field("number");
   if (number.empty() || number.size() > kMaxNumber) {
     return Response::Message(400, "Which number? The page takes ?number= with at most 64 characters.");
   }
@@ -188,7 +200,20 @@ Response CallerPage(Request& request, WebContext& context) {
   }
   Page page("Caller " + number, FrameFor(request, "/caller"));
   Element& main = page.main();
-  if (context.book != nullptr) {
+  AddNotice(main, notice);
+  // The phone book as it is now, which the page's "Name" may have changed.
+  BookFileView book;
+  if (!context.bookFile.empty()) {
+    book = ReadBookFile(context.bookFile);
+    if (!book.error.empty()) {
+      main.AddText("p", "The phone book cannot be read: " + book.error).Class("error");
+    } else {
+      auto entry = std::find_if(book.entries.begin(), book.entries.end(),
+                                [&](const BookEntryView& e) { return e.number == number; });
+      main.AddText("p", entry != book.entries.end() ? "In the phone book as: " + entry->name
+                                                    : std::string("Not in the phone book."));
+    }
+  } else if (context.book != nullptr) {
     if (auto name = FindNameInBook(*context.book, number)) {
       main.AddText("p", "In the phone book as: " + std::string(*name));
     } else {
@@ -203,35 +228,58 @@ Response CallerPage(Request& request, WebContext& context) {
     row.AddText("td", std::to_string(it == counts.end() ? 0 : it->second));
   }
 
-  // The buttons that change the lists and the phone book.
+  // The buttons that change the lists and the phone book, each shown when
+  // its file was given, each carrying the versions of the files it changes
+  // as they are now.
   const std::string& token = request.session->token;
-  struct Action {
-    const char* path;
-    const char* button;
-    const char* field;  // a text field the action takes, or null
-    const char* fieldLabel;
+  auto form = [&](const char* path) -> Element& {
+    Element& f = AddPostForm(main, path, token).Class("action");
+    f.Add("input").Attr("type", "hidden").Attr("name", "number").Attr("value", number);
+    return f;
   };
-  for (const Action& action : {Action{"/caller/block", "Block", "label", "Label "},
-                               Action{"/caller/allow", "Allow", nullptr, nullptr},
-                               Action{"/caller/unblock", "Unblock", nullptr, nullptr},
-                               Action{"/caller/name", "Name", "name", "Name "}}) {
-    Element& form = AddPostForm(main, action.path, token).Class("action");
-    form.Add("input").Attr("type", "hidden").Attr("name", "number").Attr("value", number);
-    if (action.field != nullptr) {
-      form.AddText("label", action.fieldLabel)
-          .Add("input")
-          .Attr("type", "text")
-          .Attr("name", action.field)
-          .Attr("maxlength", "200");
+  auto hidden = [](Element& f, const std::string& name, const std::string& value) {
+    f.Add("input").Attr("type", "hidden").Attr("name", name).Attr("value", value);
+  };
+  auto textField = [&](Element& f, const char* label, const char* name) {
+    f.AddText("label", label)
+        .Add("input")
+        .Attr("type", "text")
+        .Attr("name", name)
+        .Attr("maxlength", "200")
+        .Attr("value", request.method == "POST" ? request.Field(name) : "");
+  };
+  if (!context.blockFiles.empty()) {
+    Element& block = form("/caller/block");
+    hidden(block, "version", ReadListFile(context.blockFiles[0]).version);
+    textField(block, "Label ", "label");
+    block.AddText("button", "Block").Attr("type", "submit");
+  }
+  if (!context.allowFiles.empty()) {
+    Element& allow = form("/caller/allow");
+    hidden(allow, "version", ReadListFile(context.allowFiles[0]).version);
+    allow.AddText("button", "Allow").Attr("type", "submit");
+  }
+  if (!context.blockFiles.empty()) {
+    Element& unblock = form("/caller/unblock");
+    for (std::size_t i = 0; i < context.blockFiles.size(); ++i) {
+      hidden(unblock, "version" + std::to_string(i), ReadListFile(context.blockFiles[i]).version);
     }
-    form.AddText("button", action.button).Attr("type", "submit");
+    unblock.AddText("button", "Unblock").Attr("type", "submit");
+  }
+  if (!context.bookFile.empty() && book.error.empty()) {
+    Element& name = form("/caller/name");
+    hidden(name, "version", book.version);
+    textField(name, "Name ", "name");
+    name.AddText("button", "Name").Attr("type", "submit");
   }
 
   main.AddText("h2", std::to_string(calls.size()) + (calls.size() == 1 ? " call" : " calls") +
                          (calls.size() == static_cast<std::size_t>(HistoryReader::kCallerLimit) ? " (the newest)" : ""));
   AddCallsTable(main, calls, false);
-  return Response::Html(200, page.Serialize());
+  return Response::Html(status, page.Serialize());
 }
+
+namespace {
 
 Response LiveJson(Request&, WebContext& context) {
   std::vector<CallRow> calls;
@@ -311,12 +359,6 @@ Response Asset(const char* type, const char* body) {
   return response;
 }
 
-// The caller page's buttons: the route entries are here, their work is not
-// yet. They answer 501 until the list and phone-book editing is wired in.
-Response NotAvailableYet(Request&) {
-  return Response::Message(501, "Changing the lists and the phone book is not available yet.");
-}
-
 }  // namespace
 
 std::string SessionCookie(const Session& session) {
@@ -336,7 +378,7 @@ FrameContext FrameFor(const Request& request, const std::string& path) {
 void AddPages(RouteTable& routes, WebContext& context) {
   WebContext* c = &context;
   routes.Add({"GET", "/", [c](Request& r) { return CallsPage(r, *c); }});
-  routes.Add({"GET", "/caller", [c](Request& r) { return CallerPage(r, *c); }});
+  routes.Add({"GET", "/caller", [c](Request& r) { return CallerPage(r, *c, 200, TakeNotice(r)); }});
   routes.Add({"GET", "/live.json", [c](Request& r) { return LiveJson(r, *c); }});
   routes.Add({"GET", "/login", [c](Request& r) {
                 if (c->passwordHash.empty() || r.session->loggedIn) return Response::Redirect("/");
@@ -346,9 +388,8 @@ void AddPages(RouteTable& routes, WebContext& context) {
   routes.Add({"POST", "/logout", [c](Request& r) { return Logout(r, *c); }});
   routes.Add({"GET", "/style.css", [](Request&) { return Asset("text/css; charset=utf-8", kStyle); }, true});
   routes.Add({"GET", "/live.js", [](Request&) { return Asset("text/javascript; charset=utf-8", kLiveScript); }, true});
-  for (const char* path : {"/caller/block", "/caller/allow", "/caller/unblock", "/caller/name"}) {
-    routes.Add({"POST", path, NotAvailableYet});
-  }
+  AddChangePages(routes, context);
+  AddStatsPage(routes, context);
 }
 
 }  // namespace annc::web

@@ -26,6 +26,7 @@ struct WebContext {
   // The phone book (null without --book) and the lists' files, for the
   // pages that show and edit them.
   const PhoneBookText* book = nullptr;
+  std::string bookFile;
   std::vector<std::string> blockFiles;
   std::vector<std::string> allowFiles;
   // The time of day, epoch seconds; injected for the tests.

@@ -19,6 +19,9 @@ struct Session {
   std::string token;  // the forms' token: 32 random bytes, hex
   bool loggedIn = false;
   std::int64_t lastUsed = 0;
+  // A line for the next page this session is shown (the outcome of a
+  // change, after its redirect); shown once, as text.
+  std::string notice;
 };
 
 class SessionTable {

@@ -68,6 +68,10 @@ class HistoryReader {
   // first: the ones ringing now.
   bool Ringing(std::int64_t since, std::vector<CallRow>* out, std::string* error);
 
+  // The read-only connection, for the statistics page's own queries. Used
+  // from the server's one thread only.
+  sqlite3* connection() { return db_; }
+
   // SQLite's query plan for the statement each query above runs with the
   // given filter ("calls", "caller", "counts", "ringing"): for the tests.
   std::string QueryPlan(const std::string& query, const CallFilter& filter);

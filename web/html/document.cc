@@ -1,6 +1,7 @@
 #include "web/html/document.h"
 
 #include <libxml/HTMLtree.h>
+#include <libxml/parser.h>
 #include <libxml/tree.h>
 
 #include <algorithm>
@@ -108,6 +109,19 @@ Element& Element::Attr(std::string_view name, std::string_view value) {
   // xmlSetProp keeps the value as a text node: escaped on output.
   xmlSetProp(node_, X(key), X(clean));
   return *this;
+}
+
+bool Element::AddXml(std::string_view xml) {
+  if (xml.size() > (1u << 24)) return false;
+  xmlDocPtr parsed = xmlReadMemory(xml.data(), static_cast<int>(xml.size()), nullptr, "UTF-8",
+                                   XML_PARSE_NONET | XML_PARSE_NOERROR | XML_PARSE_NOWARNING);
+  if (parsed == nullptr) return false;
+  xmlNodePtr root = xmlDocGetRootElement(parsed);
+  xmlNodePtr copy = root == nullptr ? nullptr : xmlDocCopyNode(root, node_->doc, 1);
+  xmlFreeDoc(parsed);
+  if (copy == nullptr) return false;
+  xmlAddChild(node_, copy);
+  return true;
 }
 
 Element& Element::AddText(std::string_view tag, std::string_view text) {

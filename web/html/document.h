@@ -26,6 +26,10 @@ class Element {
   // Shorthands: a child `tag` holding `text`, and a class attribute.
   Element& AddText(std::string_view tag, std::string_view text);
   Element& Class(std::string_view name) { return Attr("class", name); }
+  // Parses `xml` (a standalone element such as an <svg> drawn by this
+  // program) without network or entity expansion and appends a copy of its
+  // root element. False, with nothing added, when it is not well formed.
+  bool AddXml(std::string_view xml);
 
  private:
   friend class Document;

@@ -4,6 +4,8 @@ namespace annc::web {
 
 const NavEntry kNavigation[] = {
     {"/", "Calls"},
+    {"/lists", "Lists"},
+    {"/stats", "Statistics"},
 };
 const std::size_t kNavigationSize = sizeof(kNavigation) / sizeof(kNavigation[0]);
 
