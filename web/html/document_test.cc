@@ -142,3 +142,28 @@ TEST(PageFrameTest, FormsCarryTheToken) {
 
 }  // namespace
 }  // namespace annc::web
+
+namespace annc::web {
+namespace {
+
+TEST(AddXmlTest, ImportsAWellFormedElementAndRefusesTheRest) {
+  Document document("Chart");
+  ASSERT_TRUE(document.body().AddXml(
+      "<svg xmlns=\"http://www.w3.org/2000/svg\"><g class=\"day\"><title>a &lt;b&gt;</title><rect class=\"block\"/>"
+      "</g></svg>"));
+  std::string page = document.Serialize();
+  EXPECT_NE(page.find("<svg xmlns=\"http://www.w3.org/2000/svg\"><g class=\"day\"><title>a &lt;b&gt;</title>"),
+            std::string::npos)
+      << page;
+  EXPECT_NE(page.find("<rect class=\"block\">"), std::string::npos) << page;
+
+  Document refused("Chart");
+  EXPECT_FALSE(refused.body().AddXml("<svg><g></svg>"));
+  EXPECT_FALSE(refused.body().AddXml(""));
+  // An external entity is neither fetched nor expanded.
+  EXPECT_FALSE(refused.body().AddXml("<!DOCTYPE s [<!ENTITY x SYSTEM \"file:///etc/passwd\">]><svg>&x;</svg>") &&
+               refused.Serialize().find("root:") != std::string::npos);
+}
+
+}  // namespace
+}  // namespace annc::web
