@@ -294,6 +294,29 @@ class PagesTest(unittest.TestCase):
         for part in ("rect.announce", "rect.quiet", "rect.block"):
             self.assertIn(part, css)
 
+    def test_history_without_its_shm_file_opens(self):
+        # A history whose newest rows are still in its -wal file, copied
+        # without its -shm file (as after a reboot cleared it): annc-web
+        # opens it and shows those rows.
+        db = sqlite3.connect(self.history)
+        db.execute("PRAGMA wal_autocheckpoint=0")
+        db.execute("INSERT INTO calls (time, started_at, number, name, decision)"
+                   " VALUES ('2024-06-01T10:00:00+02:00', 5000, '5552222', 'Only In Wal', 'announce')")
+        db.commit()
+        copy = os.path.join(self.work, "copy")
+        os.mkdir(copy)
+        for suffix in ("", "-wal"):
+            with open(self.history + suffix, "rb") as f, open(os.path.join(copy, "calls.db" + suffix), "wb") as g:
+                g.write(f.read())
+        db.close()
+        self.assertGreater(os.path.getsize(os.path.join(copy, "calls.db-wal")), 0)
+        self.assertFalse(os.path.exists(os.path.join(copy, "calls.db-shm")))
+        self.history = os.path.join(copy, "calls.db")
+        self.start()
+        response, body = self.request("GET", "/")
+        self.assertEqual(response.status, 200)
+        self.assertIn("Only In Wal", "".join(forms_of(body).text))
+
     def test_buttons_only_for_the_files_given(self):
         self.start()
         page = forms_of(self.request("GET", "/caller?number=5551234")[1])
