@@ -23,7 +23,6 @@ import shutil
 import socket
 import subprocess
 import tempfile
-import time
 import unittest
 
 from harness import REPO_ROOT, children_of, wait_until
@@ -32,7 +31,6 @@ from modem_emulator import north_american_block
 
 try:
     from selenium import webdriver
-    from selenium.common.exceptions import WebDriverException
     from selenium.webdriver.chrome.service import Service
     from selenium.webdriver.common.by import By
 except ImportError:
@@ -136,7 +134,8 @@ class BrowserTest(LineTestCase):
         for argument in ("--headless=new", "--no-sandbox", "--disable-gpu", "--disable-dev-shm-usage",
                          "--window-size=1024,768", "--user-data-dir=" + profile,
                          "--no-first-run", "--no-default-browser-check", "--disable-extensions",
-                         "--disable-background-networking", "--disable-component-update", "--disable-sync"):
+                         "--disable-background-networking", "--disable-component-update", "--disable-sync",
+                         "--disable-breakpad", "--disable-crash-reporter"):
             options.add_argument(argument)
         service = Service(CHROMEDRIVER, log_path=os.path.join(self.sb.root, "chromedriver.log"))
         driver = webdriver.Chrome(service=service, options=options)
