@@ -164,6 +164,11 @@ Response CallsPage(Request& request, WebContext& context) {
       .Attr("value", filter.search);
   form.AddText("button", "Show").Attr("type", "submit");
 
+  if (calls.searchCut) {
+    main.AddText("p", "The search looked at the newest " + std::to_string(HistoryReader::kSearchWindow) +
+                          " calls; a caller's page has all calls of a number.")
+        .Class("note");
+  }
   if (calls.calls.empty()) {
     main.AddText("p", "No calls.");
   } else {

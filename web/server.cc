@@ -206,18 +206,20 @@ bool WebServer::Start(const std::string& host, int port, std::string* error) {
   int on = 1;
   if (fd < 0 || setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on) != 0 ||
       (v6 && setsockopt(fd, IPPROTO_IPV6, IPV6_V6ONLY, &on, sizeof on) != 0) ||
-      bind(fd, reinterpret_cast<sockaddr*>(&address), size) != 0 || listen(fd, 64) != 0) {
+      bind(fd, reinterpret_cast<sockaddr*>(&address), size) != 0 || listen(fd, 256) != 0) {
     *error = "cannot listen on " + shown + ": " + std::strerror(errno);
     if (fd >= 0) close(fd);
     return false;
   }
   // One polling thread serves every connection without blocking on any:
   // a slow client holds one connection slot, bounded per address and in
-  // all, and is dropped when idle for the timeout.
+  // all, and is dropped when idle for the timeout. One address may hold
+  // half the slots (a household behind one router, or a hundred tabs),
+  // never all of them.
   daemon_ = MHD_start_daemon(MHD_USE_INTERNAL_POLLING_THREAD | MHD_USE_AUTO, 0, nullptr, nullptr, &Access, this,
                              MHD_OPTION_LISTEN_SOCKET, fd,
-                             MHD_OPTION_CONNECTION_LIMIT, 64u,
-                             MHD_OPTION_PER_IP_CONNECTION_LIMIT, 16u,
+                             MHD_OPTION_CONNECTION_LIMIT, 256u,
+                             MHD_OPTION_PER_IP_CONNECTION_LIMIT, 128u,
                              MHD_OPTION_CONNECTION_TIMEOUT, 10u,
                              MHD_OPTION_CONNECTION_MEMORY_LIMIT, static_cast<std::size_t>(64 * 1024),
                              MHD_OPTION_NOTIFY_COMPLETED, &Completed, nullptr,

@@ -72,9 +72,20 @@ std::string CallsSql(const CallFilter& filter) {
   };
   if (!filter.day.empty()) add("substr(time, 1, 10) = :day");
   if (!filter.decision.empty()) add("decision = :decision");
-  if (!filter.search.empty()) add("(number LIKE :search ESCAPE '\\' OR name LIKE :search ESCAPE '\\')");
+  if (!filter.search.empty()) {
+    add("(number LIKE :search ESCAPE '\\' OR name LIKE :search ESCAPE '\\')");
+    // Only the newest calls: from the start of the newest :window on, a
+    // range of the time index read newest first.
+    add("started_at >= COALESCE((SELECT started_at FROM calls ORDER BY started_at DESC LIMIT 1 OFFSET :window - 1),"
+        " -9223372036854775807 - 1)");
+  }
   return std::string(kColumns) + where + " ORDER BY started_at DESC, id DESC LIMIT :limit OFFSET :offset";
 }
+
+// Whether a call is older than the search window. (Not EXISTS: SQLite
+// gives an EXISTS subquery LIMIT 1 of its own and drops the OFFSET.)
+constexpr char kOlderThanWindowSql[] =
+    "SELECT COUNT(*) FROM (SELECT 1 FROM calls ORDER BY started_at DESC LIMIT 1 OFFSET :window)";
 
 constexpr char kCallerSql[] = " WHERE number = :number ORDER BY started_at DESC, id DESC LIMIT :limit";
 constexpr char kCountsSql[] = "SELECT decision, COUNT(*) FROM calls WHERE number = :number GROUP BY decision";
@@ -93,6 +104,7 @@ void BindFilter(Statement& s, const CallFilter& filter, int page) {
   s.Text(":day", filter.day);
   s.Text(":decision", filter.decision);
   s.Text(":search", ContainsPattern(filter.search));
+  s.Int(":window", HistoryReader::kSearchWindow);
   // One row past the page tells whether there are more.
   s.Int(":limit", HistoryReader::kPageSize + 1);
   s.Int(":offset", static_cast<std::int64_t>(page) * HistoryReader::kPageSize);
@@ -148,6 +160,7 @@ bool HistoryReader::Calls(const CallFilter& filter, int page, CallPage* out, std
   BindFilter(s, filter, page);
   out->calls.clear();
   out->more = false;
+  out->searchCut = false;
   int code;
   while ((code = sqlite3_step(s.get())) == SQLITE_ROW) {
     if (out->calls.size() == static_cast<std::size_t>(kPageSize)) {
@@ -157,6 +170,13 @@ bool HistoryReader::Calls(const CallFilter& filter, int page, CallPage* out, std
     out->calls.push_back(ReadRow(s.get()));
   }
   if (code != SQLITE_DONE) return *error = sqlite3_errmsg(db_), false;
+  if (!filter.search.empty()) {
+    Statement older(db_, kOlderThanWindowSql);
+    if (!older.ok()) return *error = sqlite3_errmsg(db_), false;
+    older.Int(":window", kSearchWindow);
+    if (sqlite3_step(older.get()) != SQLITE_ROW) return *error = sqlite3_errmsg(db_), false;
+    out->searchCut = sqlite3_column_int(older.get(), 0) != 0;
+  }
   return true;
 }
 

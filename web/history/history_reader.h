@@ -42,11 +42,18 @@ struct CallFilter {
 struct CallPage {
   std::vector<CallRow> calls;
   bool more = false;  // there are older calls past this page
+  // A search looks through the newest kSearchWindow calls only; set when
+  // the history holds older ones it did not look at.
+  bool searchCut = false;
 };
 
 class HistoryReader {
  public:
   static constexpr int kPageSize = 50;
+  // A search for part of a number or a name reads every call it looks at;
+  // it looks at this many of the newest, so that it answers in a bounded
+  // time on any history (a caller's page finds all calls of a number).
+  static constexpr int kSearchWindow = 100000;
   // The most calls the caller page shows.
   static constexpr int kCallerLimit = 500;
 

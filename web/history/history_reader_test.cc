@@ -1,6 +1,7 @@
 #include "web/history/history_reader.h"
 
 #include <gtest/gtest.h>
+#include <sqlite3.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -89,6 +90,41 @@ TEST_F(HistoryReaderTest, FiltersAndSearch) {
       {"nothing found", {"", "", "nobody"}, {}},
   };
   for (const Case& c : cases) EXPECT_EQ(Ids(c.filter), c.ids) << c.what;
+}
+
+// A search reads only the newest calls, and says when older ones were
+// left out; a small history is searched whole.
+TEST_F(HistoryReaderTest, ASearchLooksAtTheNewestCalls) {
+  Add(1, "2024-05-01T09:00:00+02:00", 1000, "5550001", "Old Caller", "announce");
+  CallPage page;
+  std::string error;
+  ASSERT_TRUE(Reader().Calls({"", "", "old"}, 0, &page, &error)) << error;
+  EXPECT_EQ(page.calls.size(), 1u);
+  EXPECT_FALSE(page.searchCut);
+  reader_.reset();
+  sqlite3* db = nullptr;
+  ASSERT_EQ(sqlite3_open(path_.c_str(), &db), SQLITE_OK);
+  ASSERT_EQ(sqlite3_exec(db,
+                         "BEGIN;"
+                         "WITH RECURSIVE n(i) AS (SELECT 2 UNION ALL SELECT i + 1 FROM n WHERE i < 100001)"
+                         " INSERT INTO calls (id, time, started_at, number, name, decision)"
+                         " SELECT i, '2024-05-02T09:00:00+02:00', 1000 + i, '5559999', 'New', 'announce' FROM n;"
+                         "COMMIT;",
+                         nullptr, nullptr, nullptr),
+            SQLITE_OK)
+      << sqlite3_errmsg(db);
+  sqlite3_close(db);
+  ASSERT_TRUE(Reader().Calls({"", "", "old"}, 0, &page, &error)) << error;
+  EXPECT_TRUE(page.calls.empty()) << "the oldest call is past the newest " << HistoryReader::kSearchWindow;
+  EXPECT_TRUE(page.searchCut);
+  ASSERT_TRUE(Reader().Calls({"", "", "9999"}, 0, &page, &error)) << error;
+  EXPECT_EQ(page.calls.size(), 50u);
+  EXPECT_EQ(page.calls.front().id, 100001);
+  EXPECT_TRUE(page.searchCut);
+  // Without a search every call is there.
+  ASSERT_TRUE(Reader().Calls({}, 2000, &page, &error)) << error;
+  EXPECT_EQ(page.calls.back().id, 1);
+  EXPECT_FALSE(page.searchCut);
 }
 
 TEST_F(HistoryReaderTest, PagesOfFifty) {
