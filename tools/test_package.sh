@@ -107,6 +107,8 @@ check "/var/log/annc is owned by annc" bash -c "[ \"\$(stat -c %U:%G /var/log/an
 check "annc --version from PATH" bash -c "[ \"\$(command -v annc)\" = /usr/bin/annc ] && annc --version | grep -q '$version'"
 check "annc-line --version from PATH" bash -c "[ \"\$(command -v annc-line)\" = /usr/bin/annc-line ] && annc-line --version"
 check "annc-web --version from PATH" bash -c "[ \"\$(command -v annc-web)\" = /usr/bin/annc-web ] && annc-web --version"
+check "user annc may write the lists' folder /etc/annc and the phone book (annc-web edits them)" \
+  runuser -u annc -- bash -c "[ -w /etc/annc ] && [ -w /etc/annc/aon.db ]"
 check "nothing enabled by the installation" bash -c "! ls /etc/systemd/system/*.wants/annc-line* /etc/systemd/system/*.wants/annc-web*"
 
 # One call from an emulated modem, announced by the installed programs as
