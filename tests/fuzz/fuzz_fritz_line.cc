@@ -121,10 +121,18 @@ void CheckSession(FuzzedDataProvider& in, std::string_view stream) {
     if (line.find_first_of("\r\n") != std::string_view::npos) Fail("a line end inside a line", stream);
   };
   out.event = [&](const annc::CallEvent& e) {
-    if (!numberFor.empty() && (e.kind != annc::CallEvent::kCallerIdComplete || e.line != numberFor)) {
+    // Between a number and the end of its record come only the dialled
+    // number and the line's name of the same call, never empty.
+    bool ofRecord = e.kind == annc::CallEvent::kCalledNumber || e.kind == annc::CallEvent::kLineLabel;
+    if (!numberFor.empty() && (e.line != numberFor || (e.kind != annc::CallEvent::kCallerIdComplete && !ofRecord))) {
       Fail("a number without the end of its record", stream);
     }
+    if (ofRecord && numberFor.empty()) Fail("a dialled number or a line outside a record", stream);
+    if (ofRecord && e.value.empty()) Fail("an empty dialled number or line", stream);
     switch (e.kind) {
+      case annc::CallEvent::kCalledNumber:
+      case annc::CallEvent::kLineLabel:
+        break;
       case annc::CallEvent::kNumber:
         if (std::find(open.begin(), open.end(), e.line) != open.end()) {
           Fail("a call begun twice on one connection", stream);
