@@ -29,6 +29,7 @@
 #include "line/start_check.h"
 #include "platform/files.h"
 #include "platform/locale.h"
+#include "posix/console.h"
 #include "posix/posix_line_system.h"
 #include "posix/sound_device.h"
 #include "text/paths.h"
@@ -44,6 +45,7 @@ namespace {
 
 constexpr int kExitFatal = 1;
 constexpr int kExitUsage = 2;
+constexpr int kExitNoConsole = 3;
 
 // What --check prints: every line the source sends; nothing is announced.
 SourceOutput CheckOutput(StatusOutput& output, Charset charset) {
@@ -371,6 +373,7 @@ std::string CallLogFile(const LineOptions& options) {
 
 int RunLine(const LineOptions& options, const LineSystem& system) {
   EventLoop loop(system.clock, system.waiter, system.signals);
+  loop.KeepWatchdog(system.output, system.output.WatchdogInterval());
   LineSource line;
   if (std::string error = BuildSource(options, system, &line); !error.empty()) {
     system.output.Status(error);
@@ -415,8 +418,19 @@ int RunAnncLine(int argc, char** argv) {
     return ImportLog(options, posix.files, posix.output);
   }
   if (options.annc.empty()) options.annc = FolderOf(ExecutablePath()) + "annc";
+  // The console in place of standard input and output before anything
+  // looks at them; a service without one fails at once, and says which.
+  if (!options.console.empty()) {
+    if (int error = TakeConsole(options.console); error != 0) {
+      (void)WriteAll(STDERR_FILENO,
+                     "annc-line: " + CannotText("open the console " + CaretNotation(options.console, "", options.charset),
+                                                error) + "\n");
+      return kExitNoConsole;
+    }
+  }
 
   PosixLineSystem posix;
+  posix.announcers.errorsToConsole = !options.console.empty();
   if (int error = posix.signals.Open(); error != 0) {
     posix.output.Status(CannotText("watch signals", error));
     return kExitFatal;

@@ -2,6 +2,7 @@
 
 #include <signal.h>
 
+#include <algorithm>
 #include <vector>
 
 namespace annc {
@@ -19,8 +20,27 @@ bool EventLoop::EndRequested() const {
   return signals_.Seen(SIGINT) || signals_.Seen(SIGTERM) || signals_.Seen(SIGHUP);
 }
 
+void EventLoop::KeepWatchdog(StatusOutput& output, Millis intervalMs) {
+  if (intervalMs <= 0) return;
+  watchdog_ = &output;
+  // Twice in each interval, as systemd advises, and no more often than
+  // every 100 ms however short the interval.
+  watchdogEvery_ = std::max<Millis>(intervalMs / 2, 100);
+  watchdogDue_ = clock_.Now();
+}
+
+std::optional<Millis> EventLoop::FeedWatchdog() {
+  if (watchdog_ == nullptr) return std::nullopt;
+  Millis now = clock_.Now();
+  if (now >= watchdogDue_) {
+    watchdog_->Watchdog();
+    watchdogDue_ = now + watchdogEvery_;
+  }
+  return watchdogDue_;
+}
+
 bool EventLoop::Step(CallSource& source, const SourceOutput& out, LoopClient* client) {
-  std::optional<Millis> deadline = source.NextDeadline();
+  std::optional<Millis> deadline = Earliest(source.NextDeadline(), FeedWatchdog());
   if (client != nullptr) deadline = Earliest(deadline, client->NextDeadline());
   std::vector<Watch> watches = {Watch{signals_.handle(), false, false}};
   bool sourceWatched = source.handle() >= 0;

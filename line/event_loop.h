@@ -41,10 +41,20 @@ class EventLoop {
   bool EndRequested() const;
   Millis Now() { return clock_.Now(); }
 
+  // Tells `output` the loop still turns (WATCHDOG=1) at least every
+  // `intervalMs` / 2 while steps are taken; an interval of 0 tells nothing.
+  void KeepWatchdog(StatusOutput& output, Millis intervalMs);
+
  private:
+  // WATCHDOG=1 when it is due; the time it is due next, if at all.
+  std::optional<Millis> FeedWatchdog();
+
   Clock& clock_;
   Waiter& waiter_;
   Signals& signals_;
+  StatusOutput* watchdog_ = nullptr;
+  Millis watchdogEvery_ = 0;
+  Millis watchdogDue_ = 0;
 };
 
 }  // namespace annc

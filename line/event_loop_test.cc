@@ -154,5 +154,39 @@ TEST(EventLoopTest, AReadyHandleIsDispatched) {
   EXPECT_EQ(calls, (Calls{"1200 source ready", "5000 source timer"}));
 }
 
+TEST(EventLoopTest, TheWatchdogIsToldTwiceAnIntervalWhateverElseWaits) {
+  struct Case {
+    const char* name;
+    Millis interval;               // WatchdogSec=, 0: not watched
+    std::optional<Millis> source;  // the source's own deadline
+    int steps;
+    std::vector<std::string> pings;
+  };
+  const Case cases[] = {
+      {"not watched: nothing", 0, 3000, 1, {}},
+      {"an idle loop wakes for it", 10000, std::nullopt, 5,
+       {"0 watchdog", "5000 watchdog", "10000 watchdog", "15000 watchdog", "20000 watchdog"}},
+      {"a source's deadline on the way changes nothing", 10000, 7000, 6,
+       {"0 watchdog", "5000 watchdog", "10000 watchdog", "15000 watchdog", "20000 watchdog"}},
+      {"a short interval: no more often than every 100 ms", 50, std::nullopt, 4,
+       {"0 watchdog", "100 watchdog", "200 watchdog", "300 watchdog"}},
+  };
+  for (const Case& c : cases) {
+    FakeLineSystem fake;
+    fake.watchdogMs = c.interval;
+    Calls calls;
+    RecordingSource source(calls);
+    source.deadline = c.source;
+    EventLoop loop(fake, fake, fake);
+    loop.KeepWatchdog(fake, fake.WatchdogInterval());
+    for (int i = 0; i < c.steps; ++i) ASSERT_TRUE(loop.Step(source, SourceOutput{}, nullptr)) << c.name;
+    std::vector<std::string> pings;
+    for (const std::string& line : fake.trace) {
+      if (line.ends_with(" watchdog")) pings.push_back(line);
+    }
+    EXPECT_EQ(pings, c.pings) << c.name;
+  }
+}
+
 }  // namespace
 }  // namespace annc

@@ -32,6 +32,10 @@ const char kLineHelp[] =
     "options:\n"
     "  --annc PATH            the announcer to run (default: annc beside annc-line)\n"
     "  --log FILE             passed to annc as /L:FILE\n"
+    "  --console TTY          show calls on the terminal TTY (/dev/tty9) and read\n"
+    "                         keys there: annc-line opens it for each announcer,\n"
+    "                         beeps included, without taking it over or hanging\n"
+    "                         it up; its own status lines stay on standard error\n"
     "  --ring-timeout SECONDS a call has ended when no ring came this long (default 8,\n"
     "                         with a FRITZ!Box or mqtt: 120; decimals allowed)\n"
     "  --speed BAUD           modem only: line speed, 8 data bits, no parity\n"
@@ -158,7 +162,8 @@ const char kLineHelp[] =
     "              the MQTT credentials cannot be read; before its first\n"
     "              connection the MQTT broker refuses them or its certificate\n"
     "              is not trusted;\n"
-    "            2 a usage error\n";
+    "            2 a usage error;\n"
+    "            3 the --console terminal cannot be opened\n";
 
 namespace {
 
@@ -369,6 +374,7 @@ std::string TakeMqttFollow(const Taking& t) {
 const LineOption kOptions[] = {
     {"annc", kValue, For::kAnySource, [](const Taking& t) { return SetText(t, t.o.annc); }},
     {"log", kValue, For::kAnySource, [](const Taking& t) { return SetText(t, t.o.log); }},
+    {"console", kValue, For::kAnySource, [](const Taking& t) { return SetText(t, t.o.console); }},
     {"ring-timeout", kValue, For::kAnySource, TakeRingTimeout},
     {"speed", kValue, For::kModem, TakeSpeed},
     {"init", kValue, For::kModem, [](const Taking& t) { return AddText(t, t.o.init); }},

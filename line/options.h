@@ -26,6 +26,10 @@ struct LineOptions {
   CallFilter filter;                 // --only-to, --only-line: never given for a modem
   std::string annc;  // empty: annc beside annc-line's own executable
   std::string log;   // empty: annc's default log
+  // --console: the terminal the announcer shows calls on and reads keys
+  // from, opened by annc-line (empty: annc-line's own standard input and
+  // output).
+  std::string console;
   int ringTimeoutMs = TrackerSettings::kDefaultRingTimeout;
   int speed = 115200;
   std::vector<std::string> init;

@@ -24,7 +24,7 @@ void CloseRange(int from, int to) {
   for (int fd = from; fd <= last; ++fd) ::close(fd);
 }
 
-[[noreturn]] void RunChild(char* const* args, int keepFd, int reportFd, pid_t parent) {
+[[noreturn]] void RunChild(char* const* args, int keepFd, int reportFd, pid_t parent, bool errorsToOutput) {
   // The child does not outlive this process: SIGTERM when it dies (annc
   // then gives the terminal back), and an end at once when it died before
   // this could be asked for.
@@ -34,6 +34,7 @@ void CloseRange(int from, int to) {
   sigemptyset(&none);
   ::sigprocmask(SIG_SETMASK, &none, nullptr);
   ::signal(SIGPIPE, SIG_DFL);
+  if (errorsToOutput) ::dup2(STDOUT_FILENO, STDERR_FILENO);
   // Everything but the standard three, `keepFd` and the report pipe goes;
   // the report pipe closes itself at exec.
   int a = std::min(keepFd, reportFd);
@@ -57,7 +58,7 @@ void FillEnd(int status, ChildEnd* end) {
 
 }  // namespace
 
-int SpawnWithDescriptor(const std::vector<std::string>& argv, int keepFd, pid_t* pid) {
+int SpawnWithDescriptor(const std::vector<std::string>& argv, int keepFd, pid_t* pid, bool errorsToOutput) {
   if (argv.empty() || keepFd < 3) return EINVAL;
   std::vector<char*> args;
   for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
@@ -73,7 +74,7 @@ int SpawnWithDescriptor(const std::vector<std::string>& argv, int keepFd, pid_t*
     ::close(report[1]);
     return error;
   }
-  if (child == 0) RunChild(args.data(), keepFd, report[1], parent);
+  if (child == 0) RunChild(args.data(), keepFd, report[1], parent, errorsToOutput);
   ::close(report[1]);
   int error = 0;
   ssize_t n;

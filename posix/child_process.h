@@ -17,7 +17,9 @@ namespace annc {
 // process dies. Returns 0 and the process
 // id, or the errno value of the failed fork or exec (the program is missing
 // or cannot be run): a failed exec is reported here, not as an exit code.
-int SpawnWithDescriptor(const std::vector<std::string>& argv, int keepFd, pid_t* pid);
+// With `errorsToOutput` the child's standard error is this process's
+// standard output (the console, where its beeps and messages belong).
+int SpawnWithDescriptor(const std::vector<std::string>& argv, int keepFd, pid_t* pid, bool errorsToOutput = false);
 
 // How a child ended.
 struct ChildEnd {

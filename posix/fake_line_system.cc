@@ -143,6 +143,8 @@ void FakeLineSystem::Service(std::string_view status, bool ready) {
 
 void FakeLineSystem::Stopping() { Record(" stopping"); }
 
+void FakeLineSystem::Watchdog() { Record(" watchdog"); }
+
 PortOpening FakeLineSystem::Open(const std::string& /*device*/, int /*speed*/, const std::string& /*lockDir*/) {
   Record(" open");
   PortOpening opening;

@@ -113,6 +113,11 @@ class FakeLineSystem : public Clock,
   void AnnouncerLeftLine() override;
   void Service(std::string_view status, bool ready) override;
   void Stopping() override;
+  // The watchdog's interval as the service manager would give it; each
+  // WATCHDOG=1 is traced as "TIME watchdog".
+  Millis watchdogMs = 0;
+  Millis WatchdogInterval() const override { return watchdogMs; }
+  void Watchdog() override;
   // ModemPorts
   PortOpening Open(const std::string& device, int speed, const std::string& lockDir) override;
   void DiscardInput(int handle) override;

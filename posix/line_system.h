@@ -68,6 +68,10 @@ class StatusOutput {
   virtual void Service(std::string_view status, bool ready) = 0;
   // annc-line ends as asked (STOPPING=1).
   virtual void Stopping() = 0;
+  // How often the service manager wants to hear that annc-line's loop still
+  // turns (systemd's WatchdogSec=, WATCHDOG=1); 0 when it does not.
+  virtual Millis WatchdogInterval() const { return 0; }
+  virtual void Watchdog() {}
 };
 
 // What one read gave: bytes (n > 0), the end (n == 0: unplugged, closed by

@@ -21,6 +21,7 @@
 
 #include "log/log_writer.h"
 #include "platform/files.h"
+#include "posix/console.h"
 #include "posix/serial_port.h"
 #include "posix/systemd_notify.h"
 
@@ -148,6 +149,10 @@ void StandardStreams::Service(std::string_view status, bool ready) {
 
 void StandardStreams::Stopping() { NotifyStopping(); }
 
+Millis StandardStreams::WatchdogInterval() const { return NotifyWatchdogInterval(); }
+
+void StandardStreams::Watchdog() { NotifyWatchdog(); }
+
 SerialModemPorts::~SerialModemPorts() {
   while (!locks_.empty()) Close(locks_.begin()->first);
 }
@@ -237,7 +242,7 @@ int PtyAnnouncers::Start(const std::string& program, const std::string& number, 
   std::vector<std::string> argv = {program, number, "/H:" + std::to_string(pty_.slave)};
   argv.insert(argv.end(), args.begin(), args.end());
   pid_t pid = -1;
-  int error = SpawnWithDescriptor(argv, pty_.slave, &pid);
+  int error = SpawnWithDescriptor(argv, pty_.slave, &pid, errorsToConsole);
   // The slave is annc's alone now; the master stays here until annc is gone.
   ::close(pty_.slave);
   pty_.slave = -1;
@@ -269,13 +274,13 @@ bool PtyAnnouncers::Reap(ChildEnd* end) {
 void PtyAnnouncers::DiscardTypedKeys() {
   // From the background the terminal is not annc-line's to touch (and the
   // next announcer does not read it before it is in front either).
-  if (::isatty(STDIN_FILENO) == 1 && ::tcgetpgrp(STDIN_FILENO) == ::getpgrp()) (void)::tcflush(STDIN_FILENO, TCIFLUSH);
+  if (::isatty(STDIN_FILENO) == 1 && ConsoleInFront()) (void)::tcflush(STDIN_FILENO, TCIFLUSH);
 }
 
 void PtyAnnouncers::RestoreConsole() {
   // Only while annc-line is in the foreground: a background process that
   // touches the terminal is stopped.
-  if (consoleSaved_ && ::tcgetpgrp(STDIN_FILENO) == ::getpgrp()) (void)::tcsetattr(STDIN_FILENO, TCSANOW, &console_);
+  if (consoleSaved_ && ConsoleInFront()) (void)::tcsetattr(STDIN_FILENO, TCSANOW, &console_);
 }
 
 }  // namespace annc

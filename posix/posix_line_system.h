@@ -61,6 +61,8 @@ class StandardStreams : public StatusOutput {
   void AnnouncerLeftLine() override;
   void Service(std::string_view status, bool ready) override;
   void Stopping() override;
+  Millis WatchdogInterval() const override;
+  void Watchdog() override;
 
  private:
   struct Stream {
@@ -112,6 +114,10 @@ class PtyAnnouncers : public Announcers {
   bool Reap(ChildEnd* end) override;
   void RestoreConsole() override;
   void DiscardTypedKeys() override;
+
+  // --console: the announcer's standard error is the console too (annc-line's
+  // own stays where its status lines go).
+  bool errorsToConsole = false;
 
  private:
   PseudoTerminal pty_;

@@ -3,8 +3,17 @@
 #include <alsa/asoundlib.h>
 
 namespace annc {
+namespace {
+
+// ALSA's library writes its own lines to standard error (a journal full of
+// "ALSA lib ... Unknown PCM default" on a box without sound); the one line
+// annc-line says of it is enough.
+void SilentAlsaError(const char*, int, const char*, int, const char*, ...) {}
+
+}  // namespace
 
 std::optional<std::string> DefaultSoundDeviceProblem() {
+  snd_lib_error_set_handler(SilentAlsaError);
   snd_pcm_t* pcm = nullptr;
   // Without waiting for a device another program holds.
   int error = snd_pcm_open(&pcm, "default", SND_PCM_STREAM_PLAYBACK, SND_PCM_NONBLOCK);

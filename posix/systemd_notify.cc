@@ -30,4 +30,12 @@ void NotifyStatus(std::string_view status) { Send(Field("STATUS", status)); }
 
 void NotifyStopping() { Send("STOPPING=1"); }
 
+std::int64_t NotifyWatchdogInterval() {
+  std::uint64_t usec = 0;
+  if (sd_watchdog_enabled(0, &usec) <= 0) return 0;
+  return static_cast<std::int64_t>(usec / 1000);
+}
+
+void NotifyWatchdog() { Send("WATCHDOG=1"); }
+
 }  // namespace annc

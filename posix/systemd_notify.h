@@ -6,6 +6,7 @@
 #ifndef ANNC_POSIX_SYSTEMD_NOTIFY_H_
 #define ANNC_POSIX_SYSTEMD_NOTIFY_H_
 
+#include <cstdint>
 #include <string_view>
 
 namespace annc {
@@ -18,6 +19,13 @@ void NotifyStatus(std::string_view status);
 
 // Sends STOPPING=1, for a clean end that systemd should not take for a crash.
 void NotifyStopping();
+
+// The unit's WatchdogSec= in milliseconds when systemd watches this process
+// (WATCHDOG_USEC, WATCHDOG_PID), else 0.
+std::int64_t NotifyWatchdogInterval();
+
+// Sends WATCHDOG=1: the loop still turns.
+void NotifyWatchdog();
 
 }  // namespace annc
 
