@@ -7,7 +7,7 @@ packages=(build-essential cmake pkg-config libasound2-dev libsndfile1-dev libgte
           libespeak-ng-dev libsystemd-dev libmd-dev espeak-ng sox alsa-utils python3 locales libc-l10n
           dpkg-dev lintian systemd libsqlite3-dev sqlite3 mosquitto mosquitto-clients libmosquitto-dev
           nlohmann-json3-dev openssl e2fsprogs python3-jinja2 libmicrohttpd-dev libsodium-dev chromium
-          chromium-driver python3-selenium)
+          chromium-driver python3-selenium mmdebstrap systemd-container curl)
 sudo=""
 if [ "$(id -u)" -ne 0 ]; then sudo="sudo"; fi
 

@@ -13,6 +13,7 @@
 
 #include "line/history/history_file.h"
 #include "posix/posix_line_system.h"
+#include "posix/systemd_notify.h"
 #include "web/auth/host_check.h"
 #include "web/auth/password.h"
 #include "web/options.h"
@@ -171,8 +172,11 @@ int RunAnncWeb(int argc, char** argv) {
             << (v6 ? "[" + options.listenHost + "]" : options.listenHost) << ":" << options.port << "/"
             << (context.passwordHash.empty() ? "" : " (login on)") << "\n"
             << std::flush;
+  // A Type=notify service is up once the port listens.
+  NotifyReady("serving on port " + std::to_string(options.port));
   int signal = 0;
   sigwait(&ending, &signal);
+  NotifyStopping();
   server.Stop();
   return kExitSignal;
 }
