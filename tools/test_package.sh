@@ -95,8 +95,8 @@ check "the units are in /usr/lib/systemd/system" \
   bash -c "cd /usr/lib/systemd/system && ls ${units[*]}"
 check "the units name the installed paths, none /opt/annc" \
   bash -c "cd /usr/lib/systemd/system && grep -q 'ExecStart=/usr/lib/annc/annc-line' ${units[*]} && ! grep -q /opt/ ${units[*]}"
-check "copyright, changelog and the udev rule's example in /usr/share/doc/annc" \
-  bash -c "ls /usr/share/doc/annc/copyright /usr/share/doc/annc/changelog.gz /usr/share/doc/annc/99-annc-modem.rules"
+check "copyright, changelog, the udev rule's example and the network drop-in in /usr/share/doc/annc" \
+  bash -c "ls /usr/share/doc/annc/copyright /usr/share/doc/annc/changelog.gz /usr/share/doc/annc/99-annc-modem.rules /usr/share/doc/annc/annc-line-network.conf"
 check "the udev rule is no active rule" \
   bash -c "! ls /lib/udev/rules.d/*annc* /usr/lib/udev/rules.d/*annc* /etc/udev/rules.d/*annc*"
 check "system user annc, no home, no login shell" \
@@ -105,8 +105,8 @@ check "group annc; user annc in dialout and audio" \
   bash -c "getent group annc && id -nG annc | tr ' ' '\n' | grep -qx dialout && id -nG annc | tr ' ' '\n' | grep -qx audio"
 check "/var/log/annc is owned by annc" bash -c "[ \"\$(stat -c %U:%G /var/log/annc)\" = annc:annc ]"
 check "annc --version from PATH" bash -c "[ \"\$(command -v annc)\" = /usr/bin/annc ] && annc --version | grep -q '$version'"
-check "annc-line --version from PATH" bash -c "[ \"\$(command -v annc-line)\" = /usr/bin/annc-line ] && annc-line --version"
-check "annc-web --version from PATH" bash -c "[ \"\$(command -v annc-web)\" = /usr/bin/annc-web ] && annc-web --version"
+check "annc-line --version from PATH, the package's version" bash -c "[ \"\$(command -v annc-line)\" = /usr/bin/annc-line ] && annc-line --version | grep -qx 'annc-line $version'"
+check "annc-web --version from PATH, the package's version" bash -c "[ \"\$(command -v annc-web)\" = /usr/bin/annc-web ] && annc-web --version | grep -q ' $version\$'"
 check "user annc may write the lists' folder /etc/annc and the phone book (annc-web edits them)" \
   runuser -u annc -- bash -c "[ -w /etc/annc ] && [ -w /etc/annc/aon.db ]"
 check "nothing enabled by the installation" bash -c "! ls /etc/systemd/system/*.wants/annc-line* /etc/systemd/system/*.wants/annc-web*"
