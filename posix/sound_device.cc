@@ -1,19 +1,69 @@
 #include "posix/sound_device.h"
 
 #include <alsa/asoundlib.h>
+#include <fcntl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
 
 namespace annc {
 
-std::optional<std::string> DefaultSoundDeviceProblem() {
+namespace {
+
+std::optional<std::string> OpenDefaultDevice() {
   snd_pcm_t* pcm = nullptr;
   // Without waiting for a device another program holds.
   int error = snd_pcm_open(&pcm, "default", SND_PCM_STREAM_PLAYBACK, SND_PCM_NONBLOCK);
   if (error == 0) snd_pcm_close(pcm);
-  // The configuration ALSA read for it is not needed again here.
-  snd_config_update_free_global();
   if (error == 0) return std::nullopt;
   if (error == -EBUSY || error == -EAGAIN) return std::nullopt;  // there, only busy now
   return std::string("ALSA's default sound device cannot be opened: ") + snd_strerror(error);
+}
+
+}  // namespace
+
+std::optional<std::string> DefaultSoundDeviceProblem() {
+  // Opened in a child that ends at once: ALSA's configuration, its plugins
+  // and the pages of its code it runs never become the long-running
+  // launcher's memory. The child's answer comes back through a pipe.
+  int pipe[2];
+  if (::pipe2(pipe, O_CLOEXEC) != 0) return OpenDefaultDevice();
+  pid_t child = ::fork();
+  if (child < 0) {
+    ::close(pipe[0]);
+    ::close(pipe[1]);
+    return OpenDefaultDevice();
+  }
+  if (child == 0) {
+    ::close(pipe[0]);
+    std::optional<std::string> problem = OpenDefaultDevice();
+    if (problem) {
+      std::string_view rest = *problem;
+      while (!rest.empty()) {
+        ssize_t n = ::write(pipe[1], rest.data(), rest.size());
+        if (n <= 0 && errno != EINTR) break;
+        if (n > 0) rest.remove_prefix(static_cast<std::size_t>(n));
+      }
+    }
+    ::_exit(problem ? 1 : 0);
+  }
+  ::close(pipe[1]);
+  std::string said;
+  char buffer[256];
+  for (;;) {
+    ssize_t n = ::read(pipe[0], buffer, sizeof buffer);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0 || said.size() > 1024) break;
+    said.append(buffer, static_cast<std::size_t>(n));
+  }
+  ::close(pipe[0]);
+  int status = 0;
+  while (::waitpid(child, &status, 0) < 0 && errno == EINTR) {
+  }
+  if (WIFEXITED(status) && WEXITSTATUS(status) == 0) return std::nullopt;
+  if (said.empty()) return std::string("ALSA's default sound device cannot be checked: the check ended abnormally");
+  return said;
 }
 
 }  // namespace annc
