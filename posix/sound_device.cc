@@ -1,6 +1,7 @@
 #include "posix/sound_device.h"
 
 #include <alsa/asoundlib.h>
+#include <dlfcn.h>
 #include <fcntl.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -11,29 +12,40 @@ namespace annc {
 
 namespace {
 
+// ALSA's library is loaded here, in the child, alone: linked, its pages
+// would stay mapped in annc-line for nothing.
 std::optional<std::string> OpenDefaultDevice() {
+  void* alsa = ::dlopen("libasound.so.2", RTLD_NOW | RTLD_LOCAL);
+  auto open = alsa != nullptr ? reinterpret_cast<decltype(&::snd_pcm_open)>(::dlsym(alsa, "snd_pcm_open")) : nullptr;
+  auto close = alsa != nullptr ? reinterpret_cast<decltype(&::snd_pcm_close)>(::dlsym(alsa, "snd_pcm_close")) : nullptr;
+  auto strerror = alsa != nullptr ? reinterpret_cast<decltype(&::snd_strerror)>(::dlsym(alsa, "snd_strerror")) : nullptr;
+  if (open == nullptr || close == nullptr || strerror == nullptr) {
+    return std::string("ALSA's default sound device cannot be checked: libasound.so.2 cannot be loaded");
+  }
   snd_pcm_t* pcm = nullptr;
   // Without waiting for a device another program holds.
-  int error = snd_pcm_open(&pcm, "default", SND_PCM_STREAM_PLAYBACK, SND_PCM_NONBLOCK);
-  if (error == 0) snd_pcm_close(pcm);
+  int error = open(&pcm, "default", SND_PCM_STREAM_PLAYBACK, SND_PCM_NONBLOCK);
+  if (error == 0) close(pcm);
   if (error == 0) return std::nullopt;
   if (error == -EBUSY || error == -EAGAIN) return std::nullopt;  // there, only busy now
-  return std::string("ALSA's default sound device cannot be opened: ") + snd_strerror(error);
+  return std::string("ALSA's default sound device cannot be opened: ") + strerror(error);
 }
 
 }  // namespace
 
 std::optional<std::string> DefaultSoundDeviceProblem() {
-  // Opened in a child that ends at once: ALSA's configuration, its plugins
-  // and the pages of its code it runs never become the long-running
-  // launcher's memory. The child's answer comes back through a pipe.
+  // Opened in a child that ends at once: ALSA's library, its configuration
+  // and its plugins never become the long-running launcher's memory. The
+  // child's answer comes back through a pipe.
   int pipe[2];
-  if (::pipe2(pipe, O_CLOEXEC) != 0) return OpenDefaultDevice();
+  // A check that cannot be made says nothing: it is advice, annc tells
+  // for itself when it cannot play.
+  if (::pipe2(pipe, O_CLOEXEC) != 0) return std::nullopt;
   pid_t child = ::fork();
   if (child < 0) {
     ::close(pipe[0]);
     ::close(pipe[1]);
-    return OpenDefaultDevice();
+    return std::nullopt;
   }
   if (child == 0) {
     ::close(pipe[0]);
