@@ -22,7 +22,6 @@
 #include "line/sources/server/fritz_session.h"
 #include "line/name_recorder.h"
 #include "line/on_call/on_call_runner.h"
-#include "line/names/name_synth.h"
 #include "line/sources/server/ncid_session.h"
 #include "line/screening/screener.h"
 #include "line/sources/server/server_client.h"
@@ -444,8 +443,8 @@ int RunAnncLine(int argc, char** argv) {
   if (std::optional<std::string> sound = DefaultSoundDeviceProblem()) {
     posix.output.Status(*sound + ": calls will be beeps");
   }
-  // The names' synthesis runs in children, with eSpeak NG.
-  posix.processes.speak = &SynthesizeName;
+  // Names are spoken by annc-name, beside annc-line's own executable.
+  posix.processes.speaker = FolderOf(ExecutablePath()) + "annc-name";
   return RunLine(options, posix.system());
 }
 

@@ -514,7 +514,7 @@ TEST(AnncLineTest, NamesSpokenByChildren) {
          f.At(30000, [&f] { f.Raise(SIGTERM); });
        },
        0,
-       {"2000 child 101 start", "2200: cannot speak the name: eSpeak NG has no voice en", "2200 child 101 reaped"},
+       {"2000 child 101 start", "2200 child 101 reaped", "2200: cannot speak the name: eSpeak NG has no voice en"},
        {},
        {{": cannot speak the name: eSpeak NG has no voice en", 1}}},
   });

@@ -10,7 +10,7 @@ std::string ChildNameRecorder::Start(const std::string& number, const std::strin
 }
 
 void ChildNameRecorder::Reap() {
-  std::erase_if(jobs_, [this](NameJob& job) { return FinishNameJob(&job, system_.processes); });
+  std::erase_if(jobs_, [this](NameJob& job) { return FinishNameJob(&job, system_.files, system_.processes, system_.output); });
 }
 
 void ChildNameRecorder::Cancel() {

@@ -23,7 +23,8 @@ class NameRecorder {
   virtual void Cancel() = 0;
 };
 
-// Names recorded by the user or synthesized in child processes of their own.
+// Names recorded by the user or synthesized by annc-name in child processes
+// of their own.
 class ChildNameRecorder : public NameRecorder {
  public:
   // `annc` is the announcer's real path: the recordings are beside it.

@@ -408,7 +408,8 @@ void FakeLineSystem::Touch(const std::string& path) {
 
 // Children.
 
-pid_t FakeLineSystem::Start(std::function<std::string()> work, int* error) {
+pid_t FakeLineSystem::StartSpeaking(const std::string& text, const std::string& voice, const std::string& path,
+                                    int* error) {
   ChildScript script = kChildEnds;
   if (!children.empty()) {
     script = children.front();
@@ -419,24 +420,27 @@ pid_t FakeLineSystem::Start(std::function<std::string()> work, int* error) {
     return -1;
   }
   pid_t child = ++lastChild_;
-  children_[child] = false;
+  children_[child] = std::nullopt;
+  spoken.push_back(text + "|" + voice + "|" + path);
   Record(" child " + std::to_string(child) + " start");
   if (script == kChildEnds) {
-    At(now + childTakes, [this, child, work = std::move(work)] {
+    At(now + childTakes, [this, child, path] {
       auto it = children_.find(child);
       if (it == children_.end()) return;  // killed before
-      if (std::string status = work(); !status.empty()) Status(status);
-      it->second = true;
+      if (speakError.empty()) WriteFile(path, "RIFF");
+      it->second = speakError;
       pending_.insert(SIGCHLD);
     });
   }
   return child;
 }
 
-bool FakeLineSystem::Reap(pid_t child) {
+bool FakeLineSystem::Reap(pid_t child, std::string* failure) {
+  failure->clear();
   auto it = children_.find(child);
   if (it == children_.end()) return true;
   if (!it->second) return false;
+  *failure = *it->second;
   children_.erase(it);
   Record(" child " + std::to_string(child) + " reaped");
   return true;
@@ -445,12 +449,6 @@ bool FakeLineSystem::Reap(pid_t child) {
 void FakeLineSystem::Kill(pid_t child) {
   if (children_.erase(child) == 0) return;
   Record(" child " + std::to_string(child) + " killed");
-}
-
-std::string FakeLineSystem::SpeakName(const std::string&, const std::string&, const std::string& path) {
-  if (!speakError.empty()) return speakError;
-  WriteFile(path, "RIFF");
-  return {};
 }
 
 // Programs run beside annc-line.

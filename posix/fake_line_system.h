@@ -168,23 +168,24 @@ class FakeLineSystem : public Clock,
   void Touch(const std::string& path) override;
   std::int64_t FileTimeNow() override { return fileTimeAtStart + now * 1000000; }
 
-  // Children. Each start takes the front of `children` (when empty: one that
-  // ends). A child that ends runs its work `childTakes` ms after its start,
-  // its status line traced then ("TIME: cannot speak the name: ..."), and
-  // ends at once (SIGCHLD); one that hangs never ends until killed; one that
-  // cannot start fails with ENOMEM. The trace shows "TIME child N start",
-  // "TIME child N reaped" and "TIME child N killed". SpeakName writes
-  // "RIFF" into the file it is given, or fails with `speakError`.
+  // Names spoken: each StartSpeaking takes the front of `children` (when
+  // empty: one that ends) and appends its text, voice and path to `spoken`
+  // ("TEXT|VOICE|PATH"). A child that ends does so `childTakes` ms after its
+  // start (SIGCHLD), having written "RIFF" into its path, or else failed
+  // with `speakError`, which Reap gives; one that hangs never ends until
+  // killed; one that cannot start fails with ENOMEM. The trace shows "TIME
+  // child N start", "TIME child N reaped" and "TIME child N killed".
   enum ChildScript { kChildEnds, kChildHangs, kChildCannotStart };
   std::deque<ChildScript> children;
   Millis childTakes = 200;
   std::string speakError;
+  std::vector<std::string> spoken;
   std::size_t ChildrenLeft() const { return children_.size(); }
   // Processes
-  pid_t Start(std::function<std::string()> work, int* error) override;
-  bool Reap(pid_t child) override;
+  pid_t StartSpeaking(const std::string& text, const std::string& voice, const std::string& path,
+                      int* error) override;
+  bool Reap(pid_t child, std::string* failure) override;
   void Kill(pid_t child) override;
-  std::string SpeakName(const std::string& text, const std::string& voice, const std::string& path) override;
 
   // Programs run beside annc-line. Each run takes the front of `programs`
   // (when empty: one that writes nothing and ends with 0). A run writes its
@@ -258,7 +259,8 @@ class FakeLineSystem : public Clock,
   long long generation_ = 0;  // which announcer a scheduled end is for
   Millis startedAt_ = 0;
   // The children: which have not been reaped, and which of them ended.
-  std::map<pid_t, bool> children_;
+  // Each child's end: none while it runs, else its failure ("" when it spoke).
+  std::map<pid_t, std::optional<std::string>> children_;
   pid_t lastChild_ = 100;
   // The programs' runs, by id.
   std::map<pid_t, ProgramRun> runs_;

@@ -1,7 +1,7 @@
 // Everything annc-line asks of the system, in its own words: the clock, the
 // wait for something to happen, the signals, the status output, the modem's
 // port, the network, the announcer's process, files and folders, and the
-// children that speak callers' names. The event loop and the
+// children that speak callers' names and run the user's programs. The event loop and the
 // call sources are handed these explicitly; posix_line_system.h has the real
 // implementation and fake_line_system.h the one the unit tests script.
 #ifndef ANNC_POSIX_LINE_SYSTEM_H_
@@ -229,25 +229,27 @@ class Files {
 };
 
 // Work that annc-line must not wait for, each piece in a child process of
-// its own: the names of callers spoken into recordings.
+// its own: the names of callers spoken into recordings, and the programs
+// the user has run for each call.
 class Processes {
  public:
   virtual ~Processes() = default;
-  // Starts a child that runs `work` and ends: `work` returns "" or one
-  // status line, which the child says ("annc-line: " before it) and then
-  // ends with 1. The child ignores annc-line's signal handlers and holds
-  // none of its descriptors but the standard ones, and gives way to the
-  // announcer. Returns the child's id (> 0), or -1 with *error set.
-  virtual pid_t Start(std::function<std::string()> work, int* error) = 0;
+  // Starts speaking `text` in eSpeak NG's voice `voice` into the WAV file
+  // `path`: the program annc-name in a child of its own, which writes
+  // `path`.tmpID (ID the child's id) and renames it into place. The child
+  // holds none of annc-line's descriptors, its signal handling starts
+  // afresh, and it gives way to the announcer. Returns the child's id
+  // (> 0), or -1 with *error set (also when the program cannot be
+  // executed).
+  virtual pid_t StartSpeaking(const std::string& text, const std::string& voice, const std::string& path,
+                              int* error) = 0;
   // Reaps the child when it has ended, without waiting: true then (and for
-  // a child that is not there).
-  virtual bool Reap(pid_t child) = 0;
+  // a child that is not there), *failure being "" when it wrote the
+  // recording, else what went wrong in one line (the program's own, as it
+  // said it, or how it ended).
+  virtual bool Reap(pid_t child, std::string* failure) = 0;
   // Ends the child at once and reaps it.
   virtual void Kill(pid_t child) = 0;
-  // Speaks `text` in eSpeak NG's voice `voice` into the WAV file `path`;
-  // "" or what went wrong, in one line. For a child's work only: it is
-  // slow, and keeps eSpeak NG's state in the process.
-  virtual std::string SpeakName(const std::string& text, const std::string& voice, const std::string& path) = 0;
 
   // Programs the user has annc-line run beside it (--on-call). Each is one
   // executable, run directly with no arguments and no shell, in a process

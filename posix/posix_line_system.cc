@@ -410,52 +410,6 @@ constexpr int kChildNiceness = 10;
 
 }  // namespace
 
-pid_t ForkedProcesses::Start(std::function<std::string()> work, int* error) {
-  pid_t pid = ::fork();
-  if (pid < 0) {
-    *error = errno;
-    return -1;
-  }
-  if (pid > 0) return pid;
-  // The launcher's handlers and descriptors are not this process's business:
-  // a signal to the process group ends it, and the modem, the sockets and
-  // the signal pipe stay the launcher's alone.
-  for (int sig : {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGPIPE, SIGCHLD}) ::signal(sig, SIG_DFL);
-  sigset_t none;
-  sigemptyset(&none);
-  ::sigprocmask(SIG_SETMASK, &none, nullptr);
-  (void)::close_range(3, ~0U, 0);
-  (void)::setpriority(PRIO_PROCESS, 0, kChildNiceness);
-  std::string status = work();
-  if (!status.empty()) {
-    (void)WriteAll(STDERR_FILENO, "annc-line: " + status + "\n");
-    ::_exit(1);
-  }
-  ::_exit(0);
-}
-
-bool ForkedProcesses::Reap(pid_t child) {
-  if (child <= 0) return true;
-  int status = 0;
-  pid_t got = ::waitpid(child, &status, WNOHANG);
-  if (got == 0) return false;
-  if (got < 0 && errno == EINTR) return false;
-  return true;
-}
-
-void ForkedProcesses::Kill(pid_t child) {
-  if (child <= 0) return;
-  ::kill(child, SIGKILL);
-  int status = 0;
-  while (::waitpid(child, &status, 0) < 0 && errno == EINTR) {
-  }
-}
-
-std::string ForkedProcesses::SpeakName(const std::string& text, const std::string& voice, const std::string& path) {
-  if (speak == nullptr) return "no synthesizer";
-  return speak(text, voice, path);
-}
-
 // Programs run beside annc-line.
 
 namespace {
@@ -487,28 +441,18 @@ namespace {
   ::_exit(127);
 }
 
-}  // namespace
-
-pid_t ForkedProcesses::RunProgram(const std::string& program, const std::vector<std::string>& environment,
-                                  const std::string& dropPrefix, int* output, int* error) {
-  // Everything the child needs is made before the fork.
-  std::vector<std::string> entries;
-  for (char** entry = environ; entry != nullptr && *entry != nullptr; ++entry) {
-    std::string_view text(*entry);
-    if (!dropPrefix.empty() && text.substr(0, dropPrefix.size()) == dropPrefix) continue;
-    entries.emplace_back(text);
-  }
-  entries.insert(entries.end(), environment.begin(), environment.end());
-  std::vector<char*> envp;
-  for (std::string& entry : entries) envp.push_back(entry.data());
-  envp.push_back(nullptr);
-  std::string path = program;
-  char* argv[] = {path.data(), nullptr};
-
+// Starts argv[0] in a child of its own with `envp`, standard input
+// /dev/null and standard output and error into a pipe whose reading end,
+// which does not block, is *output. The writing end does not block either
+// when `dropWhenFull`: a child that says more than the pipe holds loses
+// the rest rather than waiting. Returns the child's id, or -1 with *error
+// set (also when the program cannot be executed).
+pid_t StartChild(char* const* argv, char* const* envp, bool dropWhenFull, int* output, int* error) {
   int out[2] = {-1, -1};
   int report[2] = {-1, -1};
   int input = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
-  if (input < 0 || ::pipe2(out, O_CLOEXEC) != 0 || ::pipe2(report, O_CLOEXEC) != 0) {
+  if (input < 0 || ::pipe2(out, O_CLOEXEC) != 0 || ::pipe2(report, O_CLOEXEC) != 0 ||
+      (dropWhenFull && ::fcntl(out[1], F_SETFL, ::fcntl(out[1], F_GETFL) | O_NONBLOCK) != 0)) {
     *error = errno;
     for (int fd : {input, out[0], out[1], report[0], report[1]}) {
       if (fd >= 0) ::close(fd);
@@ -517,7 +461,7 @@ pid_t ForkedProcesses::RunProgram(const std::string& program, const std::vector<
   }
   pid_t parent = ::getpid();
   pid_t pid = ::fork();
-  if (pid == 0) ExecProgram(argv, envp.data(), input, out[1], report[1], parent);
+  if (pid == 0) ExecProgram(argv, envp, input, out[1], report[1], parent);
   int forkError = errno;
   for (int fd : {input, out[1], report[1]}) ::close(fd);
   if (pid < 0) {
@@ -544,6 +488,104 @@ pid_t ForkedProcesses::RunProgram(const std::string& program, const std::vector<
   ::fcntl(out[0], F_SETFL, ::fcntl(out[0], F_GETFL) | O_NONBLOCK);
   *output = out[0];
   return pid;
+}
+
+}  // namespace
+
+pid_t ForkedProcesses::RunProgram(const std::string& program, const std::vector<std::string>& environment,
+                                  const std::string& dropPrefix, int* output, int* error) {
+  // Everything the child needs is made before the fork.
+  std::vector<std::string> entries;
+  for (char** entry = environ; entry != nullptr && *entry != nullptr; ++entry) {
+    std::string_view text(*entry);
+    if (!dropPrefix.empty() && text.substr(0, dropPrefix.size()) == dropPrefix) continue;
+    entries.emplace_back(text);
+  }
+  entries.insert(entries.end(), environment.begin(), environment.end());
+  std::vector<char*> envp;
+  for (std::string& entry : entries) envp.push_back(entry.data());
+  envp.push_back(nullptr);
+  std::string path = program;
+  char* argv[] = {path.data(), nullptr};
+  return StartChild(argv, envp.data(), false, output, error);
+}
+
+// Names spoken by annc-name.
+
+namespace {
+
+// What annc-name says before its one line of failure.
+constexpr std::string_view kSpeakerPrefix = "annc-name: ";
+// The most of a failing child's output read.
+constexpr std::size_t kFailureBytes = 512;
+
+// The failure of a speaking child that ended as `end`, from what it wrote.
+std::string SpeakingFailure(const ChildEnd& end, std::string_view said) {
+  if (end.exited && end.code == 0) return {};
+  std::string_view line = said.substr(0, said.find('\n'));
+  if (line.substr(0, kSpeakerPrefix.size()) == kSpeakerPrefix) line.remove_prefix(kSpeakerPrefix.size());
+  if (!line.empty()) return std::string(line);
+  if (end.exited) return "annc-name ended with exit code " + std::to_string(end.code);
+  return "annc-name was ended by signal " + std::to_string(end.signal);
+}
+
+}  // namespace
+
+ForkedProcesses::~ForkedProcesses() {
+  for (auto& [child, output] : speaking_) ::close(output);
+}
+
+pid_t ForkedProcesses::StartSpeaking(const std::string& text, const std::string& voice, const std::string& path,
+                                     int* error) {
+  // "--" first: a name that begins with "-" is still a name.
+  std::vector<std::string> args = {speaker, "--voice", voice, "--", text, path};
+  std::vector<char*> argv;
+  for (std::string& arg : args) argv.push_back(arg.data());
+  argv.push_back(nullptr);
+  int output = -1;
+  pid_t child = StartChild(argv.data(), environ, true, &output, error);
+  if (child > 0) speaking_[child] = output;
+  return child;
+}
+
+bool ForkedProcesses::Reap(pid_t child, std::string* failure) {
+  failure->clear();
+  if (child <= 0) return true;
+  int status = 0;
+  pid_t got;
+  while ((got = ::waitpid(child, &status, WNOHANG)) < 0 && errno == EINTR) {
+  }
+  if (got == 0) return false;
+  ChildEnd end;  // a child that is not there counts as one that spoke
+  end.exited = got != child || WIFEXITED(status);
+  if (got == child) {
+    end.code = WIFEXITED(status) ? WEXITSTATUS(status) : 0;
+    end.signal = WIFSIGNALED(status) ? WTERMSIG(status) : 0;
+  }
+  std::string said;
+  if (auto it = speaking_.find(child); it != speaking_.end()) {
+    said.resize(kFailureBytes);
+    ssize_t n;
+    while ((n = ::read(it->second, said.data(), said.size())) < 0 && errno == EINTR) {
+    }
+    said.resize(n > 0 ? static_cast<std::size_t>(n) : 0);
+    ::close(it->second);
+    speaking_.erase(it);
+  }
+  *failure = SpeakingFailure(end, said);
+  return true;
+}
+
+void ForkedProcesses::Kill(pid_t child) {
+  if (child <= 0) return;
+  ::kill(child, SIGKILL);
+  int status = 0;
+  while (::waitpid(child, &status, 0) < 0 && errno == EINTR) {
+  }
+  if (auto it = speaking_.find(child); it != speaking_.end()) {
+    ::close(it->second);
+    speaking_.erase(it);
+  }
 }
 
 ReadResult ForkedProcesses::ReadProgramOutput(int output, char* buffer, std::size_t size) {

@@ -145,17 +145,18 @@ class SystemFiles : public Files {
   std::int64_t FileTimeNow() override;
 };
 
-// Children forked from annc-line; names are spoken with `speak`, which
-// annc-line's main hands in (eSpeak NG's synthesis lives above this seam).
+// Children forked from annc-line, each executing a program: names are
+// spoken by `speaker`, which annc-line's main sets (annc-name beside its
+// own executable; eSpeak NG never comes into annc-line's process).
 class ForkedProcesses : public Processes {
  public:
-  using Speaker = std::string (*)(const std::string& text, const std::string& voice, const std::string& path);
-  Speaker speak = nullptr;
+  ~ForkedProcesses() override;
+  std::string speaker;
 
-  pid_t Start(std::function<std::string()> work, int* error) override;
-  bool Reap(pid_t child) override;
+  pid_t StartSpeaking(const std::string& text, const std::string& voice, const std::string& path,
+                      int* error) override;
+  bool Reap(pid_t child, std::string* failure) override;
   void Kill(pid_t child) override;
-  std::string SpeakName(const std::string& text, const std::string& voice, const std::string& path) override;
 
   // Programs run beside annc-line.
   pid_t RunProgram(const std::string& program, const std::vector<std::string>& environment,
@@ -165,6 +166,10 @@ class ForkedProcesses : public Processes {
   void SignalProgram(pid_t program, int signal) override;
   bool ReapProgram(pid_t program, ChildEnd* end) override;
   void EndPrograms(const std::vector<pid_t>& programs, Millis graceMs) override;
+
+ private:
+  // The reading end of each speaking child's output, for its failure.
+  std::map<pid_t, int> speaking_;
 };
 
 // All of them, for annc-line's main.

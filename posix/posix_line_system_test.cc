@@ -1,6 +1,7 @@
 #include "posix/posix_line_system.h"
 
 #include <fcntl.h>
+#include <sys/wait.h>
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <signal.h>
@@ -11,10 +12,13 @@
 #include <chrono>
 #include <cstdlib>
 #include <fstream>
+#include <optional>
+#include <filesystem>
 #include <string>
 #include <thread>
 
 #include "platform/test_support.h"
+#include "posix/sound_device.h"
 
 namespace annc {
 namespace {
@@ -186,6 +190,54 @@ TEST(SystemFilesTest, InspectGivesThePermissionBits) {
     FileInfo info;
     ASSERT_EQ(files.Inspect(path, &info), 0);
     EXPECT_EQ(info.mode, mode);
+  }
+}
+
+// ALSA reads ~/.asoundrc: HOME names a folder whose default device is
+// given, for as long as it lives.
+class AlsaHome {
+ public:
+  explicit AlsaHome(const std::string& asoundrc) {
+    std::filesystem::create_directories(home_.str());
+    testing::WriteWholeFile(home_.str() + "/.asoundrc", asoundrc);
+    if (const char* old = std::getenv("HOME")) saved_ = old;
+    ::setenv("HOME", home_.str().c_str(), 1);
+  }
+  ~AlsaHome() {
+    if (saved_) {
+      ::setenv("HOME", saved_->c_str(), 1);
+    } else {
+      ::unsetenv("HOME");
+    }
+    std::filesystem::remove_all(home_.str());
+  }
+
+ private:
+  testing::ScopedTempPath home_{"alsa_home"};
+  std::optional<std::string> saved_;
+};
+
+TEST(SoundDeviceTest, TheDefaultDeviceIsCheckedInAChildThatLeavesNothing) {
+  struct Case {
+    const char* asoundrc;
+    std::optional<std::string> problem;
+  };
+  const Case cases[] = {
+      {"pcm.!default { type null }\n", std::nullopt},
+      // The reason after the colon is ALSA's, and varies with its version.
+      {"pcm.!default { type hw; card 97 }\n", "ALSA's default sound device cannot be opened: "},
+  };
+  for (const Case& c : cases) {
+    AlsaHome home(c.asoundrc);
+    std::optional<std::string> problem = DefaultSoundDeviceProblem();
+    ASSERT_EQ(problem.has_value(), c.problem.has_value()) << c.asoundrc;
+    if (problem) {
+      EXPECT_TRUE(problem->starts_with(*c.problem)) << *problem;
+      EXPECT_GT(problem->size(), c.problem->size()) << *problem;
+    }
+    // The child is reaped: none is left to wait for.
+    EXPECT_EQ(::waitpid(-1, nullptr, WNOHANG), -1);
+    EXPECT_EQ(errno, ECHILD);
   }
 }
 

@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstddef>
 #include <cstring>
 #include <functional>
 #include <optional>
@@ -81,6 +82,26 @@ TEST(SystemdNotifyTest, MessagesArriveAsSystemdReadsThem) {
     c.send();
     EXPECT_EQ(socket.Receive(), std::optional<std::string>(c.expected));
   }
+}
+
+TEST(SystemdNotifyTest, AnAbstractSocketNamedWithAnAt) {
+  int fd = ::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+  ASSERT_GE(fd, 0);
+  std::string name = "@annc-notify-test-" + std::to_string(::getpid());
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  std::memcpy(address.sun_path + 1, name.data() + 1, name.size() - 1);
+  socklen_t size = static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + name.size());
+  ASSERT_EQ(::bind(fd, reinterpret_cast<sockaddr*>(&address), size), 0);
+  ::setenv("NOTIFY_SOCKET", name.c_str(), 1);
+  NotifyStopping();
+  ::unsetenv("NOTIFY_SOCKET");
+  pollfd p{fd, POLLIN, 0};
+  ASSERT_EQ(::poll(&p, 1, 2000), 1);
+  char buffer[64];
+  ssize_t n = ::recv(fd, buffer, sizeof buffer, 0);
+  ::close(fd);
+  EXPECT_EQ(std::string(buffer, static_cast<std::size_t>(n > 0 ? n : 0)), "STOPPING=1");
 }
 
 TEST(SystemdNotifyTest, NothingIsSentOutsideSystemd) {

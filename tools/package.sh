@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Builds the Debian package build/annc_VERSION_ARCH.deb with CPack: the
-# stripped programs and the sample voice in /usr/lib/annc, links in
+# stripped programs (annc-line runs annc-name beside it) and the sample
+# voice in /usr/lib/annc, links in
 # /usr/bin, the phone book as the configuration file /etc/annc/aon.db, the
 # systemd units, and the maintainer scripts that set up the user annc. Its
 # library dependencies are read from the binaries (dpkg-shlibdeps).
@@ -17,7 +18,7 @@ for tool in cpack dpkg-shlibdeps espeak-ng sox; do
 done
 
 cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo -DANNC_VOICE=ON >/dev/null
-cmake --build build -j"$(nproc)" --target annc annc-line annc-web voice
+cmake --build build -j"$(nproc)" --target annc annc-line annc-name annc-web voice
 if [ ! -f build/Numvoice/InterDigit.Wav ] || [ ! -f build/Numvoice/aon.db ]; then
   echo "package: the sample voice is missing from build/Numvoice (see cmake's message above)" >&2
   exit 1

@@ -80,11 +80,14 @@ fi
 # Installed.
 check "apt-get install ./$deb" apt_quiet install -y "./$deb"
 lib=/usr/lib/annc
-check "programs in $lib, executable" test -x $lib/annc -a -x $lib/annc-line -a -x $lib/annc-web
+check "programs in $lib, executable" test -x $lib/annc -a -x $lib/annc-line -a -x $lib/annc-name -a -x $lib/annc-web
 check "/usr/bin/annc and /usr/bin/annc-line are relative links to them" \
   bash -c '[ "$(readlink /usr/bin/annc)" = ../lib/annc/annc ] && [ "$(readlink /usr/bin/annc-line)" = ../lib/annc/annc-line ] && [ "$(readlink /usr/bin/annc-web)" = ../lib/annc/annc-web ]'
 check "installed programs are stripped" \
-  bash -c "! readelf -S $lib/annc $lib/annc-line $lib/annc-web | grep -q '\.debug_info\|\.symtab'"
+  bash -c "! readelf -S $lib/annc $lib/annc-line $lib/annc-name $lib/annc-web | grep -q '\.debug_info\|\.symtab'"
+check "annc-name beside annc-line speaks a name into a WAV" \
+  bash -c "$lib/annc-name --voice en -- 'Ann Lee' \"$work/name.wav\" && python3 -c 'import sys, wave; sys.exit(wave.open(sys.argv[1]).getnframes() < 1000)' \"$work/name.wav\""
+check "annc-line does not link eSpeak NG" bash -c "! ldd $lib/annc-line | grep -q espeak"
 check "the sample voice is in $lib/Numvoice" \
   bash -c "ls $lib/Numvoice/0.wav $lib/Numvoice/900.wav $lib/Numvoice/InterDigit.Wav $lib/Numvoice/nophone.wav"
 check "Numvoice/aon.db links to the configuration file /etc/annc/aon.db" \

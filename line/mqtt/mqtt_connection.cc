@@ -9,20 +9,11 @@
 #include <chrono>
 #include <utility>
 
+#include "line/mqtt/mosquitto_library.h"
 #include "platform/errors.h"
 
 namespace annc {
 namespace {
-
-// libmosquitto's own set-up, once per process; annc-line never calls its
-// cleanup, as a connection may be open until the end.
-void InitLibrary() {
-  static const bool done = [] {
-    mosquitto_lib_init();
-    return true;
-  }();
-  (void)done;
-}
 
 // The CONNACK codes (MQTT 3.1.1) that no second try can change.
 constexpr int kBadUserOrPassword = 4;
@@ -32,20 +23,20 @@ constexpr int kNotAuthorised = 5;
 
 MqttConnection::MqttConnection(MqttSettings settings, StatusOutput& output, Handlers handlers)
     : settings_(std::move(settings)), output_(output), handlers_(std::move(handlers)) {
-  InitLibrary();
+  library_ = Mosquitto(&libraryError_);
   shown_ = "MQTT broker " + BrokerName(settings_.broker, settings_.charset);
 }
 
 MqttConnection::~MqttConnection() { Destroy(); }
 
 void MqttConnection::Destroy() {
-  if (mosq_ != nullptr) mosquitto_destroy(mosq_);  // closes the socket, says nothing to the broker
+  if (mosq_ != nullptr) library_->destroy(mosq_);  // closes the socket, says nothing to the broker
   mosq_ = nullptr;
   unacked_.clear();
   connack_.reset();
 }
 
-int MqttConnection::Socket() const { return mosq_ != nullptr ? mosquitto_socket(mosq_) : -1; }
+int MqttConnection::Socket() const { return mosq_ != nullptr ? library_->socket(mosq_) : -1; }
 
 void MqttConnection::OnConnectThunk(mosquitto*, void* self, int rc) {
   static_cast<MqttConnection*>(self)->connack_ = rc;
@@ -77,49 +68,53 @@ void MqttConnection::Begin(Millis now) { Attempt(now); }
 
 void MqttConnection::Subscribe(const std::string& topic, int qos) {
   subscriptions_.emplace_back(topic, qos);
-  if (state_ == kConnected) (void)mosquitto_subscribe(mosq_, nullptr, topic.c_str(), qos);
+  if (state_ == kConnected) (void)library_->subscribe(mosq_, nullptr, topic.c_str(), qos);
 }
 
 void MqttConnection::Attempt(Millis now) {
   // A fresh client each time: nothing of the broken connection is sent
   // again by libmosquitto itself, which would repeat what the caller
   // publishes again in its own order.
+  if (library_ == nullptr) {
+    Fatal("cannot connect to the " + shown_ + ": " + libraryError_);
+    return;
+  }
   Destroy();
   tlsError_.clear();
   state_ = kConnecting;
-  mosq_ = mosquitto_new(settings_.clientId.empty() ? nullptr : settings_.clientId.c_str(), true, this);
+  mosq_ = library_->new_client(settings_.clientId.empty() ? nullptr : settings_.clientId.c_str(), true, this);
   if (mosq_ == nullptr) {
     Broken(CannotText("make an MQTT client", errno), now);
     return;
   }
-  (void)mosquitto_int_option(mosq_, MOSQ_OPT_PROTOCOL_VERSION, MQTT_PROTOCOL_V311);
+  (void)library_->int_option(mosq_, MOSQ_OPT_PROTOCOL_VERSION, MQTT_PROTOCOL_V311);
   // No limit of libmosquitto's own on the QoS-1 messages awaiting their
   // PUBACK: the events queued through an outage go out at once, not 20 a
   // round trip; annc-line's queue bounds them.
-  (void)mosquitto_int_option(mosq_, MOSQ_OPT_SEND_MAXIMUM, 65535);
-  mosquitto_connect_callback_set(mosq_, &OnConnectThunk);
-  mosquitto_publish_callback_set(mosq_, &OnPublishThunk);
-  mosquitto_message_callback_set(mosq_, &OnMessageThunk);
-  mosquitto_log_callback_set(mosq_, &OnLogThunk);
+  (void)library_->int_option(mosq_, MOSQ_OPT_SEND_MAXIMUM, 65535);
+  library_->connect_callback_set(mosq_, &OnConnectThunk);
+  library_->publish_callback_set(mosq_, &OnPublishThunk);
+  library_->message_callback_set(mosq_, &OnMessageThunk);
+  library_->log_callback_set(mosq_, &OnLogThunk);
   int rc = MOSQ_ERR_SUCCESS;
   if (settings_.will) {
     const MqttMessage& will = *settings_.will;
-    rc = mosquitto_will_set(mosq_, will.topic.c_str(), static_cast<int>(will.payload.size()), will.payload.data(), 1,
+    rc = library_->will_set(mosq_, will.topic.c_str(), static_cast<int>(will.payload.size()), will.payload.data(), 1,
                             will.retain);
   }
   if (rc == MOSQ_ERR_SUCCESS && settings_.credentials) {
-    rc = mosquitto_username_pw_set(mosq_, settings_.credentials->user.c_str(),
+    rc = library_->username_pw_set(mosq_, settings_.credentials->user.c_str(),
                                    settings_.credentials->password.c_str());
   }
   if (rc == MOSQ_ERR_SUCCESS && settings_.broker.tls) {
     // The peer's certificate is checked, its name included (libmosquitto
     // checks the host name unless told to be insecure).
     if (settings_.caFile.empty()) {
-      rc = mosquitto_int_option(mosq_, MOSQ_OPT_TLS_USE_OS_CERTS, 1);
+      rc = library_->int_option(mosq_, MOSQ_OPT_TLS_USE_OS_CERTS, 1);
     } else {
-      rc = mosquitto_tls_set(mosq_, settings_.caFile.c_str(), nullptr, nullptr, nullptr, nullptr);
+      rc = library_->tls_set(mosq_, settings_.caFile.c_str(), nullptr, nullptr, nullptr, nullptr);
     }
-    if (rc == MOSQ_ERR_SUCCESS) rc = mosquitto_tls_opts_set(mosq_, 1, nullptr, nullptr);
+    if (rc == MOSQ_ERR_SUCCESS) rc = library_->tls_opts_set(mosq_, 1, nullptr, nullptr);
   }
   if (rc != MOSQ_ERR_SUCCESS) {
     Broken(ErrorText(rc, errno), now);
@@ -128,7 +123,7 @@ void MqttConnection::Attempt(Millis now) {
   // Resolves the name first, blocking (see the header); the TCP connection
   // itself is made without waiting.
   errno = 0;
-  rc = mosquitto_connect_async(mosq_, settings_.broker.host.c_str(), settings_.broker.port,
+  rc = library_->connect_async(mosq_, settings_.broker.host.c_str(), settings_.broker.port,
                                settings_.keepaliveSeconds);
   int error = errno;
   if (rc != MOSQ_ERR_SUCCESS) {
@@ -152,7 +147,7 @@ std::string MqttConnection::ErrorText(int rc, int error) const {
     case MOSQ_ERR_KEEPALIVE:
       return "no answer within the keepalive";
     default:
-      return mosquitto_strerror(rc);
+      return library_->strerror(rc);
   }
 }
 
@@ -160,7 +155,7 @@ void MqttConnection::Settle(int rc, int error, Millis now) {
   if (state_ != kConnecting && state_ != kConnected) return;
   if (std::optional<int> code = std::exchange(connack_, std::nullopt)) {
     if (*code != 0) {
-      std::string why = mosquitto_connack_string(*code);
+      std::string why = library_->connack_string(*code);
       if ((*code == kBadUserOrPassword || *code == kNotAuthorised) && !everConnected_) {
         Fatal("the " + shown_ + " refused the connection: " + why);
       } else {
@@ -174,7 +169,7 @@ void MqttConnection::Settle(int rc, int error, Millis now) {
     attempts_ = 0;
     outageSaid_ = false;
     output_.Status("connected to the " + shown_);
-    for (const auto& [topic, qos] : subscriptions_) (void)mosquitto_subscribe(mosq_, nullptr, topic.c_str(), qos);
+    for (const auto& [topic, qos] : subscriptions_) (void)library_->subscribe(mosq_, nullptr, topic.c_str(), qos);
     if (handlers_.connected) handlers_.connected();
     // What the handler published may have broken the connection.
     if (Socket() < 0) Broken("closed by the broker", now);
@@ -224,7 +219,7 @@ void MqttConnection::Fatal(const std::string& why) {
 std::optional<int> MqttConnection::Publish(const MqttMessage& message, int qos) {
   if (state_ != kConnected) return std::nullopt;
   int mid = 0;
-  int rc = mosquitto_publish(mosq_, &mid, message.topic.c_str(), static_cast<int>(message.payload.size()),
+  int rc = library_->publish(mosq_, &mid, message.topic.c_str(), static_cast<int>(message.payload.size()),
                              message.payload.data(), qos, message.retain);
   if (rc != MOSQ_ERR_SUCCESS) return std::nullopt;
   if (qos > 0) unacked_.insert(mid);
@@ -258,7 +253,7 @@ void MqttConnection::OnTimer(Millis now) {
   if ((state_ == kConnecting || state_ == kConnected) && now >= miscAt_) {
     miscAt_ = now + kMiscMs;
     errno = 0;
-    int rc = mosquitto_loop_misc(mosq_);
+    int rc = library_->loop_misc(mosq_);
     Settle(rc, errno, now);
   }
 }
@@ -268,7 +263,7 @@ void MqttConnection::AddWatches(std::vector<Watch>* watches) const {
   int fd = Socket();
   if (fd < 0) return;
   watches->push_back(Watch{fd, false, false});
-  if (mosquitto_want_write(mosq_)) watches->push_back(Watch{fd, true, false});
+  if (library_->want_write(mosq_)) watches->push_back(Watch{fd, true, false});
 }
 
 void MqttConnection::OnReady(const std::vector<Watch>& watches, Millis now) {
@@ -281,12 +276,12 @@ void MqttConnection::OnReady(const std::vector<Watch>& watches, Millis now) {
   }
   if (writable) {
     errno = 0;
-    int rc = mosquitto_loop_write(mosq_, 1);
+    int rc = library_->loop_write(mosq_, 1);
     Settle(rc, errno, now);
   }
   if (readable && Socket() == fd) {
     errno = 0;
-    int rc = mosquitto_loop_read(mosq_, 1);
+    int rc = library_->loop_read(mosq_, 1);
     Settle(rc, errno, now);
   }
 }
@@ -304,13 +299,13 @@ void MqttConnection::Close(const std::optional<MqttMessage>& last, Millis waitMs
   while (!unacked_.empty() && Socket() >= 0) {
     auto left = std::chrono::duration_cast<std::chrono::milliseconds>(end - Steady::now()).count();
     if (left <= 0) break;
-    pollfd fd{Socket(), static_cast<short>(POLLIN | (mosquitto_want_write(mosq_) ? POLLOUT : 0)), 0};
+    pollfd fd{Socket(), static_cast<short>(POLLIN | (library_->want_write(mosq_) ? POLLOUT : 0)), 0};
     if (::poll(&fd, 1, static_cast<int>(left)) < 0 && errno != EINTR) break;
-    if ((fd.revents & POLLOUT) != 0 && mosquitto_loop_write(mosq_, 1) != MOSQ_ERR_SUCCESS) break;
-    if ((fd.revents & (POLLIN | POLLHUP | POLLERR)) != 0 && mosquitto_loop_read(mosq_, 1) != MOSQ_ERR_SUCCESS) break;
+    if ((fd.revents & POLLOUT) != 0 && library_->loop_write(mosq_, 1) != MOSQ_ERR_SUCCESS) break;
+    if ((fd.revents & (POLLIN | POLLHUP | POLLERR)) != 0 && library_->loop_read(mosq_, 1) != MOSQ_ERR_SUCCESS) break;
   }
   if (Socket() >= 0) {
-    (void)mosquitto_disconnect(mosq_);  // written at once: nothing is held back outside a callback
+    (void)library_->disconnect(mosq_);  // written at once: nothing is held back outside a callback
   }
   Destroy();
   state_ = kClosed;

@@ -28,6 +28,8 @@ struct mosquitto_message;
 
 namespace annc {
 
+struct MosquittoLibrary;
+
 struct MqttSettings {
   MqttBroker broker;
   std::string caFile;  // mqtts://: the CAs the broker's certificate is checked against; empty: the system's
@@ -113,6 +115,10 @@ class MqttConnection {
   Handlers handlers_;
   std::string shown_;  // "MQTT broker HOST:PORT"
   mosquitto* mosq_ = nullptr;
+  // libmosquitto, loaded at the first connection's making; nothing when it
+  // cannot be, with why.
+  const MosquittoLibrary* library_ = nullptr;
+  std::string libraryError_;
   State state_ = kWaiting;
   Millis deadline_ = 0;  // kWaiting: the next attempt; kConnecting: its end
   Millis miscAt_ = 0;

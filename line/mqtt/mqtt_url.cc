@@ -1,6 +1,6 @@
 #include "line/mqtt/mqtt_url.h"
 
-#include <mosquitto.h>
+#include <cstdint>
 
 #include <cstdio>
 
@@ -22,8 +22,45 @@ const ServerKind kTlsSource{ServerKind::kNcid, "mqtts:", "an MQTT broker", "MQTT
 // A credentials file is a line; more than this is something else.
 constexpr std::size_t kMaxCredentialsBytes = 4096;
 
+// What libmosquitto's mosquitto_validate_utf8 takes (without loading the
+// library for it): well-formed UTF-8 of at most 65,536 bytes, no
+// surrogates, no control characters (U+0000-U+001F, U+007F-U+009F) and no
+// non-characters (U+FDD0-U+FDEF, U+xFFFE, U+xFFFF).
 bool IsUtf8Text(std::string_view text) {
-  return mosquitto_validate_utf8(text.data(), static_cast<int>(text.size())) == MOSQ_ERR_SUCCESS;
+  if (text.size() > 65536) return false;
+  std::size_t i = 0;
+  while (i < text.size()) {
+    auto byte = [&](std::size_t at) { return static_cast<unsigned char>(text[at]); };
+    unsigned char lead = byte(i);
+    std::size_t length;
+    std::uint32_t code;
+    if (lead < 0x80) {
+      length = 1;
+      code = lead;
+    } else if (lead >= 0xC2 && lead <= 0xDF) {
+      length = 2;
+      code = lead & 0x1Fu;
+    } else if (lead >= 0xE0 && lead <= 0xEF) {
+      length = 3;
+      code = lead & 0x0Fu;
+    } else if (lead >= 0xF0 && lead <= 0xF4) {
+      length = 4;
+      code = lead & 0x07u;
+    } else {
+      return false;
+    }
+    if (text.size() - i < length) return false;
+    for (std::size_t k = 1; k < length; ++k) {
+      if ((byte(i + k) & 0xC0u) != 0x80) return false;
+      code = (code << 6) | (byte(i + k) & 0x3Fu);
+    }
+    bool overlong = (length == 3 && code < 0x800) || (length == 4 && code < 0x10000);
+    if (overlong || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF)) return false;
+    if (code <= 0x1F || (code >= 0x7F && code <= 0x9F)) return false;
+    if ((code >= 0xFDD0 && code <= 0xFDEF) || (code & 0xFFFEu) == 0xFFFEu) return false;
+    i += length;
+  }
+  return true;
 }
 
 }  // namespace
@@ -71,7 +108,7 @@ std::string BrokerName(const MqttBroker& broker, Charset charset) {
 std::string TopicPrefixProblem(std::string_view prefix) {
   if (prefix.empty()) return "is empty";
   if (prefix.size() > kMaxTopicPrefix) return "is longer than " + std::to_string(kMaxTopicPrefix) + " bytes";
-  // mosquitto_validate_utf8 turns control characters down as well.
+  // Control characters are turned down as well.
   if (!IsUtf8Text(prefix)) return "is no UTF-8 text without control characters";
   if (prefix.find_first_of("+#") != std::string_view::npos) return "holds a wildcard (+ or #)";
   if (prefix.front() == '/' || prefix.back() == '/') return "begins or ends with /";

@@ -71,6 +71,19 @@ TEST(MqttUrlTest, TopicPrefixes) {
       {"annc\x01", "control"},
       {std::string("an\0nc", 5), "control"},
       {"annc\xff", "UTF-8"},
+      // As libmosquitto's own check: three and four bytes taken, C1
+      // controls, cut, overlong and surrogate forms and non-characters not.
+      {"annc/\xe2\x82\xac\xf0\x9f\x93\x9e", ""},
+      {"annc\x7f", "UTF-8"},
+      {"annc\xc2\x9b", "UTF-8"},
+      {"annc\xe2\x82", "UTF-8"},
+      {"annc\xe0\x80\xaf", "UTF-8"},
+      {"annc\xf0\x80\x80\xaf", "UTF-8"},
+      {"annc\xed\xa0\x80", "UTF-8"},
+      {"annc\xef\xb7\x90", "UTF-8"},
+      {"annc\xef\xbf\xbe", "UTF-8"},
+      {"annc\xf0\x9f\xbf\xbf", "UTF-8"},
+      {"annc\xf4\x90\x80\x80", "UTF-8"},
       {std::string(200, 'a'), ""},
       {std::string(201, 'a'), "longer than 200"},
   };

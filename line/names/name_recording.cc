@@ -22,19 +22,8 @@ bool AllDigits(std::string_view text) {
   return true;
 }
 
-// The child's whole work: the synthesis, then the cache kept within bounds.
-// Returns "" or its status line.
-std::string Synthesize(Files& files, Processes& processes, const std::string& text, const NameRequest& request,
-                       const std::string& path) {
-  std::string error;
-  if (int e = MakeNameCacheFolder(files, request.cacheFolder); e != 0) {
-    error = "cannot make the name cache " + request.cacheFolder + ": " + std::strerror(e);
-  } else {
-    error = processes.SpeakName(text, request.voice, path);
-  }
-  if (!error.empty()) return "cannot speak the name: " + CaretNotation(error, "", request.charset);
-  PruneNameCache(files, request.cacheFolder);
-  return {};
+std::string CannotSpeak(std::string_view why, Charset charset) {
+  return "cannot speak the name: " + CaretNotation(why, "", charset);
 }
 
 }  // namespace
@@ -84,25 +73,35 @@ NameJob StartNameRecording(const NameRequest& request, Files& files, Processes& 
   if (!name) return job;
   job.recording = CachedNamePath(request.cacheFolder, request.voice, *name);
   if (UseCachedName(files, job.recording)) return job;
+  if (int e = MakeNameCacheFolder(files, request.cacheFolder); e != 0) {
+    output.Status(CannotSpeak("cannot make the name cache " + request.cacheFolder + ": " + std::strerror(e),
+                              request.charset));
+    job.recording.clear();
+    return job;
+  }
   int error = 0;
-  pid_t child = processes.Start(
-      [&files, &processes, text = *name, request, path = job.recording] {
-        return Synthesize(files, processes, text, request, path);
-      },
-      &error);
+  pid_t child = processes.StartSpeaking(*name, request.voice, job.recording, &error);
   if (child <= 0) {
-    output.Status(std::string("cannot speak the name: ") + std::strerror(error));
+    output.Status(CannotSpeak(std::string("annc-name: ") + std::strerror(error), request.charset));
     job.recording.clear();
     return job;
   }
   job.pid = child;
+  job.cacheFolder = request.cacheFolder;
+  job.charset = request.charset;
   return job;
 }
 
-bool FinishNameJob(NameJob* job, Processes& processes) {
+bool FinishNameJob(NameJob* job, Files& files, Processes& processes, StatusOutput& output) {
   if (job->pid <= 0) return true;
-  if (!processes.Reap(job->pid)) return false;
+  std::string failure;
+  if (!processes.Reap(job->pid, &failure)) return false;
   job->pid = -1;
+  if (!failure.empty()) {
+    output.Status(CannotSpeak(failure, job->charset));
+  } else {
+    PruneNameCache(files, job->cacheFolder);
+  }
   return true;
 }
 

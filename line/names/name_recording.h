@@ -6,9 +6,9 @@
 //   NameJob job = StartNameRecording(MakeNameRequest(settings, anncPath, number, networkName, files),
 //                                    files, processes, output);
 //   if (!job.recording.empty()) argv.push_back("/N:" + job.recording);
-//   ... start annc at once; the synthesis, if any, runs meanwhile in a
-//   child process of its own ...
-//   FinishNameJob(&job, processes)  whenever children are reaped (non-blocking);
+//   ... start annc at once; the synthesis, if any, runs meanwhile in the
+//   program annc-name, in a child process of its own ...
+//   FinishNameJob(&job, files, processes, output)  whenever children are reaped (non-blocking);
 //   CancelNameJob(&job, files, processes)  when annc-line ends before it finished.
 //
 // annc plays the name only after the time and the opening chime, and leaves
@@ -75,19 +75,25 @@ struct NameJob {
   // The process synthesizing `recording`, when it is not there yet; -1 when
   // there is nothing to wait for.
   pid_t pid = -1;
+  // Where it is cached, and the locale's charset for its status line.
+  std::string cacheFolder;
+  Charset charset = Charset::kSingleByte;
 };
 
-// Finds the name's recording, starting a synthesis in a child process when
-// the cache does not hold it yet; returns at once (no synthesis here). The
-// child makes the cache folder, speaks the name and then keeps the cache
-// within its bound. A child that fails says one status line, "cannot
-// speak the name: ...", and the recording stays missing, which annc leaves
-// out quietly; so does a child that cannot be started (on `output`).
+// Finds the name's recording, starting a synthesis (the program annc-name,
+// run by `processes`) when the cache does not hold it yet; returns at once
+// (no synthesis here). The cache folder is made first. A synthesis that
+// cannot be started says one status line, "cannot speak the name: ...", on
+// `output`, and the call has no recording; annc leaves a recording that
+// is missing out quietly.
 NameJob StartNameRecording(const NameRequest& request, Files& files, Processes& processes, StatusOutput& output);
 
 // Reaps the synthesis when it has ended, without waiting; true when there
-// is nothing left to wait for (also when there never was).
-bool FinishNameJob(NameJob* job, Processes& processes);
+// is nothing left to wait for (also when there never was). One that failed
+// says one status line, "cannot speak the name: ..." and what the program
+// said (caret notation); after one that spoke, the cache is kept within
+// its bound.
+bool FinishNameJob(NameJob* job, Files& files, Processes& processes, StatusOutput& output);
 
 // Ends a synthesis still running and reaps it, then removes its temporary
 // file. For annc-line's own end.

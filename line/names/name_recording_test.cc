@@ -1,6 +1,5 @@
 #include "line/names/name_recording.h"
 
-#include <fcntl.h>
 #include <sndfile.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -8,13 +7,15 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <chrono>
 #include <filesystem>
 #include <thread>
 
 #include "line/names/name_cache.h"
-#include "line/names/name_synth.h"
+#include "platform/files.h"
 #include "platform/test_support.h"
+#include "text/paths.h"
 #include "posix/fake_line_system.h"
 #include "posix/posix_line_system.h"
 
@@ -32,52 +33,33 @@ long Frames(const std::string& path) {
   return static_cast<long>(info.frames);
 }
 
-// Whether eSpeak NG can speak here at all (its data installed).
+// annc-name, built beside the tests.
+std::string NameProgram() { return FolderOf(ExecutablePath()) + "annc-name"; }
+
+// Whether annc-name can speak here at all (eSpeak NG's data installed).
 bool CanSynthesize(const std::string& folder) {
-  static const bool can = SynthesizeName("a", "en", folder + "/probe.wav").find("cannot start") == std::string::npos;
+  static const bool can = [&] {
+    std::string command = NameProgram() + " -- a " + folder + "/probe.wav 2>/dev/null";
+    return std::system(command.c_str()) == 0;
+  }();
   return can;
 }
 
-// Waits for the synthesis to end, at most 20 s.
-bool Finish(NameJob* job, Processes& processes) {
+// Waits for the synthesis to end, at most 20 s; its status line, if any,
+// goes to `output`.
+bool Finish(NameJob* job, Files& files, Processes& processes, StatusOutput& output) {
   for (int i = 0; i < 2000; ++i) {
-    if (FinishNameJob(job, processes)) return true;
+    if (FinishNameJob(job, files, processes, output)) return true;
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
   }
   return false;
 }
 
-// Standard error into a file while it lives, for a child's status line.
-class StderrCapture {
- public:
-  explicit StderrCapture(const std::string& path) : path_(path) {
-    saved_ = ::dup(STDERR_FILENO);
-    int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    ::dup2(fd, STDERR_FILENO);
-    ::close(fd);
-  }
-  ~StderrCapture() { Restore(); }
-  std::string Take() {
-    Restore();
-    return testing::ReadWholeFile(path_);
-  }
-
- private:
-  void Restore() {
-    if (saved_ < 0) return;
-    ::dup2(saved_, STDERR_FILENO);
-    ::close(saved_);
-    saved_ = -1;
-  }
-  std::string path_;
-  int saved_;
-};
-
 // annc's folder with its sound folder, a phone book and a cache of its own.
 class NameRecordingTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    processes.speak = &SynthesizeName;
+    processes.speaker = NameProgram();
     std::filesystem::create_directories(root.str() + "/Numvoice/names");
     testing::WriteWholeFile(root.str() + "/Numvoice/aon.db", "5551234=Mum\r\n5550000=\r\n");
     settings.cacheFolder = root.str() + "/cache/names";
@@ -91,7 +73,7 @@ class NameRecordingTest : public ::testing::Test {
   NameSettings settings;
   SystemFiles files;
   ForkedProcesses processes;
-  FakeLineSystem output;  // the status lines of annc-line itself
+  FakeLineSystem output;  // the status lines of annc-line itself (its trace)
 };
 
 TEST_F(NameRecordingTest, TheRequestComesFromTheSettings) {
@@ -143,7 +125,7 @@ TEST_F(NameRecordingTest, NoNameNoRecording) {
   NameJob job = Start(Request("5559876", "PRIVATE"));
   EXPECT_EQ(job.recording, "");
   EXPECT_EQ(job.pid, -1);
-  EXPECT_TRUE(FinishNameJob(&job, processes));
+  EXPECT_TRUE(FinishNameJob(&job, files, processes, output));
   EXPECT_FALSE(Exists(settings.cacheFolder));  // nothing made either
 }
 
@@ -152,7 +134,7 @@ TEST_F(NameRecordingTest, SynthesizedOnceThenTakenFromTheCache) {
   NameJob job = Start(Request("5559876", "Ann Lee"));
   EXPECT_EQ(job.recording, CachedNamePath(settings.cacheFolder, "en", "Ann Lee"));
   EXPECT_GT(job.pid, 0);
-  ASSERT_TRUE(Finish(&job, processes));
+  ASSERT_TRUE(Finish(&job, files, processes, output));
   EXPECT_GT(Frames(job.recording), 1000);
   NameJob again = Start(Request("5551111", "  Ann \x1b[1mLee"));  // the same once cleaned
   EXPECT_EQ(again.recording, job.recording);
@@ -161,22 +143,28 @@ TEST_F(NameRecordingTest, SynthesizedOnceThenTakenFromTheCache) {
   std::filesystem::remove(job.recording);
   NameJob third = Start(Request("5559876", "Ann Lee"));
   EXPECT_GT(third.pid, 0);
-  ASSERT_TRUE(Finish(&third, processes));
+  ASSERT_TRUE(Finish(&third, files, processes, output));
   EXPECT_TRUE(Exists(third.recording));
 }
 
 TEST_F(NameRecordingTest, AFailedSynthesisSaysSoOnceAndLeavesNoFile) {
   if (!CanSynthesize(root.str())) GTEST_SKIP() << "eSpeak NG has no data here";
   settings.voice = "xx-novoice";
-  StderrCapture err(root.str() + "/stderr");
   NameJob job = Start(Request("5559876", "Ann Lee"));
   ASSERT_GT(job.pid, 0);
-  ASSERT_TRUE(Finish(&job, processes));
-  std::string said = err.Take();
-  EXPECT_EQ(said, "annc-line: cannot speak the name: eSpeak NG has no voice xx-novoice\n");
+  ASSERT_TRUE(Finish(&job, files, processes, output));
+  EXPECT_EQ(output.trace, std::vector<std::string>{"0: cannot speak the name: eSpeak NG has no voice xx-novoice"});
   EXPECT_FALSE(Exists(job.recording));
   EXPECT_EQ(std::distance(std::filesystem::directory_iterator(settings.cacheFolder),
                           std::filesystem::directory_iterator()), 0);
+}
+
+TEST_F(NameRecordingTest, AMissingProgramSaysSoAndTheCallHasNoName) {
+  processes.speaker = root.str() + "/nonexistent/annc-name";
+  NameJob job = Start(Request("5559876", "Ann Lee"));
+  EXPECT_EQ(job.pid, -1);
+  EXPECT_EQ(job.recording, "");
+  EXPECT_EQ(output.trace, std::vector<std::string>{"0: cannot speak the name: annc-name: No such file or directory"});
 }
 
 TEST_F(NameRecordingTest, ACancelledSynthesisLeavesNothingRunningOrHalfWritten) {
@@ -188,18 +176,6 @@ TEST_F(NameRecordingTest, ACancelledSynthesisLeavesNothingRunningOrHalfWritten) 
   EXPECT_EQ(::kill(pid, 0), -1);  // reaped: no such process
   EXPECT_FALSE(Exists(job.recording + ".tmp" + std::to_string(pid)));
   CancelNameJob(&job, files, processes);  // twice is harmless
-}
-
-TEST(SynthesizeNameTest, AnnLeeInEnglish) {
-  testing::ScopedTempPath path("ann_lee.wav");
-  std::string error = SynthesizeName("Ann Lee", "en", path);
-  if (error.find("cannot start") != std::string::npos) GTEST_SKIP() << error;
-  ASSERT_EQ(error, "");
-  EXPECT_GT(Frames(path), 1000);  // about half a second at 22050 Hz
-  // Nothing but the recording is left beside it.
-  EXPECT_FALSE(Exists(path.str() + ".tmp" + std::to_string(::getpid())));
-  // A folder that cannot be written: an error, no file.
-  EXPECT_NE(SynthesizeName("Ann Lee", "en", "/nonexistent/x.wav"), "");
 }
 
 // The same on the fake system: the cache, the children and their ends
@@ -236,11 +212,15 @@ TEST_F(FakeNameRecordingTest, TheCacheStaysWithinItsBoundAfterASynthesis) {
     fake.files[path].modifiedNs -= static_cast<std::int64_t>(i + 1) * 1000000000;
   }
   std::string oldest = "/cache/names/" + std::string(29, '0') + "999.wav";
-  NameJob job = Start("5559876", "Ann Lee");
+  settings.voice = "de";
+  NameJob job = Start("5559876", "Ann\x1b[1m  Lee");
   ASSERT_GT(job.pid, 0);
-  EXPECT_FALSE(FinishNameJob(&job, fake));  // still speaking
+  // The cleaned name, in the settings' voice, into its cache file.
+  EXPECT_EQ(fake.spoken, std::vector<std::string>{"Ann Lee|de|" + job.recording});
+  EXPECT_EQ(job.recording, CachedNamePath("/cache/names", "de", "Ann Lee"));
+  EXPECT_FALSE(FinishNameJob(&job, fake, fake, fake));  // still speaking
   RunTo(1000);
-  EXPECT_TRUE(FinishNameJob(&job, fake));
+  EXPECT_TRUE(FinishNameJob(&job, fake, fake, fake));
   EXPECT_EQ(fake.files.at(job.recording).text, "RIFF");
   EXPECT_EQ(fake.files.count(oldest), 0u);
   std::vector<FolderEntry> entries;
@@ -249,6 +229,7 @@ TEST_F(FakeNameRecordingTest, TheCacheStaysWithinItsBoundAfterASynthesis) {
   // A hit is marked used: it is now the newest, not dropped next.
   fake.now = 5000;
   NameJob hit = Start("5551111", "Ann Lee");
+  EXPECT_EQ(fake.spoken.size(), 1u);
   EXPECT_EQ(hit.pid, -1);
   EXPECT_EQ(fake.files.at(job.recording).modifiedNs, fake.FileTimeNow());
 }
@@ -265,11 +246,11 @@ TEST_F(FakeNameRecordingTest, HowASynthesisEnds) {
   const Case cases[] = {
       {"it speaks", FakeLineSystem::kChildEnds, "", false, {}, true},
       {"it fails: one status line, no recording", FakeLineSystem::kChildEnds, "eSpeak NG has no voice xx", false,
-       {"200: cannot speak the name: eSpeak NG has no voice xx"}, false},
+       {"10000: cannot speak the name: eSpeak NG has no voice xx"}, false},
       {"a failure with a control character in it is shown with carets", FakeLineSystem::kChildEnds,
-       "cannot write /x\x1b.wav", false, {"200: cannot speak the name: cannot write /x^[.wav"}, false},
+       "cannot write /x\x1b.wav", false, {"10000: cannot speak the name: cannot write /x^[.wav"}, false},
       {"it cannot start", FakeLineSystem::kChildCannotStart, "", false,
-       {"0: cannot speak the name: Cannot allocate memory"}, false},
+       {"0: cannot speak the name: annc-name: Cannot allocate memory"}, false},
       {"it hangs and is killed at the end, its temporary file removed", FakeLineSystem::kChildHangs, "", true, {},
        false},
   };
@@ -289,13 +270,13 @@ TEST_F(FakeNameRecordingTest, HowASynthesisEnds) {
     }
     RunTo(10000);
     if (c.cancel) {
-      EXPECT_FALSE(FinishNameJob(&job, fake)) << c.name;
+      EXPECT_FALSE(FinishNameJob(&job, fake, fake, fake)) << c.name;
       CancelNameJob(&job, fake, fake);
       EXPECT_EQ(Count("10000 child " + std::to_string(child) + " killed"), 1u) << c.name;
       EXPECT_EQ(fake.files.count(recording + ".tmp" + std::to_string(child)), 0u) << c.name;
       CancelNameJob(&job, fake, fake);  // twice is harmless
     } else {
-      EXPECT_TRUE(FinishNameJob(&job, fake)) << c.name;
+      EXPECT_TRUE(FinishNameJob(&job, fake, fake, fake)) << c.name;
     }
     EXPECT_EQ(job.pid, -1) << c.name;
     EXPECT_EQ(fake.ChildrenLeft(), 0u) << c.name;

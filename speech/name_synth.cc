@@ -1,4 +1,4 @@
-#include "line/names/name_synth.h"
+#include "speech/name_synth.h"
 
 #include <espeak-ng/speak_lib.h>
 #include <sndfile.h>
@@ -38,7 +38,9 @@ std::string WriteWav(const std::vector<short>& samples, int rate, const std::str
 
 }  // namespace
 
-std::string SynthesizeName(const std::string& text, const std::string& voice, const std::string& path) {
+std::string SynthesizeName(const std::string& text, const std::string& voice, const std::string& path,
+                           bool* unknownVoice) {
+  if (unknownVoice != nullptr) *unknownVoice = false;
   // Started once per process and never ended: eSpeak NG 1.51 hangs when it
   // is started again after espeak_Terminate. Without DONT_EXIT the library
   // ends the whole process when its data is missing.
@@ -50,6 +52,7 @@ std::string SynthesizeName(const std::string& text, const std::string& voice, co
   std::string error;
   if (espeak_SetVoiceByName(voice.c_str()) != EE_OK) {
     error = "eSpeak NG has no voice " + voice;
+    if (unknownVoice != nullptr) *unknownVoice = true;
   } else {
     // UTF-8 plain text: neither espeakSSML nor espeakPHONEMES, so that "<"
     // and "[[" in a name are read as characters, not as markup or phonemes.
