@@ -12,13 +12,14 @@
 
 namespace annc {
 
-const char kLineUsage[] = "usage: annc-line [options] DEVICE|ncid:HOST[:PORT]|fritz:HOST[:PORT]\n";
+const char kLineUsage[] = "usage: annc-line [options] DEVICE|ncid:HOST[:PORT]|fritz:HOST[:PORT] ...\n";
 
 const char kLineHelp[] =
     "usage: annc-line [options] DEVICE\n"
     "       annc-line [options] ncid:HOST[:PORT]\n"
     "       annc-line [options] fritz:HOST[:PORT]\n"
     "       annc-line [options] mqtt:HOST[:PORT]|mqtts:HOST[:PORT]\n"
+    "       annc-line [options] SOURCE SOURCE...\n"
     "       annc-line --import-log FILE [--history DB]\n"
     "\n"
     "Holds a caller-ID modem on DEVICE (/dev/ttyACM0, /dev/ttyS0,\n"
@@ -28,6 +29,13 @@ const char kLineHelp[] =
     "address in brackets, and runs annc once per incoming call. With mqtt: (PORT\n"
     "1883) or mqtts: (TLS, 8883), announces the calls other annc-lines publish on\n"
     "that MQTT broker (their --mqtt).\n"
+    "\n"
+    "Several sources may be given at once (at most one DEVICE and one mqtt:\n"
+    "source, none twice): their calls are announced one at a time, a newer call\n"
+    "taking over from an older one, each logged with its own source. Each source\n"
+    "is connected to again or set up again on its own; one that fails at start\n"
+    "ends annc-line as it would alone. A source's own options apply to it: they\n"
+    "are refused only when no source given takes them. --check takes one source.\n"
     "\n"
     "options:\n"
     "  --annc PATH            the announcer to run (default: annc beside annc-line)\n"
