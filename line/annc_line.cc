@@ -289,7 +289,7 @@ std::unique_ptr<MqttPublisher> StartMqtt(const LineOptions& options, Files& file
   return publisher;
 }
 
-// Builds the launcher for `line`'s calls; empty, or the line that says why
+// Builds the launcher for the sources' calls; empty, or the line that says why
 // annc-line cannot start (a screening list cannot be read).
 std::string BuildLauncher(const LineOptions& options, const LineSystem& system, const LineSources& sources,
                           EventLoop& loop, LauncherParts* parts) {

@@ -980,7 +980,9 @@ TEST(AnncLineTest, SeveralSources) {
       auto has = [&line](const std::string& traced) { return traced.find(line) != std::string::npos; };
       EXPECT_FALSE(std::any_of(fake.trace.begin(), fake.trace.end(), has)) << c.name << ": " << line;
     }
-    if (c.code == 0) EXPECT_EQ(history.Rows("source, line, number, answered"), c.rows) << c.name;
+    if (c.code == 0) {
+      EXPECT_EQ(history.Rows("source, line, number, answered"), c.rows) << c.name;
+    }
   }
 }
 

@@ -41,7 +41,7 @@ struct LauncherSettings {
     std::string text;
     bool answersKnown = false;
   };
-  std::vector<RecordSource> sources;
+  std::vector<RecordSource> sources = {};
 };
 
 class Launcher : public LoopClient {

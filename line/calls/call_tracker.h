@@ -115,7 +115,7 @@ struct TrackerSettings {
     Millis ringTimeout = kDefaultRingTimeout;
     Millis holdBack = kDefaultHoldBack;
   };
-  std::vector<Source> sources;
+  std::vector<Source> sources = {};
 };
 
 // One call per phone line of each source at a time, and one announcer for
