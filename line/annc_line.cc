@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <clocale>
 #include <cstring>
@@ -106,22 +107,56 @@ bool TakeCredentials(const LineOptions& options, Files& files, MqttSettings* set
   return true;
 }
 
-// The call source the options name, and what the call tracker must know of
-// its kind.
+// One call source the options name, and what the call tracker and the
+// records must know of its kind.
 struct LineSource {
+  std::string text;  // where its calls' records say they came from (SourceText)
   std::unique_ptr<ServerSession> session;  // a server's: the source reads through it
   std::unique_ptr<CallSource> source;
   ModemSource* modem = nullptr;  // the source, when it is a modem
+  bool fritz = false;            // a FRITZ!Box: it says whether a call was answered
   Millis holdBack = TrackerSettings::kDefaultHoldBack;
+  Millis ringTimeout = TrackerSettings::kDefaultRingTimeout;
+  SourceOutput out;  // where what it hands on goes
 };
+
+// All of them, in the order given; at most one is a modem.
+struct LineSources {
+  std::vector<LineSource> list;
+  ModemSource* modem = nullptr;
+  int modemIndex = -1;
+};
+
+// The sources as given; options made by hand name one in their own fields.
+std::vector<LineOptions::SourceArgument> SourcesOf(const LineOptions& options) {
+  if (!options.sources.empty()) return options.sources;
+  return {LineOptions::SourceArgument{options.device, options.server, options.mqttSource, options.ringTimeoutMs}};
+}
+
+// "modem:/dev/ttyACM0", "ncid:HOST:PORT", "fritz:[::1]:1012",
+// "mqtt:HOST:PORT": where a call's record says it came from.
+std::string SourceText(const LineOptions::SourceArgument& argument) {
+  if (argument.mqttSource) {
+    const MqttBroker& broker = *argument.mqttSource;
+    std::string host = broker.host.find(':') != std::string::npos ? "[" + broker.host + "]" : broker.host;
+    return std::string(broker.tls ? "mqtts:" : "mqtt:") + host + ":" + std::to_string(broker.port);
+  }
+  if (!argument.server) return "modem:" + argument.device;
+  const ServerSource& server = *argument.server;
+  std::string host = server.host.find(':') != std::string::npos ? "[" + server.host + "]" : server.host;
+  return std::string(server.kind->prefix) + host + ":" + std::to_string(server.port);
+}
 
 // Empty, or the line that says why annc-line cannot start (the MQTT
 // credentials cannot be read).
-std::string BuildSource(const LineOptions& options, const LineSystem& system, LineSource* built) {
+std::string BuildSource(const LineOptions& options, const LineOptions::SourceArgument& argument,
+                        const LineSystem& system, LineSource* built) {
   LineSource& line = *built;
-  if (options.mqttSource) {
+  line.text = SourceText(argument);
+  line.ringTimeout = argument.ringTimeoutMs;
+  if (argument.mqttSource) {
     MqttSourceSettings settings;
-    settings.connection.broker = *options.mqttSource;
+    settings.connection.broker = *argument.mqttSource;
     settings.connection.caFile = options.mqttCa;
     settings.connection.charset = options.charset;
     std::string error;
@@ -131,41 +166,46 @@ std::string BuildSource(const LineOptions& options, const LineSystem& system, Li
     if (options.mqtt) settings.follow.ownPrefix = OwnTopicPrefix(options);
     settings.follow.charset = options.charset;
     line.source = std::make_unique<MqttSource>(std::move(settings));
-  } else if (options.server) {
-    if (options.server->kind->protocol == ServerKind::kFritz) {
+  } else if (argument.server) {
+    if (argument.server->kind->protocol == ServerKind::kFritz) {
       line.session = std::make_unique<FritzSession>(options.filter);
       // The box reports a call it rejects itself as ringing and ended at once.
       line.holdBack = kFritzHoldBackMs;
+      line.fritz = true;
     } else {
-      line.session = std::make_unique<NcidSession>(options.filter);
+      // --only-to is a FRITZ!Box's, given beside it: an NCID server does not
+      // say which own number was called, and would match none.
+      CallFilter filter = options.filter;
+      filter.onlyTo.clear();
+      line.session = std::make_unique<NcidSession>(filter);
     }
-    line.source = std::make_unique<ServerClient>(*options.server, options.device, ANNC_LINE_VERSION, options.charset,
-                                                 *line.session, system.network);
+    line.source = std::make_unique<ServerClient>(*argument.server, argument.device, ANNC_LINE_VERSION,
+                                                 options.charset, *line.session, system.network);
   } else {
     auto owned = std::make_unique<ModemSource>(
-        ModemSettings{options.device, options.speed, options.init, options.lockDir, options.charset}, system.ports);
+        ModemSettings{argument.device, options.speed, options.init, options.lockDir, options.charset}, system.ports);
     line.modem = owned.get();
     line.source = std::move(owned);
   }
   return std::string();
 }
 
+// Every source the options name; empty, or the line that says why
+// annc-line cannot start.
+std::string BuildSources(const LineOptions& options, const LineSystem& system, LineSources* sources) {
+  for (const LineOptions::SourceArgument& argument : SourcesOf(options)) {
+    LineSource& line = sources->list.emplace_back();
+    if (std::string error = BuildSource(options, argument, system, &line); !error.empty()) return error;
+    if (line.modem != nullptr) {
+      sources->modem = line.modem;
+      sources->modemIndex = static_cast<int>(sources->list.size() - 1);
+    }
+  }
+  return std::string();
+}
+
 // A calls log this long is no calls log.
 constexpr std::size_t kMaxImportedLogBytes = std::size_t{1} << 30;
-
-// "modem:/dev/ttyACM0", "ncid:HOST:PORT", "fritz:[::1]:1012",
-// "mqtt:HOST:PORT": where a call's record says it came from.
-std::string SourceText(const LineOptions& options) {
-  if (options.mqttSource) {
-    const MqttBroker& broker = *options.mqttSource;
-    std::string host = broker.host.find(':') != std::string::npos ? "[" + broker.host + "]" : broker.host;
-    return std::string(broker.tls ? "mqtts:" : "mqtt:") + host + ":" + std::to_string(broker.port);
-  }
-  if (!options.server) return "modem:" + options.device;
-  const ServerSource& server = *options.server;
-  std::string host = server.host.find(':') != std::string::npos ? "[" + server.host + "]" : server.host;
-  return std::string(server.kind->prefix) + host + ":" + std::to_string(server.port);
-}
 
 // The history --history names (its default place when it names none, its
 // folders made); null with --history none, and with *error set when it
@@ -250,25 +290,30 @@ std::unique_ptr<MqttPublisher> StartMqtt(const LineOptions& options, Files& file
   return publisher;
 }
 
-// Builds the launcher for `line`'s calls; empty, or the line that says why
+// Builds the launcher for the sources' calls; empty, or the line that says why
 // annc-line cannot start (a screening list cannot be read).
-std::string BuildLauncher(const LineOptions& options, const LineSystem& system, const LineSource& line,
+std::string BuildLauncher(const LineOptions& options, const LineSystem& system, const LineSources& sources,
                           EventLoop& loop, LauncherParts* parts) {
   parts->screener = std::make_unique<Screener>(options.screening, system.files);
   if (std::string error = parts->screener->Start(); !error.empty()) return error;
   std::string logFile = CallLogFile(options);
-  TrackerSettings tracker{options.ringTimeoutMs, TrackerSettings::kDefaultBlockComplete,
-                          TrackerSettings::kDefaultTerminateAfter, line.holdBack, options.charset};
-  LauncherSettings settings{options.annc, options.log, logFile, tracker, options.charset, SourceText(options),
-                            options.server && options.server->kind->protocol == ServerKind::kFritz};
+  const LineSource& first = sources.list.front();
+  TrackerSettings tracker{first.ringTimeout, TrackerSettings::kDefaultBlockComplete,
+                          TrackerSettings::kDefaultTerminateAfter, first.holdBack, options.charset};
+  LauncherSettings settings{options.annc, options.log, logFile, tracker, options.charset, first.text, first.fritz};
+  for (const LineSource& line : sources.list) {
+    settings.tracker.sources.push_back({CaretNotation(line.text, "", options.charset), line.ringTimeout, line.holdBack});
+    settings.sources.push_back({line.text, line.fritz});
+  }
   parts->launcher = std::make_unique<Launcher>(settings, system.announcers, system.log, system.output,
                                                BookBesideAnnouncer(options.annc, system.files));
   Launcher& launcher = *parts->launcher;
   std::function<bool()> hangUp;
-  if (line.modem != nullptr && options.blockMode == LineOptions::kHangUp) {
-    hangUp = [modem = line.modem, &loop] { return modem->HangUp(loop.Now()); };
+  if (sources.modem != nullptr && options.blockMode == LineOptions::kHangUp) {
+    hangUp = [modem = sources.modem, &loop] { return modem->HangUp(loop.Now()); };
   }
-  launcher.SetScreener(parts->screener.get(), &system.clock, hangUp);
+  // Only the modem's own calls are hung up: it holds no other source's line.
+  launcher.SetScreener(parts->screener.get(), &system.clock, hangUp, sources.modemIndex);
   launcher.SetDryRun(options.check);
   // annc's own report of an exit code 1 is on the console; the cause is
   // one annc-line can find again, and says.
@@ -303,56 +348,106 @@ std::string BuildLauncher(const LineOptions& options, const LineSystem& system, 
   return std::string();
 }
 
-// Where the source's output goes: to the launcher, or with --check every
-// line printed and what would be decided for each caller-ID block.
-SourceOutput OutputFor(const LineOptions& options, const LineSystem& system, const Launcher& launcher) {
-  if (!options.check) return launcher.output();
-  SourceOutput out = CheckOutput(system.output, options.charset);
-  out.event = launcher.output().event;
-  return out;
+// What the service manager is told of several sources: each one's latest
+// status, in their order, and READY=1 once every one has started.
+class ServiceStatus {
+ public:
+  ServiceStatus(StatusOutput& output, std::size_t count) : output_(output), status_(count), started_(count, false) {}
+
+  void Report(std::size_t source, const std::string& status, bool ready) {
+    status_[source] = status;
+    if (ready) started_[source] = true;
+    std::string text;
+    for (const std::string& each : status_) {
+      if (each.empty()) continue;
+      if (!text.empty()) text += "; ";
+      text += each;
+    }
+    bool all = std::all_of(started_.begin(), started_.end(), [](bool started) { return started; });
+    output_.Service(text, ready && all);
+  }
+
+ private:
+  StatusOutput& output_;
+  std::vector<std::string> status_;
+  std::vector<bool> started_;
+};
+
+// Where each source's output goes: to the launcher, marked as that source's,
+// or with --check (one source) every line printed and what would be
+// decided for each caller-ID block.
+void ConnectOutputs(const LineOptions& options, const LineSystem& system, Launcher& launcher, ServiceStatus& service,
+                    LineSources& sources) {
+  for (std::size_t i = 0; i < sources.list.size(); ++i) {
+    SourceOutput& out = sources.list[i].out;
+    if (options.check) {
+      out = CheckOutput(system.output, options.charset);
+      out.event = launcher.output().event;
+      continue;
+    }
+    out = launcher.OutputOf(static_cast<int>(i));
+    out.service = [&service, i](const std::string& status, bool ready) { service.Report(i, status, ready); };
+  }
 }
 
-// The source's start-up, served until it has started (with --check a modem
-// is described then) or failed (said, *code set). False when annc-line is
-// to end.
-bool StartUp(const LineOptions& options, const LineSystem& system, EventLoop& loop, LineSource& line,
-             const SourceOutput& out, Launcher& launcher, int* code) {
+std::vector<LoopSource> Served(LineSources& sources) {
+  std::vector<LoopSource> served;
+  for (LineSource& line : sources.list) served.push_back(LoopSource{line.source.get(), &line.out});
+  return served;
+}
+
+// The sources' start-up, served until every one has started (with --check
+// a modem is described then) or one has failed (said, *code set). False
+// when annc-line is to end.
+bool StartUp(const LineOptions& options, const LineSystem& system, EventLoop& loop, LineSources& sources,
+             Launcher& launcher, int* code) {
   LoopClient* client = &launcher;
-  CallSource& source = *line.source;
-  source.Begin(loop.Now(), out);
+  std::vector<LoopSource> served = Served(sources);
+  for (LoopSource& each : served) each.source->Begin(loop.Now(), *each.out);
+  auto starting = [&served] {
+    return std::any_of(served.begin(), served.end(),
+                       [](const LoopSource& each) { return each.source->startup() == CallSource::kStarting; });
+  };
+  auto failed = [&served]() -> CallSource* {
+    for (const LoopSource& each : served) {
+      if (each.source->startup() == CallSource::kFailed) return each.source;
+    }
+    return nullptr;
+  };
   bool going = true;
-  while (going && source.startup() == CallSource::kStarting) {
-    going = loop.Step(source, out, client);
+  while (going && failed() == nullptr && starting()) {
+    going = loop.Step(served, client);
     if (launcher.Fatal()) {
       *code = kExitFatal;
       return false;
     }
   }
-  if (going && source.startup() == CallSource::kFailed) {
-    system.output.Status(source.FailureText());
+  if (CallSource* source = failed(); going && source != nullptr) {
+    system.output.Status(source->FailureText());
     *code = kExitFatal;
     return false;
   }
-  if (going && options.check && line.modem != nullptr) {
-    going = DescribeModem(loop, *line.modem, out, system.output, options.charset);
+  if (going && options.check && sources.modem != nullptr) {
+    going = DescribeModem(loop, *sources.modem, sources.list.front().out, system.output, options.charset);
   }
   return going;
 }
 
 // Calls, until a signal or --once ends them, or a sink that cannot go on
 // (*code set then).
-void RunCalls(const LineOptions& options, EventLoop& loop, LineSource& line, const SourceOutput& out,
-              Launcher& launcher, int* code) {
+void RunCalls(const LineOptions& options, EventLoop& loop, LineSources& sources, Launcher& launcher, int* code) {
+  std::vector<LoopSource> served = Served(sources);
   for (;;) {
     if (launcher.Fatal()) {
       *code = kExitFatal;
       return;
     }
     // --once: the first call over, its announcer gone and the modem on hook.
-    if (options.once && !options.check && launcher.Done() && (line.modem == nullptr || !line.modem->HangingUp())) {
+    if (options.once && !options.check && launcher.Done() &&
+        (sources.modem == nullptr || !sources.modem->HangingUp())) {
       return;
     }
-    if (!loop.Step(*line.source, out, &launcher)) return;
+    if (!loop.Step(served, &launcher)) return;
   }
 }
 
@@ -373,20 +468,21 @@ std::string CallLogFile(const LineOptions& options) {
 int RunLine(const LineOptions& options, const LineSystem& system) {
   EventLoop loop(system.clock, system.waiter, system.signals);
   loop.KeepWatchdog(system.output, system.output.WatchdogInterval());
-  LineSource line;
-  if (std::string error = BuildSource(options, system, &line); !error.empty()) {
+  LineSources sources;
+  if (std::string error = BuildSources(options, system, &sources); !error.empty()) {
     system.output.Status(error);
     return kExitFatal;
   }
   LauncherParts parts;
-  if (std::string error = BuildLauncher(options, system, line, loop, &parts); !error.empty()) {
+  if (std::string error = BuildLauncher(options, system, sources, loop, &parts); !error.empty()) {
     system.output.Status(error);
     return kExitFatal;
   }
   Launcher& launcher = *parts.launcher;
-  SourceOutput out = OutputFor(options, system, launcher);
+  ServiceStatus service(system.output, sources.list.size());
+  ConnectOutputs(options, system, launcher, service, sources);
   int code = 0;
-  if (StartUp(options, system, loop, line, out, launcher, &code)) RunCalls(options, loop, line, out, launcher, &code);
+  if (StartUp(options, system, loop, sources, launcher, &code)) RunCalls(options, loop, sources, launcher, &code);
   return End(code, system, loop, launcher);
 }
 

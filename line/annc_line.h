@@ -1,6 +1,6 @@
 // annc-line: holds a caller-ID modem, or listens to an NCID server or a
-// FRITZ!Box's call monitor, screens each call and runs annc once per call
-// that is to be announced.
+// FRITZ!Box's call monitor, or to several of these at once, screens each
+// call and runs annc once per call that is to be announced.
 #ifndef ANNC_LINE_ANNC_LINE_H_
 #define ANNC_LINE_ANNC_LINE_H_
 
@@ -15,9 +15,9 @@ namespace annc {
 // --once, 1 a fatal error, 2 a usage error.
 int RunAnncLine(int argc, char** argv);
 
-// The program after its command line, on `system`: the call source started,
-// then calls announced (or, with --check, the source's lines printed) until
-// a signal or --once ends it. `options.annc` names the announcer.
+// The program after its command line, on `system`: the call sources
+// started, then calls announced (or, with --check, the one source's lines
+// printed) until a signal or --once ends it. `options.annc` names the announcer.
 int RunLine(const LineOptions& options, const LineSystem& system);
 
 // The calls log annc writes: --log's, or annc's default (its real path with

@@ -857,3 +857,155 @@ TEST(AnncLineTest, TheOnCallProgramRunsForEachCall) {
 
 }  // namespace
 }  // namespace annc
+
+namespace annc {
+namespace {
+
+// Options as annc-line reads them from `args`, with the announcer and the
+// history set for the scripted system.
+LineOptions Parsed(std::vector<std::string_view> args, const std::string& history = "none") {
+  ParsedCommandLine parsed = ParseLineCommandLine(args, Charset::kSingleByte);
+  EXPECT_EQ(parsed.kind, ParsedCommandLine::kRun) << parsed.error;
+  parsed.options.annc = "/usr/lib/annc/annc";
+  parsed.options.history = history;
+  return parsed.options;
+}
+
+void NcidGreets(FakeLineSystem& f) {
+  f.onConnect = [&f] { f.ServerSends("200 Server: ncidd\r\n300 End of connection startup\r\n"); };
+}
+
+// A modem and an NCID server, or a FRITZ!Box, in one annc-line: each call
+// kept to its source, announced one at a time, a newer one taking over.
+TEST(AnncLineTest, SeveralSources) {
+  struct Case {
+    const char* name;
+    std::vector<std::string_view> args;
+    std::function<void(FakeLineSystem&)> script;
+    int code;
+    std::vector<std::string> inOrder;
+    std::vector<std::string> never;
+    std::vector<std::string> rows;  // the history's: source, line, number, answered
+  };
+  const Case cases[] = {
+      {"the same number on the modem and from the server at once: two calls, the newer takes over",
+       {"/dev/ttyACM0", "ncid:server"},
+       [](FakeLineSystem& f) {
+         NcidGreets(f);
+         NorthAmericanCall(f, 1000, "5551234");
+         f.At(3000, [&f] { f.ServerSends("CID: *DATE*12092026*TIME*1015*LINE*POTS*NMBR*5551234*MESG*NONE*NAME*ANN*\r\n"); });
+         f.At(30000, [&f] { f.Raise(SIGTERM); });
+       },
+       0,
+       {"0 ready modem ready, caller ID by AT+VCID=1; connected to server:3333",
+        "2000: call from 5551234 via modem:/dev/ttyACM0", "2000 start 5551234",
+        "3000: call on line POTS via ncid:server:3333 takes over the announcement", "3000 nocarrier",
+        "3050: call from 5551234 (ANN) on line POTS via ncid:server:3333", "3050 start 5551234",
+        "11000: call ended on line POTS via ncid:server:3333", "11000 nocarrier",
+        "13000: call ended via modem:/dev/ttyACM0", "30000 stopping", "30000 close"},
+       {},
+       {"source=modem:/dev/ttyACM0 line= number=5551234 answered=NULL",
+        "source=ncid:server:3333 line=POTS number=5551234 answered=NULL"}},
+      {"the server lost and connected to again while the modem's call goes on",
+       {"ncid:server", "/dev/ttyACM0"},
+       [](FakeLineSystem& f) {
+         NcidGreets(f);
+         f.At(1000, [&f] { f.ServerSends("CID: *DATE*12092026*TIME*1015*LINE*POTS*NMBR*5559876*MESG*NONE*NAME*BOB*\r\n"); });
+         NorthAmericanCall(f, 2000, "5551234");
+         f.At(3500, [&f] { f.ServerCloses(); });
+         f.At(6000, [&f] { f.ModemSends("\r\nRING\r\n"); });
+         f.At(30000, [&f] { f.Raise(SIGTERM); });
+       },
+       0,
+       {"0 service connected to server:3333", "0 ready connected to server:3333; modem ready, caller ID by AT+VCID=1",
+        "1000: call from 5559876 (BOB) on line POTS via ncid:server:3333", "1000 start 5559876",
+        "3000: call via modem:/dev/ttyACM0 takes over the announcement", "3000 nocarrier",
+        "3050: call from 5551234 via modem:/dev/ttyACM0", "3050 start 5551234",
+        "3500: connection to NCID server server:3333 lost (closed by the server); connecting again",
+        "3500: call ended on line POTS via ncid:server:3333", "4500 connect",
+        "4500 ready connected to server:3333; modem ready, caller ID by AT+VCID=1",
+        "14000: call ended via modem:/dev/ttyACM0", "14000 nocarrier"},
+       {"3500: call ended via modem:/dev/ttyACM0", "3500 nocarrier"},
+       {"source=ncid:server:3333 line=POTS number=5559876 answered=NULL",
+        "source=modem:/dev/ttyACM0 line= number=5551234 answered=NULL"}},
+      {"a FRITZ!Box and a modem: the box's hold-back and answer its own, the modem's ring time-out its own",
+       {"fritz:box", "/dev/ttyACM0"},
+       [](FakeLineSystem& f) {
+         f.At(1000, [&f] { f.ServerSends("09.12.26 15:17:43;RING;2;5551234;5559876;SIP0;\n"); });
+         f.At(5000, [&f] { f.ServerSends("09.12.26 15:17:47;CONNECT;2;4;5551234;\n"); });
+         NorthAmericanCall(f, 6000, "5550000");
+         f.At(30000, [&f] { f.Raise(SIGTERM); });
+       },
+       0,
+       {"2000: call from 5551234 on line 2 via fritz:box:1012", "2000 start 5551234",
+        "5000: call answered on line 2 via fritz:box:1012", "5000 nocarrier",
+        "7000: call from 5550000 via modem:/dev/ttyACM0", "7000 start 5550000",
+        "18000: call ended via modem:/dev/ttyACM0"},
+       {},
+       {"source=fritz:box:1012 line=SIP0 number=5551234 answered=1",
+        "source=modem:/dev/ttyACM0 line= number=5550000 answered=NULL"}},
+      {"a modem that cannot be opened at start: one line and exit 1, the server's connection closed",
+       {"ncid:server", "/dev/ttyACM0"},
+       [](FakeLineSystem& f) {
+         NcidGreets(f);
+         PortOpening busy;
+         busy.kind = PortOpening::kInUse;
+         busy.owner = 4321;
+         f.openings.push_back(busy);
+       },
+       1,
+       {"0 open", "0: /dev/ttyACM0: in use by process 4321"},
+       {" stopping"},
+       {}},
+      {"--once: the first call over ends annc-line, whichever source it came from",
+       {"--once", "/dev/ttyACM0", "ncid:server"},
+       [](FakeLineSystem& f) {
+         NcidGreets(f);
+         f.At(1000, [&f] { f.ServerSends("CID: *DATE*12092026*TIME*1015*LINE*POTS*NMBR*5559876*MESG*NONE*NAME*BOB*\r\n"); });
+         f.At(30000, [&f] { f.Raise(SIGTERM); });
+       },
+       0,
+       {"1000 start 5559876", "9000: call ended on line POTS via ncid:server:3333", "9000 nocarrier", "9050 stopping"},
+       {"30000 stopping"},
+       {"source=ncid:server:3333 line=POTS number=5559876 answered=NULL"}},
+  };
+  for (const Case& c : cases) {
+    HistoryFile history;
+    FakeLineSystem fake;
+    c.script(fake);
+    int code = RunLine(Parsed(c.args, history.path()), fake.system());
+    EXPECT_EQ(code, c.code) << c.name;
+    EXPECT_TRUE(InOrder(fake.trace, c.inOrder)) << c.name << "; the trace:\n" << Shown(fake.trace);
+    for (const std::string& line : c.never) {
+      auto has = [&line](const std::string& traced) { return traced.find(line) != std::string::npos; };
+      EXPECT_FALSE(std::any_of(fake.trace.begin(), fake.trace.end(), has)) << c.name << ": " << line;
+    }
+    if (c.code == 0) {
+      EXPECT_EQ(history.Rows("source, line, number, answered"), c.rows) << c.name;
+    }
+  }
+}
+
+// A call the block lists name is hung up only on the modem that holds its
+// line: one from the server is left alone, and the modem stays on hook.
+TEST(AnncLineTest, OnlyTheModemsCallsAreHungUp) {
+  ListFile block("5551234 #= Pest\n");
+  LineOptions options = Parsed({"/dev/ttyACM0", "ncid:server"});
+  options.screening.blockLists = {block.path()};
+  FakeLineSystem fake;
+  fake.WriteFile(block.path(), "5551234 #= Pest\n");
+  NcidGreets(fake);
+  fake.At(1000, [&fake] { fake.ServerSends("CID: *DATE*12092026*TIME*1015*LINE*POTS*NMBR*5551234*MESG*NONE*NAME*X*\r\n"); });
+  NorthAmericanCall(fake, 10000, "5551234");
+  fake.At(30000, [&fake] { fake.Raise(SIGTERM); });
+  EXPECT_EQ(RunLine(options, fake.system()), 0);
+  // The server's call: blocked, the modem left alone; the modem's own: hung up.
+  auto hungUp = [](const std::string& line) { return line.ends_with("> ATH1"); };
+  EXPECT_EQ(std::count_if(fake.trace.begin(), fake.trace.end(), hungUp), 1) << Shown(fake.trace);
+  EXPECT_TRUE(InOrder(fake.trace, {"1000: call from 5551234 (Pest): blocked by " + block.path() + " line 1",
+                                   "11000 > ATH1"}))
+      << Shown(fake.trace);
+}
+
+}  // namespace
+}  // namespace annc

@@ -40,20 +40,33 @@ std::optional<Millis> EventLoop::FeedWatchdog() {
 }
 
 bool EventLoop::Step(CallSource& source, const SourceOutput& out, LoopClient* client) {
-  std::optional<Millis> deadline = Earliest(source.NextDeadline(), FeedWatchdog());
+  return Step(std::vector<LoopSource>{LoopSource{&source, &out}}, client);
+}
+
+bool EventLoop::Step(const std::vector<LoopSource>& sources, LoopClient* client) {
+  std::optional<Millis> deadline = FeedWatchdog();
+  for (const LoopSource& s : sources) deadline = Earliest(deadline, s.source->NextDeadline());
   if (client != nullptr) deadline = Earliest(deadline, client->NextDeadline());
   std::vector<Watch> watches = {Watch{signals_.handle(), false, false}};
-  bool sourceWatched = source.handle() >= 0;
-  if (sourceWatched) watches.push_back(Watch{source.handle(), source.WantsWritable(), false});
+  // Where each source's handle is among the watches; none while it has none.
+  std::vector<std::optional<std::size_t>> watched;
+  for (const LoopSource& s : sources) {
+    watched.emplace_back();
+    if (s.source->handle() < 0) continue;
+    watched.back() = watches.size();
+    watches.push_back(Watch{s.source->handle(), s.source->WantsWritable(), false});
+  }
   if (client != nullptr) client->AddWatches(&watches);
   waiter_.Wait(&watches, deadline);
   signals_.Take();
   if (EndRequested()) return false;
   if (client != nullptr) client->Reap(clock_.Now());
   signals_.Clear(SIGCHLD);
-  if (sourceWatched && watches[1].ready) source.OnReady(clock_.Now(), out);
+  for (std::size_t i = 0; i < sources.size(); ++i) {
+    if (watched[i] && watches[*watched[i]].ready) sources[i].source->OnReady(clock_.Now(), *sources[i].out);
+  }
   if (client != nullptr) client->OnReady(watches, clock_.Now());
-  source.OnTimer(clock_.Now(), out);
+  for (const LoopSource& s : sources) s.source->OnTimer(clock_.Now(), *s.out);
   if (EndRequested()) return false;
   if (client != nullptr) client->OnTimer(clock_.Now());
   return true;

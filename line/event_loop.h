@@ -1,6 +1,6 @@
-// annc-line's one event loop: each step waits on the call source, the
+// annc-line's one event loop: each step waits on the call sources, the
 // signals and the earliest deadline, takes the signals, lets the announcer
-// be reaped, hands the source what is ready and runs the timers. Normal
+// be reaped, hands each source what is ready and runs the timers. Normal
 // running, --check and the start-up all turn this one step.
 #ifndef ANNC_LINE_EVENT_LOOP_H_
 #define ANNC_LINE_EVENT_LOOP_H_
@@ -27,6 +27,12 @@ class LoopClient {
   virtual void OnReady(const std::vector<Watch>& /*watches*/, Millis /*now*/) {}
 };
 
+// A source the loop serves, and where what it hands on goes.
+struct LoopSource {
+  CallSource* source;
+  const SourceOutput* out;
+};
+
 class EventLoop {
  public:
   EventLoop(Clock& clock, Waiter& waiter, Signals& signals) : clock_(clock), waiter_(waiter), signals_(signals) {}
@@ -34,6 +40,8 @@ class EventLoop {
   // One step; false once SIGINT, SIGTERM or SIGHUP asked annc-line to end.
   // `client` may be null (--check announces nothing).
   bool Step(CallSource& source, const SourceOutput& out, LoopClient* client);
+  // The same, serving several sources at once, in their order.
+  bool Step(const std::vector<LoopSource>& sources, LoopClient* client);
   // Waits for a child's end (SIGCHLD) or `deadline`, serving nothing else:
   // annc-line's own end, while the announcer is given a moment to stop.
   void WaitForChild(Millis deadline);

@@ -26,15 +26,16 @@ class RecordingSource : public CallSource {
   std::string FailureText() const override { return std::string(); }
   int handle() const override { return handle_; }
   std::optional<Millis> NextDeadline() const override { return deadline; }
-  void OnReady(Millis now, const SourceOutput&) override { calls_.push_back(std::to_string(now) + " source ready"); }
+  void OnReady(Millis now, const SourceOutput&) override { calls_.push_back(std::to_string(now) + " " + name + " ready"); }
   void OnTimer(Millis now, const SourceOutput&) override {
     if (deadline && now >= *deadline) {
-      calls_.push_back(std::to_string(now) + " source timer");
+      calls_.push_back(std::to_string(now) + " " + name + " timer");
       deadline.reset();
     }
   }
   std::optional<Millis> deadline;
   int handle_ = -1;
+  std::string name = "source";
 
  private:
   Calls& calls_;
@@ -186,6 +187,37 @@ TEST(EventLoopTest, TheWatchdogIsToldTwiceAnIntervalWhateverElseWaits) {
     }
     EXPECT_EQ(pings, c.pings) << c.name;
   }
+}
+
+TEST(EventLoopTest, SeveralSourcesEachServed) {
+  FakeLineSystem fake;
+  Calls calls;
+  RecordingSource first(calls), second(calls), third(calls);
+  first.name = "first";
+  second.name = "second";
+  third.name = "third";
+  EventLoop loop(fake, fake, fake);
+  PortOpening port = fake.Open("/dev/ttyACM0", 115200, "/var/lock");
+  ASSERT_EQ(port.kind, PortOpening::kOpen);
+  // The handle is the second's alone; the first and third have none.
+  second.handle_ = port.handle;
+  first.deadline = 3000;
+  third.deadline = 2000;
+  fake.At(1200, [&fake] { fake.ModemSends("RING\r\n"); });
+  SourceOutput out;
+  std::vector<LoopSource> sources = {{&first, &out}, {&second, &out}, {&third, &out}};
+  ASSERT_TRUE(loop.Step(sources, nullptr));
+  EXPECT_EQ(calls, Calls{"1200 second ready"});
+  // Read: the port is no longer ready, and the earliest deadline of any
+  // source ends each wait.
+  std::string drained(64, '\0');
+  (void)fake.Read(port.handle, drained.data(), drained.size());
+  ASSERT_TRUE(loop.Step(sources, nullptr));
+  ASSERT_TRUE(loop.Step(sources, nullptr));
+  EXPECT_EQ(calls, (Calls{"1200 second ready", "2000 third timer", "3000 first timer"}));
+  // A signal ends the step for all of them.
+  fake.At(3500, [&fake] { fake.Raise(SIGTERM); });
+  EXPECT_FALSE(loop.Step(sources, nullptr));
 }
 
 }  // namespace

@@ -30,6 +30,30 @@ Launcher::Launcher(LauncherSettings settings, Announcers& announcers, CallLog& l
   out_.service = [this](const std::string& status, bool ready) { output_.Service(status, ready); };
 }
 
+SourceOutput Launcher::OutputOf(int source) {
+  SourceOutput out = out_;
+  out.event = [this, source](const CallEvent& event) {
+    CallEvent own = event;
+    own.source = source;
+    Apply(tracker_.OnEvent(own, now_), now_);
+  };
+  return out;
+}
+
+void Launcher::SetScreener(Screener* screener, Clock* clock, std::function<bool()> hangUp, int hangUpSource) {
+  hangUpSource_ = hangUpSource;
+  std::function<bool()> ours;
+  if (hangUp) ours = [this, hangUp = std::move(hangUp)] { return deciding_ == hangUpSource_ && hangUp(); };
+  screening_.SetScreener(screener, clock, std::move(ours));
+}
+
+LauncherSettings::RecordSource Launcher::SourceOf(int source) const {
+  if (source >= 0 && static_cast<std::size_t>(source) < settings_.sources.size()) {
+    return settings_.sources[static_cast<std::size_t>(source)];
+  }
+  return LauncherSettings::RecordSource{settings_.source, settings_.answersKnown};
+}
+
 void Launcher::Reap(Millis now) {
   now_ = now;
   if (names_ != nullptr) names_->Reap();
@@ -113,6 +137,7 @@ void Launcher::NotStarted(int error, Millis now) {
 
 void Launcher::StartAnnouncer(const Action& action, Millis now) {
   ScreeningOutcome outcome;
+  deciding_ = action.facts.source;
   if (!screening_.Announce(action, now, &outcome)) {
     Decided(action.facts, outcome, false, now);
     NotStarted(0, now);
@@ -146,7 +171,7 @@ CallRecord Launcher::NewRecord(const CallFacts& facts, Millis now) {
   std::int64_t began = (wall - (now - std::min(facts.began, now)) * 1000) / 1000000;
   record.time = IsoLocalTime(static_cast<std::time_t>(began));
   record.startedAt = began;
-  record.source = settings_.source;
+  record.source = SourceOf(facts.source).text;
   record.line = RecordText(facts.lineLabel.empty() ? facts.line : facts.lineLabel, settings_.charset);
   record.called = RecordText(facts.called, settings_.charset);
   ScreenedCall screened{facts.hasNumber ? std::optional<std::string>(facts.number) : std::nullopt, std::nullopt};
@@ -197,7 +222,7 @@ void Launcher::Over(const CallFacts& facts, Millis now) {
   record.rings = std::max(record.rings, facts.rings);
   if (facts.end == CallFacts::kAnswered) {
     record.answered = true;
-  } else if (settings_.answersKnown && facts.end == CallFacts::kEnded) {
+  } else if (SourceOf(facts.source).answersKnown && facts.end == CallFacts::kEnded) {
     record.answered = false;
   }
   for (CallSink* sink : sinks_) sink->CallEnded(record, now);

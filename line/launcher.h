@@ -35,6 +35,13 @@ struct LauncherSettings {
   // whether the source tells answered calls from the others.
   std::string source;
   bool answersKnown = false;
+  // With several sources: the same, by CallEvent::source. Empty: `source`
+  // and `answersKnown` for every call.
+  struct RecordSource {
+    std::string text;
+    bool answersKnown = false;
+  };
+  std::vector<RecordSource> sources = {};
 };
 
 class Launcher : public LoopClient {
@@ -50,10 +57,10 @@ class Launcher : public LoopClient {
   void SetNameRecorder(NameRecorder* names) { names_ = names; }
   // Screening: each call is decided by `screener` before it is announced;
   // a blocked one is hung up by `hangUp` (null: let it ring), which says
-  // whether it could. `clock` gives the time of day for quiet hours.
-  void SetScreener(Screener* screener, Clock* clock, std::function<bool()> hangUp) {
-    screening_.SetScreener(screener, clock, std::move(hangUp));
-  }
+  // whether it could; only a call of `hangUpSource` is (the modem's: the
+  // other sources' calls are on lines it does not hold). `clock` gives the
+  // time of day for quiet hours.
+  void SetScreener(Screener* screener, Clock* clock, std::function<bool()> hangUp, int hangUpSource = 0);
   // --check: decisions are printed, nothing is started, hung up or logged.
   void SetDryRun(bool dryRun) {
     dryRun_ = dryRun;
@@ -67,8 +74,10 @@ class Launcher : public LoopClient {
     lastId_ = lastId;
   }
 
-  // What the call sources hand on goes here.
+  // What the call sources hand on goes here: output() for one source alone,
+  // OutputOf(i) for source i of several, its events marked as its own.
   const SourceOutput& output() const { return out_; }
+  SourceOutput OutputOf(int source);
 
   // A sink asks annc-line to end with exit code 1.
   bool Fatal() const;
@@ -95,6 +104,7 @@ class Launcher : public LoopClient {
   // The records: a call decided (its record made and handed on), a key
   // stopped its announcement, the call ended.
   CallRecord NewRecord(const CallFacts& facts, Millis now);
+  LauncherSettings::RecordSource SourceOf(int source) const;
   void Decided(const CallFacts& facts, const ScreeningOutcome& outcome, bool announced, Millis now);
   void Over(const CallFacts& facts, Millis now);
 
@@ -105,6 +115,8 @@ class Launcher : public LoopClient {
   CallLogger logger_;
   CallScreening screening_;
   Millis now_ = 0;  // the time of the event being handled
+  int deciding_ = 0;  // the source of the call being screened
+  int hangUpSource_ = 0;
   SourceOutput out_;
   std::function<std::optional<std::string>()> diagnose_;
   std::set<std::string> diagnosed_;

@@ -360,5 +360,61 @@ TEST(LauncherTest, AnySinkCanAskForTheEnd) {
   EXPECT_TRUE(launcher.Fatal());
 }
 
+// An NCID server and a FRITZ!Box, each with a line "1": their calls stay
+// apart, and each record keeps its own source and what that source knows.
+TEST(LauncherTest, EachSourcesCallsKeepTheirOwnRecords) {
+  class Sink : public CallSink {
+   public:
+    void CallDecided(const CallRecord&, Millis) override {}
+    void CallEnded(const CallRecord& record, Millis) override {
+      ended.push_back(record.source + " " + record.number + " answered=" +
+                      (record.answered ? (*record.answered ? "1" : "0") : "NULL"));
+    }
+    std::vector<std::string> ended;
+  };
+  struct Case {
+    const char* name;
+    // Events of source 0 (NCID) and source 1 (the box), in turn.
+    std::function<void(const SourceOutput&, const SourceOutput&)> calls;
+    std::vector<std::string> ended;
+  };
+  const Case cases[] = {
+      {"the box's call ends unanswered, the server's with its own end",
+       [](const SourceOutput& ncid, const SourceOutput& box) {
+         ncid.event(CallEvent{CallEvent::kNumber, "5551234", "1"});
+         ncid.event(CallEvent{CallEvent::kCallerIdComplete, "", "1"});
+         box.event(CallEvent{CallEvent::kNumber, "5551234", "1"});
+         box.event(CallEvent{CallEvent::kCallerIdComplete, "", "1"});
+         box.event(CallEvent{CallEvent::kCallEnded, "", "1"});
+         ncid.event(CallEvent{CallEvent::kCallEnded, "", "1"});
+       },
+       {"fritz:box:1012 5551234 answered=0", "ncid:nas:3333 5551234 answered=NULL"}},
+      {"the server lost: its call ends, the box's goes on to its answer",
+       [](const SourceOutput& ncid, const SourceOutput& box) {
+         box.event(CallEvent{CallEvent::kNumber, "5559876", "1"});
+         box.event(CallEvent{CallEvent::kCallerIdComplete, "", "1"});
+         ncid.event(CallEvent{CallEvent::kNumber, "5551234", "1"});
+         ncid.event(CallEvent{CallEvent::kCallerIdComplete, "", "1"});
+         ncid.event(CallEvent{CallEvent::kSourceLost, "", ""});
+         box.event(CallEvent{CallEvent::kAnswered, "", "1"});
+       },
+       {"ncid:nas:3333 5551234 answered=NULL", "fritz:box:1012 5559876 answered=1"}},
+  };
+  for (const Case& c : cases) {
+    FakeLineSystem fake;
+    LauncherSettings settings{"/usr/lib/annc/annc", "calls.log", "calls.log", TrackerSettings{},
+                              Charset::kSingleByte, "ncid:nas:3333", false};
+    settings.sources = {{"ncid:nas:3333", false}, {"fritz:box:1012", true}};
+    Launcher launcher(settings, fake, fake, fake, Book({}));
+    Sink sink;
+    launcher.AddSink(&sink);
+    launcher.SetRecords(&fake, 0);
+    c.calls(launcher.OutputOf(0), launcher.OutputOf(1));
+    EXPECT_EQ(sink.ended, c.ended) << c.name;
+    EventLoop loop(fake, fake, fake);
+    launcher.Stop(loop);
+  }
+}
+
 }  // namespace
 }  // namespace annc

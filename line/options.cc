@@ -12,13 +12,14 @@
 
 namespace annc {
 
-const char kLineUsage[] = "usage: annc-line [options] DEVICE|ncid:HOST[:PORT]|fritz:HOST[:PORT]\n";
+const char kLineUsage[] = "usage: annc-line [options] DEVICE|ncid:HOST[:PORT]|fritz:HOST[:PORT] ...\n";
 
 const char kLineHelp[] =
     "usage: annc-line [options] DEVICE\n"
     "       annc-line [options] ncid:HOST[:PORT]\n"
     "       annc-line [options] fritz:HOST[:PORT]\n"
     "       annc-line [options] mqtt:HOST[:PORT]|mqtts:HOST[:PORT]\n"
+    "       annc-line [options] SOURCE SOURCE...\n"
     "       annc-line --import-log FILE [--history DB]\n"
     "\n"
     "Holds a caller-ID modem on DEVICE (/dev/ttyACM0, /dev/ttyS0,\n"
@@ -28,6 +29,13 @@ const char kLineHelp[] =
     "address in brackets, and runs annc once per incoming call. With mqtt: (PORT\n"
     "1883) or mqtts: (TLS, 8883), announces the calls other annc-lines publish on\n"
     "that MQTT broker (their --mqtt).\n"
+    "\n"
+    "Several sources may be given at once (at most one DEVICE and one mqtt:\n"
+    "source, none twice): their calls are announced one at a time, a newer call\n"
+    "taking over from an older one, each logged with its own source. Each source\n"
+    "is connected to again or set up again on its own; one that fails at start\n"
+    "ends annc-line as it would alone. A source's own options apply to it: they\n"
+    "are refused only when no source given takes them. --check takes one source.\n"
     "\n"
     "options:\n"
     "  --annc PATH            the announcer to run (default: annc beside annc-line)\n"
@@ -232,7 +240,7 @@ struct CommandLine {
   const LineOption* fritzOption = nullptr;
   const LineOption* mqttOption = nullptr;  // the first for an mqtt: source alone
   bool ringTimeoutGiven = false;
-  Source source = Source::kModem;
+  std::vector<Source> sources;  // each source's kind, in the order given
 };
 
 // One option's value on its way into the command line.
@@ -523,33 +531,66 @@ std::string ReadArguments(const std::vector<std::string_view>& args, CommandLine
   return error;
 }
 
-// Exactly one device, not empty.
-std::string TakeDevice(CommandLine& line) {
+// The sources: at least one, none empty or given twice, at most one
+// device and one mqtt: source, and one alone with --check.
+std::string TakeDevices(CommandLine& line) {
   const std::vector<std::string_view>& devices = line.devices;
+  const Charset charset = line.parsed.options.charset;
   if (devices.empty()) return "no DEVICE, ncid:HOST or fritz:HOST given";
-  if (devices.size() > 1) {
-    return "one DEVICE only, not '" + Shown(devices[1], line.parsed.options.charset) + "' as well";
+  for (std::size_t i = 0; i < devices.size(); ++i) {
+    if (devices[i].empty()) return "DEVICE is empty";
+    if (std::find(devices.begin(), devices.begin() + static_cast<std::ptrdiff_t>(i), devices[i]) !=
+        devices.begin() + static_cast<std::ptrdiff_t>(i)) {
+      return "'" + Shown(devices[i], charset) + "' is given twice";
+    }
   }
-  if (devices[0].empty()) return "DEVICE is empty";
+  if (devices.size() > 1 && line.parsed.options.check) {
+    return "--check takes one source at a time, not '" + Shown(devices[1], charset) + "' as well";
+  }
   line.parsed.options.device.assign(devices[0]);
   return {};
 }
 
-// The server the device names, if it names one.
-std::string TakeSource(CommandLine& line) {
+// Each source's kind and what it names; the first's in the options' own
+// fields as well.
+std::string TakeSources(CommandLine& line) {
   LineOptions& o = line.parsed.options;
-  if (const ServerKind* kind = ServerKindOf(o.device)) {
-    ParsedServerSource server = ParseServerSource(o.device, *kind, o.charset);
-    if (!server.source) return server.error;
-    o.server = server.source;
-    line.source = kind->protocol == ServerKind::kFritz ? Source::kFritz : Source::kNcid;
-  } else if (IsMqttSource(o.device)) {
-    ParsedMqttUrl broker = ParseMqttSource(o.device, o.charset);
-    if (!broker.broker) return broker.error;
-    o.mqttSource = broker.broker;
-    line.source = Source::kMqtt;
+  const std::vector<std::string_view>& devices = line.devices;
+  for (std::size_t i = 0; i < devices.size(); ++i) {
+    LineOptions::SourceArgument argument;
+    argument.device.assign(devices[i]);
+    Source kind = Source::kModem;
+    if (const ServerKind* server = ServerKindOf(argument.device)) {
+      ParsedServerSource parsed = ParseServerSource(argument.device, *server, o.charset);
+      if (!parsed.source) return parsed.error;
+      argument.server = parsed.source;
+      kind = server->protocol == ServerKind::kFritz ? Source::kFritz : Source::kNcid;
+    } else if (IsMqttSource(argument.device)) {
+      ParsedMqttUrl broker = ParseMqttSource(argument.device, o.charset);
+      if (!broker.broker) return broker.error;
+      argument.mqttSource = broker.broker;
+      kind = Source::kMqtt;
+    }
+    for (std::size_t j = 0; j < i; ++j) {
+      if (kind == Source::kModem && line.sources[j] == kind) {
+        return "one DEVICE only, not '" + Shown(devices[i], o.charset) + "' as well";
+      }
+      if (kind == Source::kMqtt && line.sources[j] == kind) {
+        return "one mqtt: source only, not '" + Shown(devices[i], o.charset) + "' as well";
+      }
+    }
+    line.sources.push_back(kind);
+    o.sources.push_back(std::move(argument));
+  }
+  o.server = o.sources.front().server;
+  for (const LineOptions::SourceArgument& argument : o.sources) {
+    if (argument.mqttSource) o.mqttSource = argument.mqttSource;
   }
   return {};
+}
+
+bool Has(const CommandLine& line, Source kind) {
+  return std::find(line.sources.begin(), line.sources.end(), kind) != line.sources.end();
 }
 
 std::string Whom(For source) {
@@ -573,32 +614,36 @@ std::string NotFor(const LineOption& option, std::string_view source) {
   return Dashed(option) + " is for " + Whom(option.source) + ", not for " + std::string(source);
 }
 
-// An option given that the device's source does not take.
-std::string CheckSource(const CommandLine& line) {
-  if (line.source != Source::kMqtt && line.mqttOption != nullptr) {
-    const char* source = line.source == Source::kModem  ? "a modem"
-                         : line.source == Source::kNcid ? "an NCID server"
-                                                        : "a FRITZ!Box";
-    return NotFor(*line.mqttOption, source);
+// The sources given, as an error names them: "an NCID server or a
+// FRITZ!Box"; an mqtt: source is `mqtt`.
+std::string Given(const CommandLine& line, std::string_view mqtt) {
+  std::string given;
+  for (Source kind : {Source::kModem, Source::kNcid, Source::kFritz, Source::kMqtt}) {
+    if (!Has(line, kind)) continue;
+    if (!given.empty()) given += " or ";
+    given += kind == Source::kModem  ? std::string("a modem")
+             : kind == Source::kNcid ? std::string("an NCID server")
+             : kind == Source::kFritz ? std::string("a FRITZ!Box")
+                                      : std::string(mqtt);
   }
-  switch (line.source) {
-    case Source::kNcid:
-      if (line.modemOption != nullptr) return NotFor(*line.modemOption, "an NCID server");
-      if (line.fritzOption != nullptr) {
-        return Dashed(*line.fritzOption) + " is for " + Whom(For::kFritz) +
-               ": an NCID server does not say which own number was called";
-      }
-      break;
-    case Source::kFritz:
-      if (line.modemOption != nullptr) return NotFor(*line.modemOption, "a FRITZ!Box");
-      break;
-    case Source::kModem:
-      if (line.serverOption != nullptr) return NotFor(*line.serverOption, "a modem");
-      break;
-    case Source::kMqtt:
-      if (line.modemOption != nullptr) return NotFor(*line.modemOption, "an MQTT broker");
-      if (line.serverOption != nullptr) return NotFor(*line.serverOption, "an MQTT broker");
-      break;
+  return given;
+}
+
+// An option given that no source given takes.
+std::string CheckSource(const CommandLine& line) {
+  if (line.mqttOption != nullptr && !Has(line, Source::kMqtt)) return NotFor(*line.mqttOption, Given(line, ""));
+  if (line.modemOption != nullptr && !Has(line, Source::kModem)) {
+    return NotFor(*line.modemOption, Given(line, "an MQTT broker"));
+  }
+  if (line.fritzOption != nullptr && !Has(line, Source::kFritz)) {
+    if (Has(line, Source::kNcid)) {
+      return Dashed(*line.fritzOption) + " is for " + Whom(For::kFritz) +
+             ": an NCID server does not say which own number was called";
+    }
+    return NotFor(*line.fritzOption, Given(line, "an MQTT broker"));
+  }
+  if (line.serverOption != nullptr && !Has(line, Source::kNcid) && !Has(line, Source::kFritz)) {
+    return NotFor(*line.serverOption, Given(line, "an MQTT broker"));
   }
   return {};
 }
@@ -628,11 +673,15 @@ std::string CheckMqtt(const LineOptions& o) {
 // box did not say waits longer, and so does one followed on MQTT.
 void SetSourceDefaults(CommandLine& line) {
   LineOptions& o = line.parsed.options;
-  if (line.source == Source::kFritz && !line.ringTimeoutGiven) o.ringTimeoutMs = kFritzRingTimeoutMs;
-  if (line.source == Source::kMqtt) {
-    if (!line.ringTimeoutGiven) o.ringTimeoutMs = kMqttRingTimeoutMs;
-    if (o.mqttFollow.empty()) o.mqttFollow.emplace_back(kDefaultFollow);
+  const int given = o.ringTimeoutMs;
+  for (std::size_t i = 0; i < line.sources.size(); ++i) {
+    int& timeout = o.sources[i].ringTimeoutMs;
+    timeout = given;
+    if (line.sources[i] == Source::kFritz && !line.ringTimeoutGiven) timeout = kFritzRingTimeoutMs;
+    if (line.sources[i] == Source::kMqtt && !line.ringTimeoutGiven) timeout = kMqttRingTimeoutMs;
   }
+  o.ringTimeoutMs = o.sources.front().ringTimeoutMs;
+  if (Has(line, Source::kMqtt) && o.mqttFollow.empty()) o.mqttFollow.emplace_back(kDefaultFollow);
 }
 
 }  // namespace
@@ -646,8 +695,8 @@ ParsedCommandLine ParseLineCommandLine(const std::vector<std::string_view>& args
     // Importing a log needs no source of calls.
     if (!line.devices.empty()) error = "--import-log takes no DEVICE";
   } else if (error.empty() && line.parsed.kind == ParsedCommandLine::kRun) {
-    error = TakeDevice(line);
-    if (error.empty()) error = TakeSource(line);
+    error = TakeDevices(line);
+    if (error.empty()) error = TakeSources(line);
     if (error.empty()) error = CheckSource(line);
     if (error.empty()) error = CheckMqtt(line.parsed.options);
     if (error.empty()) SetSourceDefaults(line);

@@ -16,6 +16,17 @@
 namespace annc {
 
 struct LineOptions {
+  // One source of calls as given on the command line.
+  struct SourceArgument {
+    std::string device;                  // as given: a device path, ncid:, fritz:, mqtt: or mqtts:HOST[:PORT]
+    std::optional<ServerSource> server;  // an NCID server's or a FRITZ!Box's
+    std::optional<MqttBroker> mqttSource;
+    int ringTimeoutMs = TrackerSettings::kDefaultRingTimeout;  // --ring-timeout, or the source's default
+  };
+  // Every source, in the order given; device and server below describe the
+  // first, mqttSource the mqtt: source among them. Empty (options made by
+  // hand): the one source the fields below describe.
+  std::vector<SourceArgument> sources;
   std::string device;                // as given: a device path, ncid:, fritz:, mqtt: or mqtts:HOST[:PORT]
   std::optional<ServerSource> server;  // set when calls come from an NCID server or a FRITZ!Box's call monitor
   // mqtt:HOST[:PORT] or mqtts:HOST[:PORT]: the broker on which the calls
@@ -71,15 +82,17 @@ struct ParsedCommandLine {
   std::string error;  // for kUsageError: what is wrong, in one line
 };
 
-// Options come as "--name VALUE" or "--name=VALUE"; "--" ends them; exactly
-// one device (none with --import-log), ncid:HOST[:PORT], fritz:HOST[:PORT],
-// mqtt:HOST[:PORT] or mqtts:HOST[:PORT]. --help and --version
-// win over everything after them. --speed, --init and --lock-dir are a
-// modem's: with a server they are a usage error. --only-line (may be
-// repeated) is for a server; --only-to (may be repeated) for a FRITZ!Box
-// alone, as an NCID server does not say which own number was called.
-// --mqtt-follow (may be repeated) is for an mqtt: source, which takes
-// neither a modem's options nor a server's.
+// Options come as "--name VALUE" or "--name=VALUE"; "--" ends them; one
+// or more sources (none with --import-log), each a device, ncid:HOST[:PORT],
+// fritz:HOST[:PORT], mqtt:HOST[:PORT] or mqtts:HOST[:PORT], none given
+// twice, at most one device and one mqtt: source, and one source alone
+// with --check. --help and --version win over everything after them.
+// --speed, --init and --lock-dir are a modem's: without a device among the
+// sources they are a usage error. --only-line (may be repeated) is for a
+// server; --only-to (may be repeated) for a FRITZ!Box alone, as an NCID
+// server does not say which own number was called. --mqtt-follow (may be
+// repeated) is for an mqtt: source. An option is refused only when no
+// source given takes it.
 // --block, --allow and --quiet may be given several times. `charset` is the
 // locale's: the options' copy of it, and the one its errors are shown in.
 ParsedCommandLine ParseLineCommandLine(const std::vector<std::string_view>& args, Charset charset);

@@ -427,6 +427,76 @@ TEST(LineOptionsTest, UsageErrors) {
   }
 }
 
+TEST(LineOptionsTest, SeveralSources) {
+  // Each source's kind ("modem", "ncid", "fritz", "mqtt") and ring time-out.
+  struct Case {
+    std::vector<std::string_view> args;
+    std::vector<std::string> kinds;
+    std::vector<int> ringTimeouts;
+  };
+  const Case cases[] = {
+      {{"/dev/ttyACM0", "ncid:192.0.2.10"}, {"modem", "ncid"}, {8000, 8000}},
+      {{"ncid:nas", "fritz:box", "/dev/ttyS0"}, {"ncid", "fritz", "modem"}, {8000, 120000, 8000}},
+      {{"--ring-timeout=3", "fritz:box", "ncid:nas"}, {"fritz", "ncid"}, {3000, 3000}},
+      {{"ncid:a", "ncid:b", "mqtt:broker"}, {"ncid", "ncid", "mqtt"}, {8000, 8000, 120000}},
+      // Options for some of the sources, each taken by one that fits.
+      {{"--init=ATZ", "--speed", "9600", "ncid:nas", "/dev/ttyACM0"}, {"ncid", "modem"}, {8000, 8000}},
+      {{"--only-to", "5559876", "--only-line=SIP0", "ncid:nas", "fritz:box"}, {"ncid", "fritz"}, {8000, 120000}},
+      {{"--only-line", "1", "/dev/ttyACM0", "ncid:nas"}, {"modem", "ncid"}, {8000, 8000}},
+      {{"--mqtt-follow=x/#", "/dev/ttyACM0", "mqtts:broker"}, {"modem", "mqtt"}, {8000, 120000}},
+  };
+  for (const Case& c : cases) {
+    ParsedCommandLine p = Parse(c.args);
+    ASSERT_EQ(p.kind, ParsedCommandLine::kRun) << p.error;
+    std::vector<std::string> kinds;
+    std::vector<int> timeouts;
+    for (const LineOptions::SourceArgument& source : p.options.sources) {
+      kinds.push_back(source.mqttSource ? "mqtt"
+                      : !source.server  ? "modem"
+                      : source.server->kind == &kFritzBox ? "fritz"
+                                                          : "ncid");
+      timeouts.push_back(source.ringTimeoutMs);
+    }
+    EXPECT_EQ(kinds, c.kinds) << c.args[0];
+    EXPECT_EQ(timeouts, c.ringTimeouts) << c.args[0];
+    // The first source's in the options' own fields, as with one alone.
+    EXPECT_EQ(p.options.device, p.options.sources.front().device);
+    EXPECT_EQ(p.options.ringTimeoutMs, c.ringTimeouts.front());
+    EXPECT_EQ(p.options.mqttSource.has_value(), c.kinds.back() == "mqtt");
+  }
+  ParsedCommandLine p = Parse({"/dev/ttyACM0", "mqtt:broker"});
+  ASSERT_EQ(p.kind, ParsedCommandLine::kRun);
+  EXPECT_EQ(p.options.mqttFollow, std::vector<std::string>{"annc/+"});
+}
+
+TEST(LineOptionsTest, SeveralSourcesRefused) {
+  struct Case {
+    std::vector<std::string_view> args;
+    const char* says;
+  };
+  const Case cases[] = {
+      {{"ncid:nas", "ncid:nas"}, "'ncid:nas' is given twice"},
+      {{"/dev/a", "ncid:nas", "/dev/a"}, "'/dev/a' is given twice"},
+      {{"/dev/a", "ncid:nas", "/dev/b"}, "one DEVICE only, not '/dev/b' as well"},
+      {{"mqtt:a", "ncid:nas", "mqtts:b"}, "one mqtt: source only, not 'mqtts:b' as well"},
+      {{"ncid:nas", ""}, "DEVICE is empty"},
+      {{"ncid:nas", "fritz:box:0"}, "fritz:box:0: the port must be a number"},
+      {{"--check", "ncid:nas", "/dev/a"}, "--check takes one source at a time, not '/dev/a' as well"},
+      // An option no source given takes.
+      {{"--init=ATZ", "ncid:nas", "fritz:box"}, "--init is for a modem, not for an NCID server or a FRITZ!Box"},
+      {{"ncid:nas", "mqtt:broker", "--lock-dir=/tmp"}, "--lock-dir is for a modem, not for an NCID server or an MQTT broker"},
+      {{"--only-to=5559876", "ncid:nas", "ncid:other"}, "--only-to is for a FRITZ!Box: an NCID server does not say"},
+      {{"--only-to=5559876", "/dev/a", "mqtt:broker"}, "--only-to is for a FRITZ!Box, not for a modem or an MQTT broker"},
+      {{"--only-line=1", "/dev/a", "mqtt:broker"}, "--only-line is for an NCID server or a FRITZ!Box, not for a modem"},
+      {{"--mqtt-follow=a/#", "/dev/a", "ncid:nas"}, "--mqtt-follow is for an mqtt: source, not for a modem or an NCID server"},
+  };
+  for (const Case& c : cases) {
+    ParsedCommandLine p = Parse(c.args);
+    EXPECT_EQ(p.kind, ParsedCommandLine::kUsageError) << c.says;
+    EXPECT_NE(p.error.find(c.says), std::string::npos) << p.error;
+  }
+}
+
 TEST(LineOptionsTest, ArgumentsAsTyped) {
   // Only full names count, however unambiguous the start of one is; options
   // and devices may come in any order, "-" is a device, and a value is the

@@ -224,7 +224,7 @@ class CommandLineTest(LineTestCase):
                 self.assertTrue(lines[0].startswith("annc-line: "))
                 self.assertIn(says, lines[0])
                 self.assertEqual(lines[1], "usage: annc-line [options] "
-                                 "DEVICE|ncid:HOST[:PORT]|fritz:HOST[:PORT]")
+                                 "DEVICE|ncid:HOST[:PORT]|fritz:HOST[:PORT] ...")
                 self.assertEqual(lines[2], "see annc-line --help")
 
     def test_missing_announcer(self):

@@ -29,13 +29,19 @@ std::string CallerText(const std::string& number, const std::string& name, Chars
   return name.empty() ? number : number + " (" + CaretNotation(name, "", charset) + ")";
 }
 
-std::size_t CallTracker::CallOn(const std::string& line, Millis now) {
+std::size_t CallTracker::Find(const CallEvent& event) const {
   for (std::size_t i = 0; i < calls_.size(); ++i) {
-    if (calls_[i].line == line) return i;
+    if (calls_[i].source == event.source && calls_[i].line == event.line) return i;
   }
+  return calls_.size();
+}
+
+std::size_t CallTracker::CallOn(const CallEvent& event, Millis now) {
+  if (std::size_t i = Find(event); i < calls_.size()) return i;
   if (calls_.size() >= kMaxCalls) return kMaxCalls;
   Call call;
-  call.line = line;
+  call.source = event.source;
+  call.line = event.line;
   call.seq = nextSeq_++;
   call.lastActivity = now;
   call.began = now;
@@ -43,34 +49,47 @@ std::size_t CallTracker::CallOn(const std::string& line, Millis now) {
   return calls_.size() - 1;
 }
 
+std::string CallTracker::Where(int source, const std::string& line) const {
+  std::string where = OnLine(line, settings_.charset);
+  if (settings_.sources.size() > 1 && source >= 0 && static_cast<std::size_t>(source) < settings_.sources.size()) {
+    where += " via " + settings_.sources[static_cast<std::size_t>(source)].name;
+  }
+  return where;
+}
+
+Millis CallTracker::RingTimeout(int source) const {
+  if (source < 0 || static_cast<std::size_t>(source) >= settings_.sources.size()) return settings_.ringTimeout;
+  return settings_.sources[static_cast<std::size_t>(source)].ringTimeout;
+}
+
+Millis CallTracker::HoldBack(int source) const {
+  if (source < 0 || static_cast<std::size_t>(source) >= settings_.sources.size()) return settings_.holdBack;
+  return settings_.sources[static_cast<std::size_t>(source)].holdBack;
+}
+
 Actions CallTracker::OnEvent(const CallEvent& event, Millis now) {
   Actions actions;
   if (event.kind == CallEvent::kSourceLost) {
-    while (!calls_.empty()) EndCall(calls_.size() - 1, now, CallFacts::kLost, &actions);
+    // Only that source's calls: the others' go on.
+    for (std::size_t i = calls_.size(); i-- > 0;) {
+      if (calls_[i].source == event.source) EndCall(i, now, CallFacts::kLost, &actions);
+    }
     return actions;
   }
   if (event.kind == CallEvent::kCallEnded || event.kind == CallEvent::kAnswered) {
     // Once answered, annc-line is done with the call: it is not announced,
     // or no longer. A source that reports answers sends nothing more for it.
-    for (std::size_t i = 0; i < calls_.size(); ++i) {
-      if (calls_[i].line == event.line) {
-        EndCall(i, now, event.kind == CallEvent::kAnswered ? CallFacts::kAnswered : CallFacts::kEnded, &actions);
-        break;
-      }
+    if (std::size_t i = Find(event); i < calls_.size()) {
+      EndCall(i, now, event.kind == CallEvent::kAnswered ? CallFacts::kAnswered : CallFacts::kEnded, &actions);
     }
     return actions;
   }
   // A new caller-ID record on a line whose call already has a whole one is
   // a new call: the one before on that line has ended.
   if (event.kind == CallEvent::kNumber) {
-    for (std::size_t i = 0; i < calls_.size(); ++i) {
-      if (calls_[i].line == event.line && calls_[i].complete) {
-        EndCall(i, now, CallFacts::kEnded, &actions);
-        break;
-      }
-    }
+    if (std::size_t i = Find(event); i < calls_.size() && calls_[i].complete) EndCall(i, now, CallFacts::kEnded, &actions);
   }
-  std::size_t index = CallOn(event.line, now);
+  std::size_t index = CallOn(event, now);
   if (index == kMaxCalls) {
     Overflow(event, now, &actions);
     return actions;
@@ -118,9 +137,10 @@ void CallTracker::Overflow(const CallEvent& event, Millis now, Actions* actions)
   if (event.kind != CallEvent::kNumber) return;
   std::string number = AnnouncerArgument(event.value);
   if (Digits(number) > kMaxDigits) number = "Unknown";
-  actions->push_back(Status("call from " + number + OnLine(event.line, settings_.charset) +
+  actions->push_back(Status("call from " + number + Where(event.source, event.line) +
                             " not announced: " + std::to_string(kMaxCalls) + " calls are in progress; logged"));
   CallFacts facts;
+  facts.source = event.source;
   facts.line = event.line;
   facts.number = event.value;
   facts.hasNumber = true;
@@ -132,7 +152,7 @@ void CallTracker::Overflow(const CallEvent& event, Millis now, Actions* actions)
 Actions CallTracker::OnTimer(Millis now) {
   Actions actions;
   for (std::size_t i = calls_.size(); i-- > 0;) {
-    if (now >= calls_[i].lastActivity + settings_.ringTimeout) EndCall(i, now, CallFacts::kEnded, &actions);
+    if (now >= calls_[i].lastActivity + RingTimeout(calls_[i].source)) EndCall(i, now, CallFacts::kEnded, &actions);
   }
   TryStart(now, &actions);
   if (announcer_ == kEnding && !terminated_ && now >= endingSince_ + settings_.terminateAfter) {
@@ -167,7 +187,7 @@ Actions CallTracker::OnAnnouncerExited(const AnnouncerExit& exit, Millis now) {
 }
 
 bool CallTracker::Ready(const Call& call, Millis now) const {
-  if (now < call.began + settings_.holdBack) return false;
+  if (now < call.began + HoldBack(call.source)) return false;
   // A block with both a number and a name is whole, in whichever order they
   // came: no need to wait for more.
   if (call.number) {
@@ -192,7 +212,7 @@ void CallTracker::TryStart(Millis now, Actions* actions) {
   if (announcer_ == kRunning) {
     // The announced call goes on, quietly; this one is announced as soon as
     // the announcer has gone.
-    actions->push_back(Status("call" + OnLine(next->line, settings_.charset) + " takes over the announcement"));
+    actions->push_back(Status("call" + Where(next->source, next->line) + " takes over the announcement"));
     announcer_ = kEnding;
     endingSince_ = now;
     actions->push_back(Action{Action::kEndAnnouncement, {}, {}, {}, {}, {}});
@@ -208,7 +228,7 @@ void CallTracker::TryStart(Millis now, Actions* actions) {
   announcedSeq_ = next->seq;
   std::string name = next->name.value_or("");
   actions->push_back(Status("call from " + CallerText(number, name, settings_.charset) +
-                            OnLine(next->line, settings_.charset)));
+                            Where(next->source, next->line)));
   actions->push_back(
       Action{Action::kStartAnnouncer, std::move(number), std::move(name), {}, next->number.value_or(""), FactsOf(*next)});
 }
@@ -216,6 +236,7 @@ void CallTracker::TryStart(Millis now, Actions* actions) {
 CallFacts CallTracker::FactsOf(const Call& call) {
   CallFacts facts;
   facts.call = call.seq;
+  facts.source = call.source;
   facts.line = call.line;
   facts.lineLabel = call.lineLabel;
   facts.called = call.called;
@@ -231,7 +252,7 @@ void CallTracker::EndCall(std::size_t index, Millis now, CallFacts::End how, Act
   const Call& call = calls_[index];
   // A call that ended within the hold-back (a router rejected it) was never
   // a call for the user: --once waits for the next.
-  bool counted = call.announced || now >= call.began + settings_.holdBack;
+  bool counted = call.announced || now >= call.began + HoldBack(call.source);
   if (counted) ++callsEnded_;
   if (!call.announced && Ready(call, now)) {
     // It waited for an announcer that was still busy with another call, or
@@ -240,11 +261,11 @@ void CallTracker::EndCall(std::size_t index, Millis now, CallFacts::End how, Act
     if (Digits(number) > kMaxDigits) number = "Unknown";
     std::string name = call.name.value_or("");
     actions->push_back(Status("call from " + CallerText(number, name, settings_.charset) +
-                              OnLine(call.line, settings_.charset) + " not announced: the announcer was busy; logged"));
+                              Where(call.source, call.line) + " not announced: the announcer was busy; logged"));
     actions->push_back(Action{Action::kLogCall, number, name, {}, {}, FactsOf(call)});
   }
   actions->push_back(Status("call " + std::string(how == CallFacts::kAnswered ? "answered" : "ended") +
-                            OnLine(call.line, settings_.charset)));
+                            Where(call.source, call.line)));
   if (announcer_ == kRunning && call.seq == announcedSeq_) {
     announcer_ = kEnding;
     endingSince_ = now;
@@ -261,14 +282,14 @@ void CallTracker::EndCall(std::size_t index, Millis now, CallFacts::End how, Act
 // is taken as whole, or its hold-back is over.
 std::optional<Millis> CallTracker::StartDeadline(const Call& call) const {
   if (!MayStart(call)) return std::nullopt;
-  Millis held = call.began + settings_.holdBack;
+  Millis held = call.began + HoldBack(call.source);
   if (call.number && !call.ringAfterNumber && !call.complete) {
     return std::max(call.lastCallerId + settings_.blockComplete, held);
   }
   // Ready by its events: only the hold-back keeps it (TryStart has started
   // any call that was ready and free to start).
   bool readyByEvents = call.number || call.rings >= 2;
-  if (readyByEvents && settings_.holdBack > 0) return held;
+  if (readyByEvents && HoldBack(call.source) > 0) return held;
   return std::nullopt;
 }
 
@@ -278,7 +299,7 @@ std::optional<Millis> CallTracker::NextDeadline() const {
     if (t && (!next || *t < *next)) next = t;
   };
   for (const Call& call : calls_) {
-    consider(call.lastActivity + settings_.ringTimeout);
+    consider(call.lastActivity + RingTimeout(call.source));
     consider(StartDeadline(call));
   }
   if (announcer_ == kEnding && !terminated_) consider(endingSince_ + settings_.terminateAfter);

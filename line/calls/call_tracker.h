@@ -17,7 +17,8 @@ namespace annc {
 // What a source of calls reports. A modem gives rings, caller-ID lines and
 // NO CARRIER; a source that hands over a whole caller-ID record at once
 // (a network server) follows its number and name with kCallerIdComplete.
-// A source that serves several phone lines names the line of each event.
+// A source that serves several phone lines names the line of each event;
+// with several sources at once, each event also says which one it is from.
 struct CallEvent {
   enum Kind {
     kRing,
@@ -34,6 +35,7 @@ struct CallEvent {
   Kind kind;
   std::string value;
   std::string line;  // which phone line; empty for a modem's one line
+  int source = 0;    // which of annc-line's sources, counted from 0
 };
 
 // How the announcer ended.
@@ -48,6 +50,7 @@ struct AnnouncerExit {
 struct CallFacts {
   enum End { kEnded, kAnswered, kLost };
   long long call = -1;    // the tracker's own number for the call; -1: one it could not follow
+  int source = 0;         // the source it came from (CallEvent::source)
   std::string line;       // the source's key for its line (empty for a modem)
   std::string lineLabel;  // the line's name, where the source gives one of its own
   std::string called;     // the own number dialled, where the source says it
@@ -103,10 +106,20 @@ struct TrackerSettings {
   Millis holdBack = kDefaultHoldBack;
   // The locale's, for the caller's name and the line label in status lines.
   Charset charset = Charset::kSingleByte;
+
+  // What differs from one source to another, by CallEvent::source: its
+  // name in status lines, and its own ring timeout and hold-back. Empty:
+  // one source, with the values above.
+  struct Source {
+    std::string name;  // "ncid:192.0.2.1:3333", fit for a terminal
+    Millis ringTimeout = kDefaultRingTimeout;
+    Millis holdBack = kDefaultHoldBack;
+  };
+  std::vector<Source> sources = {};
 };
 
-// One call per phone line at a time, and one announcer for all of them: a
-// call on another line that is ready to be announced while one is announced
+// One call per phone line of each source at a time, and one announcer for
+// all of them: a call on another line, or from another source, that is ready to be announced while one is announced
 // ends that announcement (its call stays quiet from then on) and is
 // announced next.
 class CallTracker {
@@ -136,6 +149,7 @@ class CallTracker {
 
  private:
   struct Call {
+    int source = 0;
     std::string line;
     long long seq = 0;                  // which began later
     std::optional<std::string> number;  // the first number wins
@@ -152,7 +166,12 @@ class CallTracker {
   };
   enum AnnouncerState { kIdle, kRunning, kEnding };
 
-  std::size_t CallOn(const std::string& line, Millis now);  // kMaxCalls when no room
+  std::size_t CallOn(const CallEvent& event, Millis now);  // kMaxCalls when no room
+  std::size_t Find(const CallEvent& event) const;           // calls_.size() when none
+  // " on line X", " via SOURCE": where a call is, for status lines.
+  std::string Where(int source, const std::string& line) const;
+  Millis RingTimeout(int source) const;
+  Millis HoldBack(int source) const;
   void Overflow(const CallEvent& event, Millis now, Actions* actions);
   bool Ready(const Call& call, Millis now) const;
   bool MayStart(const Call& call) const;

@@ -13,7 +13,8 @@ namespace {
 // A scenario is a list of steps "TIME WHAT[@LINE] [VALUE]": ring, nmbr V,
 // name V, info, complete, nocarrier, lost, answered, exit N (the announcer's exit
 // code), signal N, notstarted, until (only lets time pass); @LINE names the
-// phone line of an event (none: a modem's one line). Before each step the
+// phone line of an event (none: a modem's one line), and a #N after it the
+// source (none: source 0). Before each step the
 // clock runs to its time, and OnTimer is called at every deadline the
 // tracker names on the way, as the event loop does. The trace lists every
 // action as "TIME start NUMBER", "TIME end", "TIME term" or "TIME: status".
@@ -33,6 +34,7 @@ std::string Facts(Millis t, const char* what, const CallFacts& f) {
   if (!f.lineLabel.empty()) text += " line " + f.lineLabel;
   if (!f.called.empty()) text += " called " + f.called;
   if (!f.hasNumber) text += " nonumber";
+  if (f.source != 0) text += " source " + std::to_string(f.source);
   if (std::string_view(what) == "over" && !f.counted) text += " uncounted";
   return text;
 }
@@ -77,6 +79,11 @@ std::vector<std::string> Play(CallTracker& tracker, const std::vector<std::strin
     in >> t >> what;
     std::getline(in >> std::ws, value);
     std::string line;
+    int source = 0;
+    if (std::size_t at = what.find('#'); at != std::string::npos) {
+      source = std::stoi(what.substr(at + 1));
+      what.resize(at);
+    }
     if (std::size_t at = what.find('@'); at != std::string::npos) {
       line = what.substr(at + 1);
       what.resize(at);
@@ -116,7 +123,7 @@ std::vector<std::string> Play(CallTracker& tracker, const std::vector<std::strin
     if (what == "answered") kind = CallEvent::kAnswered;
     if (what == "called") kind = CallEvent::kCalledNumber;
     if (what == "label") kind = CallEvent::kLineLabel;
-    record(t, tracker.OnEvent(CallEvent{kind, value, line}, t));
+    record(t, tracker.OnEvent(CallEvent{kind, value, line, source}, t));
   }
   return trace;
 }
@@ -322,6 +329,61 @@ TEST(CallTrackerTest, SeveralLines) {
   EXPECT_EQ(Play(tracker, steps), trace);
   EXPECT_EQ(tracker.CallsEnded(), static_cast<int>(CallTracker::kMaxCalls));
   EXPECT_FALSE(InCall(tracker, 9000));
+}
+
+// A modem (source 0, the default ring time-out), an NCID server (1, a
+// shorter one) and a FRITZ!Box (2, a long ring time-out and a hold-back).
+TrackerSettings ThreeSources() {
+  TrackerSettings settings;
+  settings.sources = {{"modem:/dev/ttyACM0", 8000, 0}, {"ncid:h:3333", 5000, 0}, {"fritz:b:1012", 120000, 1000}};
+  return settings;
+}
+
+TEST(CallTrackerTest, SeveralSources) {
+  struct Case {
+    const char* name;
+    V steps;
+    V trace;
+  };
+  const Case cases[] = {
+      {"the same number from a modem and an NCID server at once: two calls, the newer takes over, each ends alone",
+       {"0 ring", "500 nmbr 5551234", "1500 nmbr@1#1 5551234", "1500 complete@1#1", "1600 exit 99", "3000 ring",
+        "3500 nocarrier@1#1", "3600 exit 99", "4000 ring", "5000 nocarrier", "30000 until"},
+       {"1000: call from 5551234 via modem:/dev/ttyACM0", "1000 start 5551234",
+        "1500: call on line 1 via ncid:h:3333 takes over the announcement", "1500 end",
+        "1600: call from 5551234 on line 1 via ncid:h:3333", "1600 start 5551234",
+        "3500: call ended on line 1 via ncid:h:3333", "3500 end", "5000: call ended via modem:/dev/ttyACM0"}},
+      {"a modem's NO CARRIER does not end a server's call on a line of the same name",
+       {"0 nmbr#1 5551234", "0 complete#1", "100 nocarrier", "1000 nocarrier#1", "1100 exit 99", "30000 until"},
+       {"0: call from 5551234 via ncid:h:3333", "0 start 5551234", "1000: call ended via ncid:h:3333", "1000 end"}},
+      {"a server lost ends its own calls only; the modem's goes on to its end",
+       {"0 ring", "500 nmbr 5551234", "1500 nmbr@1#1 5559876", "1500 complete@1#1", "1600 exit 99", "2000 lost#1",
+        "2100 exit 99", "3000 ring", "4000 nocarrier", "30000 until"},
+       {"1000: call from 5551234 via modem:/dev/ttyACM0", "1000 start 5551234",
+        "1500: call on line 1 via ncid:h:3333 takes over the announcement", "1500 end",
+        "1600: call from 5559876 on line 1 via ncid:h:3333", "1600 start 5559876",
+        "2000: call ended on line 1 via ncid:h:3333", "2000 end", "4000: call ended via modem:/dev/ttyACM0"}},
+      {"each source's own ring time-out and hold-back",
+       {"0 nmbr@1#1 1", "0 complete@1#1", "0 nmbr@SIP0#2 2", "0 complete@SIP0#2", "1100 exit 99",
+        "120100 exit 99", "200000 until"},
+       {"0: call from 1 on line 1 via ncid:h:3333", "0 start 1",
+        "1000: call on line SIP0 via fritz:b:1012 takes over the announcement", "1000 end",
+        "1100: call from 2 on line SIP0 via fritz:b:1012", "1100 start 2", "5000: call ended on line 1 via ncid:h:3333",
+        "120000: call ended on line SIP0 via fritz:b:1012", "120000 end"}},
+  };
+  for (const Case& c : cases) {
+    CallTracker tracker(ThreeSources());
+    EXPECT_EQ(Play(tracker, c.steps), c.trace) << c.name;
+  }
+
+  // Each record says its source.
+  CallTracker tracker(ThreeSources());
+  V facts;
+  Play(tracker, {"0 nmbr@1#1 1", "0 complete@1#1", "100 nocarrier@1#1", "150 exit 99", "200 ring", "300 nmbr 2",
+                 "900 nocarrier"},
+       &facts);
+  EXPECT_EQ(facts, (V{"0 decided #0 0 rings source 1", "100 over #0 ended 0 rings source 1",
+                      "800 decided #1 1 rings", "900 over #1 ended 1 rings"}));
 }
 
 TEST(CallTrackerTest, NoCallLost) {
