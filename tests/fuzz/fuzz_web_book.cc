@@ -6,7 +6,6 @@
 //   as it was, or done, and then annc, reading the book as it does at a
 //   call, finds that name for the number, and the page still sees the
 //   book's encoding.
-#include <fcntl.h>
 #include <unistd.h>
 
 #include <clocale>
@@ -29,8 +28,9 @@ using fuzz::Fail;
 constexpr std::string_view kNumber = "5551234";
 constexpr std::string_view kName = "Anna Lee";
 
-// A file of this process's own in TMPDIR (tools/fuzz.sh gives each run a
-// scratch folder).
+// A name of this process's own in TMPDIR (tools/fuzz.sh gives each run a
+// scratch folder); each input removes its file when done, as libFuzzer ends
+// without running exit handlers.
 const std::string& BookPath() {
   static const std::string path = [] {
     const char* dir = std::getenv("TMPDIR");
@@ -38,7 +38,6 @@ const std::string& BookPath() {
     int fd = mkstemp(p.data());
     if (fd < 0) std::abort();
     close(fd);
-    std::atexit([] { unlink(BookPath().c_str()); });
     return p;
   }();
   return path;
@@ -49,17 +48,7 @@ std::string Contents(const std::string& path) {
   return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
-}  // namespace
-
-extern "C" int LLVMFuzzerInitialize(int*, char***) {
-  // annc converts a UTF-16 book to the locale's encoding.
-  std::setlocale(LC_ALL, "C.UTF-8");
-  return 0;
-}
-
-extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  if (size > 8192) return 0;
-  std::string_view bytes(reinterpret_cast<const char*>(data), size);
+void Check(std::string_view bytes) {
   const std::string& path = BookPath();
   {
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
@@ -82,7 +71,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (outcome.message.empty()) Fail("an outcome without its message", bytes);
   if (!outcome.ok) {
     if (after != bytes) Fail("a refused change wrote the file", bytes);
-    return 0;
+    return;
   }
   annc::PhoneBookText book;
   book.Assign(after);
@@ -90,5 +79,19 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (!found || *found != kName) Fail("annc does not find the name the page gave", bytes);
   annc::BookFileView again = annc::ReadBookFile(path);
   if (again.encoding != view.encoding) Fail("the book's encoding changed", bytes);
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerInitialize(int*, char***) {
+  // annc converts a UTF-16 book to the locale's encoding.
+  std::setlocale(LC_ALL, "C.UTF-8");
+  return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  if (size > 8192) return 0;
+  Check(std::string_view(reinterpret_cast<const char*>(data), size));
+  unlink(BookPath().c_str());
   return 0;
 }
