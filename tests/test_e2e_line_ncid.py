@@ -167,10 +167,13 @@ class NcidTest(LineTestCase):
                      "the megabyte read")
         grown = rss_kib(run.pid) - before_rss
         self.assertLess(grown, 256, "VmRSS grew by %d KiB" % grown)
+        # Said once, naming the server, before the line has ended.
+        run.wait_status(" sent a line longer than 1024 bytes; it was cut there")
         # The cut line (its name pair never closed) is still a call, and
         # the next line is read as usual.
         server.send(b"\r\n")
         run.wait_status("call from 5550000\n")
+        self.assertEqual(run.stderr().count(" sent a line longer than"), 1, run.stderr())
         server.send_line(cidinfo_line(0, ""))
         run.wait_status("call ended")
         self.assertIsNone(run.proc.poll())

@@ -19,6 +19,13 @@ class LineReader {
   // Calls onLine(std::string_view line) for each line that ends in `bytes`.
   template <typename OnLine>
   void Feed(std::string_view bytes, OnLine&& onLine) {
+    Feed(bytes, onLine, [] {});
+  }
+
+  // The same, and onCut() once for each line that grows past maxLength, as
+  // soon as it does (its end may never come).
+  template <typename OnLine, typename OnCut>
+  void Feed(std::string_view bytes, OnLine&& onLine, OnCut&& onCut) {
     for (char c : bytes) {
       if (c == '\n' && afterCr_) {
         afterCr_ = false;
@@ -28,8 +35,12 @@ class LineReader {
       if (c == '\r' || c == '\n') {
         if (!line_.empty()) onLine(std::string_view(line_));
         line_.clear();
+        cut_ = false;
       } else if (line_.size() < maxLength_) {
         line_ += c;
+      } else if (!cut_) {
+        cut_ = true;
+        onCut();
       }
     }
   }
@@ -38,6 +49,7 @@ class LineReader {
   void Reset() {
     line_.clear();
     afterCr_ = false;
+    cut_ = false;
   }
 
   std::size_t pending() const { return line_.size(); }
@@ -46,6 +58,7 @@ class LineReader {
   std::size_t maxLength_;
   std::string line_;
   bool afterCr_ = false;
+  bool cut_ = false;  // the line being read was cut
 };
 
 }  // namespace annc

@@ -50,5 +50,42 @@ TEST(LineReaderTest, OverlongLinesAreCutAndTheRestDropped) {
   EXPECT_EQ(reader.pending(), 8u);  // memory stays bounded without a line end
 }
 
+TEST(LineReaderTest, EachCutIsToldOnceWhenItHappens) {
+  // The chunks fed one after the other to a reader of 8-byte lines; the
+  // trace has each line and "cut" where the reader told of one.
+  struct Case {
+    const char* name;
+    V chunks;
+    V trace;
+  };
+  const Case cases[] = {
+      {"a line of exactly the bound is no cut", {"12345678\n"}, {"12345678"}},
+      {"one byte more is, told before the line ends", {"123456789", "\n"}, {"cut", "12345678"}},
+      {"a line that never ends is told of all the same", {std::string(100000, 'x')}, {"cut"}},
+      {"one cut per line, however long", {std::string(20, 'a'), std::string(20, 'a'), "\r\n", "b\r\n"},
+       {"cut", "aaaaaaaa", "b"}},
+      {"two long lines, two cuts", {std::string(9, 'a') + "\r" + std::string(9, 'b') + "\n"},
+       {"cut", "aaaaaaaa", "cut", "bbbbbbbb"}},
+  };
+  for (const Case& c : cases) {
+    LineReader reader(8);
+    V trace;
+    for (const std::string& chunk : c.chunks) {
+      reader.Feed(
+          chunk, [&trace](std::string_view line) { trace.emplace_back(line); }, [&trace] { trace.push_back("cut"); });
+      ASSERT_LE(reader.pending(), 8u) << c.name;
+    }
+    EXPECT_EQ(trace, c.trace) << c.name;
+  }
+  // A partial line forgotten takes its cut with it.
+  LineReader reader(4);
+  int cuts = 0;
+  auto ignore = [](std::string_view) {};
+  reader.Feed("123456", ignore, [&cuts] { ++cuts; });
+  reader.Reset();
+  reader.Feed("abcdefgh\n", ignore, [&cuts] { ++cuts; });
+  EXPECT_EQ(cuts, 2);
+}
+
 }  // namespace
 }  // namespace annc

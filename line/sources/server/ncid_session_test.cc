@@ -106,6 +106,48 @@ TEST(NcidSessionTest, EveryLineIsShownAndTheLongestIsBounded) {
   EXPECT_EQ(session.pending(), 0u);
 }
 
+TEST(NcidSessionTest, AnOverlongNumberIsCutAndCounted) {
+  // A CID line whose NMBR has no closing '*' within kMaxLine gives a call
+  // without a number (the pair is left out); the session counts the cut,
+  // holds no more than one line, and goes on with the next line.
+  const std::string cid = "CID: *DATE*1209*TIME*2300*LINE*-*NMBR*";
+  const std::string megabyte(1 << 20, 'j');
+  struct Case {
+    const char* name;
+    V chunks;
+    V trace;
+    std::size_t cuts;
+  };
+  const Case cases[] = {
+      {"1 MB of junk after NMBR, no line end", {kStartup, cid, megabyte}, {"live"}, 1},
+      {"1 MB of junk after NMBR, then the line end and a call",
+       {kStartup, cid + megabyte, "\r\nCID: *LINE*A*NMBR*5551234*\r\n"},
+       {"live", "number@-", "complete@-", "number@A 5551234", "complete@A"},
+       1},
+      {"1 MB of spaces as the number, then the line end",
+       {kStartup, cid + std::string(1 << 20, ' ') + "*NAME*ANN*\r\n"},
+       {"live", "number@-", "complete@-"},
+       1},
+      {"two such lines are two cuts", {kStartup, cid + megabyte + "\r\n" + cid + megabyte + "\r\n"},
+       {"live", "number@-", "complete@-", "number@-", "complete@-"}, 2},
+      {"a line of exactly kMaxLine is no cut",
+       {kStartup, cid + std::string(NcidSession::kMaxLine - cid.size() - 1, '1') + "*\r\n"},
+       {"live", "number@- " + std::string(NcidSession::kMaxLine - cid.size() - 1, '1'), "complete@-"},
+       0},
+  };
+  for (const Case& c : cases) {
+    NcidSession session;
+    EXPECT_EQ(Feed(session, c.chunks), c.trace) << c.name;
+    EXPECT_EQ(session.cutLines(), c.cuts) << c.name;
+    EXPECT_LE(session.pending(), NcidSession::kMaxLine) << c.name;
+  }
+  // A new connection counts afresh.
+  NcidSession session;
+  Feed(session, {kStartup, cid + megabyte});
+  session.Reset();
+  EXPECT_EQ(session.cutLines(), 0u);
+}
+
 TEST(NcidSessionTest, ANewConnectionStartsOver) {
   NcidSession session;
   EXPECT_EQ(Feed(session, {kStartup, "CID: *NMBR*11"}), V{"live"});

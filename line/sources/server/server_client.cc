@@ -151,7 +151,14 @@ void ServerClient::ReadSome(Millis now, const SourceOutput& out) {
     return;
   }
   std::size_t before = session_.lines();
+  std::size_t cutBefore = session_.cutLines();
   bool wentLive = session_.Feed(std::string_view(buffer, static_cast<std::size_t>(read.n)), out);
+  if (cutBefore == 0 && session_.cutLines() > 0) {
+    // Said once a connection: a server that sends nothing but long lines
+    // does not fill the screen.
+    out.status(Named() + " sent a line longer than " + std::to_string(ServerSession::kMaxLine) +
+               " bytes; it was cut there (later ones on this connection are cut without a word)");
+  }
   if (before == 0 && session_.lines() > 0 && !session_.Greeted()) {
     lastError_ = "not " + std::string(server_.kind->noun) + " (its first line is no greeting)";
     if (startup_ == kStarting) {

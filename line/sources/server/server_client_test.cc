@@ -257,5 +257,32 @@ TEST(ServerClientTest, NcidPeers) {
   });
 }
 
+TEST(ServerClientTest, AnOverlongLineIsSaidOnceAConnection) {
+  const std::string cid = "CID: *DATE*1209*TIME*2300*LINE*-*NMBR*";
+  const std::string megabyte(1 << 20, 'j');
+  const std::string said =
+      ": NCID server server:3333 sent a line longer than 1024 bytes; it was cut there (later ones on this "
+      "connection are cut without a word)";
+  auto sends = [](std::string bytes) {
+    return [bytes](FakeLineSystem& f) {
+      f.onConnect = [&f, bytes] { f.ServerSends(kNcidGreeting + bytes); };
+    };
+  };
+  Play({
+      {"1 MB after NMBR and no line end: said, and the connection stays", &kNcidServer, sends(cid + megabyte), 5000,
+       {"0" + said}, {}, {{said, 1}, {": connected to NCID server server:3333", 1}, {kNcidLost, 0}}},
+      {"1 MB of spaces as the number, a line end, then the same again: said once", &kNcidServer,
+       sends(cid + std::string(1 << 20, ' ') + "\r\n" + cid + megabyte + "\r\n"), 5000, {"0" + said}, {},
+       {{said, 1}}},
+      {"lines within the bound: nothing said", &kNcidServer, sends(cid + "5551234*\r\n"), 5000, {}, {}, {{said, 0}}},
+      {"said again on a new connection", &kNcidServer,
+       [sends, cid, megabyte](FakeLineSystem& f) {
+         sends(cid + megabyte)(f);
+         f.At(2000, [&f] { f.ServerCloses(); });
+       },
+       5000, {"0" + said, "2000" + std::string(kNcidLost), "3000" + said}, {}, {{said, 2}}},
+  });
+}
+
 }  // namespace
 }  // namespace annc

@@ -32,6 +32,9 @@ class ServerSession {
   std::size_t pending() const { return reader_.pending(); }
   // How many lines this connection has given so far.
   std::size_t lines() const { return lines_; }
+  // How many of this connection's lines were longer than kMaxLine, counted
+  // when the cut comes, before the line's end.
+  std::size_t cutLines() const { return cutLines_; }
 
   // Whether calls are reported: after a server's start-up, or (a protocol
   // without one) from the connection on, that is right after Reset().
@@ -50,6 +53,7 @@ class ServerSession {
  private:
   LineReader reader_{kMaxLine};
   std::size_t lines_ = 0;
+  std::size_t cutLines_ = 0;
 };
 
 }  // namespace annc
