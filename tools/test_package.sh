@@ -24,19 +24,7 @@ if dpkg-query -W -f='${Status}' annc 2>/dev/null | grep -q "installed"; then
   exit 1
 fi
 
-passed=0
-failed=0
-check() {  # check WHAT COMMAND...: one check, passed when COMMAND succeeds
-  local what=$1
-  shift
-  if "$@" >/dev/null 2>&1; then
-    passed=$((passed + 1))
-    echo "ok: $what"
-  else
-    failed=$((failed + 1))
-    echo "FAILED: $what"
-  fi
-}
+. tools/checks.sh
 
 user_existed=no
 getent passwd annc >/dev/null && user_existed=yes

@@ -34,19 +34,7 @@ for tool in mmdebstrap systemd-nspawn nsenter mosquitto mosquitto_pub curl; do
   fi
 done
 
-passed=0
-failed=0
-check() {  # check WHAT COMMAND...: one check, passed when COMMAND succeeds
-  local what=$1
-  shift
-  if "$@" >/dev/null 2>&1; then
-    passed=$((passed + 1))
-    echo "ok: $what"
-  else
-    failed=$((failed + 1))
-    echo "FAILED: $what"
-  fi
-}
+. tools/checks.sh
 # expect WHAT STATUS: one check on the status of what was just run.
 expect() { check "$1" test "$2" -eq 0; }
 started=$(date +%s)
@@ -260,13 +248,20 @@ in_box systemctl stop "$ncid_unit" "$fritz_unit"
 # instance's environment file names the server, and the drop-in the package
 # ships lets the modem's unit reach the network.
 say "a modem and an NCID server in one instance"
-echo "ANNC_LINE_SOURCES=ncid:127.0.0.1:$(port ncid2)" >"$root/etc/annc/${modem_unit%.service}.env"
+printf 'ANNC_LINE_SOURCES=ncid:127.0.0.1:%s\nANNC_LINE_OPTIONS=--say-names\n' "$(port ncid2)" \
+  >"$root/etc/annc/${modem_unit%.service}.env"
 check "the README's drop-in for a modem with a server, installed" \
   in_box install -D -m 0644 /usr/share/doc/annc/annc-line-network.conf "/etc/systemd/system/$modem_unit.d/network.conf"
 in_box systemctl daemon-reload
 check "one instance, two sources: started" timeout 30 nsenter -t "$leader" -a systemctl start "$modem_unit"
 rig modem-call 5557890 FAY GEE && rig ncid-call ncid2 5558901 GUS HAY && wait_for 20 logged 5558901
 expect "one instance, two sources: the modem's call and the server's announced and logged" $?
+# --say-names from the environment file: annc-name speaks the names inside
+# the unit's sandbox, into its cache folder.
+wait_for 20 bash -c "ls '$root'/var/cache/annc/names/*.wav"
+expect "--say-names under the unit: names synthesized into /var/cache/annc/names" $?
+check "--say-names under the unit: no name failed" \
+  bash -c "! nsenter -t $leader -a journalctl -q -o cat -u '$modem_unit' | grep -q 'cannot speak'"
 in_box systemctl stop "$modem_unit"
 
 # MQTT: a call another box published, followed by the MQTT unit.
